@@ -1,0 +1,96 @@
+#include "gzip_compress.h"
+
+#include "gzip/gzip.h"
+
+namespace norvale::bind {
+namespace nb = nanobind;
+namespace {
+
+/// Deflates blocks with zlib_ng.compressobj; its compress() runs without the GIL, so two
+/// blocks still deflate at the same time.
+class ZlibNgDeflater final : public gzip::BlockDeflater {
+public:
+    explicit ZlibNgDeflater(PyObject *compressobj) : compressobj_(compressobj) {}
+
+    void deflate(const std::uint8_t *dict, std::size_t dict_size, const std::uint8_t *data, std::size_t size,
+                 bool last, int level, std::string &out) override {
+        PyGILState_STATE st = PyGILState_Ensure();
+        bool ok = run(dict, dict_size, data, size, last, level, out);
+        if (!ok) PyErr_Clear();
+        PyGILState_Release(st);
+        if (!ok) throw gzip::Error("zlib-ng deflate failed");
+    }
+
+private:
+    bool run(const std::uint8_t *dict, std::size_t dict_size, const std::uint8_t *data, std::size_t size, bool last,
+             int level, std::string &out) {
+        // compressobj(level, DEFLATED, -15 (raw), memLevel 8, Z_DEFAULT_STRATEGY[, zdict])
+        PyObject *args = dict_size
+            ? Py_BuildValue("(iiiiiy#)", level, 8, -15, 8, 0, reinterpret_cast<const char *>(dict), static_cast<Py_ssize_t>(dict_size))
+            : Py_BuildValue("(iiiii)", level, 8, -15, 8, 0);
+        if (!args) return false;
+        PyObject *z = PyObject_Call(compressobj_, args, nullptr);
+        Py_DECREF(args);
+        if (!z) return false;
+        PyObject *view = PyMemoryView_FromMemory(reinterpret_cast<char *>(const_cast<std::uint8_t *>(data)),
+                                                 static_cast<Py_ssize_t>(size), PyBUF_READ);
+        PyObject *head = view ? PyObject_CallMethod(z, "compress", "O", view) : nullptr;
+        Py_XDECREF(view);
+        PyObject *tail = head ? PyObject_CallMethod(z, "flush", "i", last ? 4 /* Z_FINISH */ : 2 /* Z_SYNC_FLUSH */) : nullptr;
+        Py_DECREF(z);
+        bool ok = head && tail && PyBytes_Check(head) && PyBytes_Check(tail);
+        if (ok) {
+            out.assign(PyBytes_AS_STRING(head), static_cast<std::size_t>(PyBytes_GET_SIZE(head)));
+            out.append(PyBytes_AS_STRING(tail), static_cast<std::size_t>(PyBytes_GET_SIZE(tail)));
+        }
+        Py_XDECREF(head);
+        Py_XDECREF(tail);
+        return ok;
+    }
+
+    PyObject *compressobj_;
+};
+
+/// The zlib-ng deflater, or nullptr when zlib_ng cannot be imported. Created once, kept for
+/// the life of the process.
+gzip::BlockDeflater *zlib_ng_deflater() {
+    static gzip::BlockDeflater *instance = [] () -> gzip::BlockDeflater * {
+        PyObject *mod = PyImport_ImportModule("zlib_ng.zlib_ng");
+        if (!mod) {
+            PyErr_Clear();
+            return nullptr;
+        }
+        PyObject *fn = PyObject_GetAttrString(mod, "compressobj");
+        Py_DECREF(mod);
+        if (!fn) {
+            PyErr_Clear();
+            return nullptr;
+        }
+        return new ZlibNgDeflater(fn);  // owns fn for the life of the process
+    }();
+    return instance;
+}
+
+}  // namespace
+
+const char *gzip_backend() { return zlib_ng_deflater() ? "zlib-ng" : "zlib"; }
+
+std::string gzip_compress(const std::uint8_t *data, std::size_t n, int level) {
+    gzip::Options opt;
+    opt.level = level;
+    opt.deflater = zlib_ng_deflater();
+    std::string out;
+    std::string error;
+    {
+        nb::gil_scoped_release unlocked;
+        try {
+            out = gzip::compress(data, n, opt);
+        } catch (const gzip::Error &e) {
+            error = e.what();
+        }
+    }
+    if (!error.empty()) throw std::runtime_error("gzip compression failed: " + error);
+    return out;
+}
+
+}  // namespace norvale::bind

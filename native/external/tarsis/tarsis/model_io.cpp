@@ -1,0 +1,237 @@
+// Model._serialize and Model.generate_xml_input: the model document and the request to the
+// template-filling service that turns it into the Tarsis input XML and definition file.
+
+#include "tarsis.h"
+
+#include "base64/base64.h"
+#include "bindings/gzip_compress.h"
+#include "bindings/json_writer.h"
+
+#include <string>
+
+namespace nb = nanobind;
+
+namespace {
+
+namespace json = norvale::bind::json;
+
+constexpr const char *kEndpoint = "filltarsistemplate/v10/jobs/";
+
+/// Where a member of the model document comes from.
+enum class Source {
+    ConcreteGeneral,    ///< _concrete_materials whose ec_part == Concrete.ECPart.GENERAL
+    ConcreteBridges,    ///< _concrete_materials whose ec_part == Concrete.ECPart.BRIDGES
+    Layers,             ///< the `layers` property
+    PlainSections,      ///< _cross_sections that are not NumericalCrossSection
+    NumericalSections,  ///< _cross_sections that are NumericalCrossSection
+    Attribute,          ///< the attribute named, as it is
+};
+
+struct Member {
+    const char *key;
+    Source source;
+    const char *attribute;
+};
+
+constexpr Member kMembers[] = {
+    {"concrete_en1992_1_1", Source::ConcreteGeneral, "_concrete_materials"},
+    {"concrete_en1992_2", Source::ConcreteBridges, "_concrete_materials"},
+    {"layers", Source::Layers, "layers"},
+    {"nonlinear_functions", Source::Attribute, "_nonlinear_functions"},
+    {"subsoils", Source::Attribute, "_subsoils"},
+    {"orthotropy_objects", Source::Attribute, "_orthotropy_objects"},
+    {"selections", Source::Attribute, "_selections"},
+    {"cross_sections", Source::PlainSections, "_cross_sections"},
+    {"numerical_cross_sections", Source::NumericalSections, "_cross_sections"},
+    {"nodes", Source::Attribute, "_nodes"},
+    {"beams", Source::Attribute, "_beams"},
+    {"cross_links", Source::Attribute, "_cross_links"},
+    {"arbitrary_profiles", Source::Attribute, "_arbitrary_profiles"},
+    {"hinges_on_beam", Source::Attribute, "_hinges_on_beam"},
+    {"sections_on_beam", Source::Attribute, "_sections_on_beam"},
+    {"planes", Source::Attribute, "_planes"},
+    {"open_slabs", Source::Attribute, "_open_slabs"},
+    {"internal_edges", Source::Attribute, "_internal_edges"},
+    {"rigid_arms", Source::Attribute, "_rigid_arms"},
+    {"point_supports", Source::Attribute, "_point_supports"},
+    {"point_supports_line", Source::Attribute, "_point_supports_line"},
+    {"line_supports_line", Source::Attribute, "_line_supports_line"},
+    {"line_supports_surface", Source::Attribute, "_line_supports_surface"},
+    {"surface_supports", Source::Attribute, "_surface_supports"},
+    {"hinges_on_plane", Source::Attribute, "_hinges_on_plane"},
+    {"load_cases", Source::Attribute, "_load_cases"},
+    {"load_groups", Source::Attribute, "_load_groups"},
+    {"load_combinations", Source::Attribute, "_load_combinations"},
+    {"nonlinear_load_combinations", Source::Attribute, "_nonlinear_load_combinations"},
+    {"result_classes", Source::Attribute, "_result_classes"},
+    {"point_loads_node", Source::Attribute, "_point_loads_node"},
+    {"point_loads", Source::Attribute, "_point_loads"},
+    {"point_moments_node", Source::Attribute, "_point_moments_node"},
+    {"line_loads", Source::Attribute, "_line_loads"},
+    {"line_moments_on_beam", Source::Attribute, "_line_moments_on_beam"},
+    {"line_moments_on_plane", Source::Attribute, "_line_moments_on_plane"},
+    {"line_force_surface_list", Source::Attribute, "_line_force_surface_list"},
+    {"surface_loads", Source::Attribute, "_surface_loads"},
+    {"thermal_loads", Source::Attribute, "_thermal_loads"},
+    {"thermal_surface_loads", Source::Attribute, "_thermal_surface_loads"},
+    {"free_surface_loads", Source::Attribute, "_free_surface_loads"},
+    {"free_line_loads", Source::Attribute, "_free_line_loads"},
+    {"free_point_loads", Source::Attribute, "_free_point_loads"},
+    {"integration_strips", Source::Attribute, "_integration_strips"},
+    {"averaging_strips", Source::Attribute, "_averaging_strips"},
+    {"sections_on_plane", Source::Attribute, "_sections_on_plane"},
+    {"mesh_setup", Source::Attribute, "_mesh_setup"},
+    {"solver_setup", Source::Attribute, "_solver_setup"},
+    {"project_data", Source::Attribute, "_project_data"},
+};
+static_assert(sizeof kMembers / sizeof kMembers[0] == 49);
+
+/// The module's namespace: kit names are looked up there at call time, so patching them works.
+/// A strong reference kept for the life of the process.
+PyObject *g_globals = nullptr;
+
+nb::object global(const char *name) {
+    PyObject *v = PyDict_GetItemString(g_globals, name);  // borrowed
+    if (!v) {
+        PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+        throw nb::python_error();
+    }
+    return nb::borrow(v);
+}
+
+/// Iterates a registry (any iterable) keeping the elements for which keep(element) is true.
+template <typename Keep>
+nb::object filtered(nb::handle registry, Keep keep) {
+    nb::list out;
+    for (nb::handle item : registry) {
+        if (keep(item)) out.append(item);
+    }
+    return out;
+}
+
+bool truthy(nb::handle h) {
+    int r = PyObject_IsTrue(h.ptr());
+    if (r < 0) throw nb::python_error();
+    return r != 0;
+}
+
+nb::object model_serialize(nb::handle self) {
+    nb::dict doc;
+    for (const Member &m : kMembers) {
+        nb::object value;
+        switch (m.source) {
+            case Source::ConcreteGeneral:
+            case Source::ConcreteBridges: {
+                nb::object part = global("Concrete").attr("ECPart").attr(
+                    m.source == Source::ConcreteGeneral ? "GENERAL" : "BRIDGES");
+                value = filtered(self.attr(m.attribute), [&](nb::handle concrete) {
+                    nb::object eq = nb::steal(PyObject_RichCompare(concrete.attr("ec_part").ptr(), part.ptr(), Py_EQ));
+                    if (!eq.is_valid()) throw nb::python_error();
+                    return truthy(eq);
+                });
+                break;
+            }
+            case Source::PlainSections:
+            case Source::NumericalSections: {
+                nb::object numerical = global("NumericalCrossSection");
+                const bool want = m.source == Source::NumericalSections;
+                value = filtered(self.attr(m.attribute), [&](nb::handle cs) {
+                    int r = PyObject_IsInstance(cs.ptr(), numerical.ptr());
+                    if (r < 0) throw nb::python_error();
+                    return (r != 0) == want;
+                });
+                break;
+            }
+            default:
+                value = self.attr(m.attribute);
+                break;
+        }
+        doc[m.key] = value;
+    }
+    return json::to_plain_owned(std::move(doc), json::serialize_method_hook());
+}
+
+/// Base64 text of data as a str, written straight into the string's storage.
+nb::str base64_str(const std::string &data) {
+    const std::size_t n = norvale::base64::encoded_size(data.size());
+    PyObject *s = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
+    if (!s) throw nb::python_error();
+    norvale::base64::encode(reinterpret_cast<const std::uint8_t *>(data.data()), data.size(),
+                            static_cast<char *>(PyUnicode_DATA(s)));
+    return nb::steal<nb::str>(s);
+}
+
+[[noreturn]] void raise_from(PyObject *type, const char *message, nb::handle cause) {
+    PyObject *exc = PyObject_CallFunction(type, "s", message);
+    if (!exc) throw nb::python_error();
+    PyException_SetCause(exc, Py_NewRef(cause.ptr()));
+    PyException_SetContext(exc, Py_NewRef(cause.ptr()));
+    PyErr_SetRaisedException(exc);
+    throw nb::python_error();
+}
+
+[[noreturn]] void raise(PyObject *type, const char *message) {
+    PyErr_SetString(type, message);
+    throw nb::python_error();
+}
+
+nb::object generate_xml_input(nb::handle self, nb::handle as_file) {
+    nb::object document = self.attr("_serialize")();
+
+    std::string text;
+    json::dump(document, text);
+    document.reset();
+    const std::string packed = norvale::bind::gzip_compress(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
+    std::string().swap(text);
+
+    nb::dict request;
+    request["input"] = base64_str(packed);
+
+    nb::object reply;
+    {
+        nb::object post = global("_post_on_addon_endpoint");
+        nb::object internal_error = global("InternalError");
+        try {
+            reply = post(kEndpoint, request, nb::arg("timeout") = 60);
+        } catch (nb::python_error &e) {
+            if (!e.matches(internal_error)) throw;
+            nb::object cause = nb::borrow(e.value());
+            raise_from(PyExc_Exception, "Input file could not be generated, please check your model", cause);
+        }
+    }
+
+    nb::object result = global("_StreamedDict").attr("from_dict")(reply);
+
+    if (truthy(as_file)) {
+        nb::object input_file = result.attr("get_value_as_file")("input_file", nb::arg("decompress") = true);
+        nb::object def_file = result.attr("get_value_as_file")("def_file", nb::arg("decompress") = true);
+        if (!truthy(input_file)) raise(PyExc_ValueError, "Could not generate xml input file");
+        if (!truthy(def_file)) raise(PyExc_ValueError, "Could not generate def-file");
+        return nb::make_tuple(input_file, def_file);
+    }
+
+    nb::object b64decode = global("base64").attr("b64decode");
+    nb::object decompress = global("gzip").attr("decompress");
+    nb::object input_bytes = decompress(b64decode(result["input_file"]));
+    nb::object def_bytes = decompress(b64decode(result["def_file"]));
+    nb::object bytes_io = global("BytesIO");
+    return nb::make_tuple(bytes_io(input_bytes), bytes_io(def_bytes));
+}
+
+}  // namespace
+
+void init_model_io(nb::module_ &m) {
+    g_globals = Py_NewRef(PyModule_GetDict(m.ptr()));
+    // The standard-library names the methods use live in the module namespace, as imports of a
+    // Python module would.
+    nb::dict globals = nb::borrow<nb::dict>(g_globals);
+    if (!globals.contains("base64")) globals["base64"] = nb::module_::import_("base64");
+    if (!globals.contains("gzip")) globals["gzip"] = nb::module_::import_("gzip");
+    if (!globals.contains("BytesIO")) globals["BytesIO"] = nb::module_::import_("io").attr("BytesIO");
+
+    nb::object model = m.attr("Model");
+    nb::setattr(model, "_serialize", nb::cpp_function(&model_serialize, nb::is_method(), nb::name("_serialize")));
+    nb::setattr(model, "generate_xml_input",
+                nb::cpp_function(&generate_xml_input, nb::is_method(), nb::name("generate_xml_input"),
+                                 nb::arg("as_file").none() = false));
+}
