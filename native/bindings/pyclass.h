@@ -82,8 +82,8 @@ public:
     /// A read-only property whose getter is marked abstract (for ABCs).
     template <typename Func>
     ClassBuilder &def_abstract_property(const char *name, Func &&getter, const char *docstring = nullptr) {
-        nb::object fget = abstractmethod(nb::cpp_function(std::forward<Func>(getter), nb::name(name), nb::is_method()));
-        ns_[name] = property(fget, docstring);
+        ns_[name] = abstract_property(nb::cpp_function(std::forward<Func>(getter), nb::name(name), nb::is_method()),
+                                      docstring);
         return *this;
     }
 
@@ -94,7 +94,8 @@ public:
     static nb::object staticmethod(nb::handle f);
     static nb::object classmethod(nb::handle f);
     static nb::object property(nb::handle fget, const char *docstring = nullptr);
-    static nb::object abstractmethod(nb::handle f);
+    /// A property that ABCs count as abstract (`abc.abstractproperty`: native functions take no attributes).
+    static nb::object abstract_property(nb::handle fget, const char *docstring = nullptr);
 
 private:
     const ModuleScope &scope_;
@@ -130,6 +131,9 @@ nb::object builtin(const char *name);
 /// Bytes of a job input: `obj.getvalue()` when `isinstance(obj, bytes_io)`, else `obj.getvalue_binary()`
 /// (a kit `File`). Pass the module's `BytesIO` global so patching it takes effect.
 nb::object input_bytes(nb::handle obj, nb::handle bytes_io);
+
+/// `a, b = obj`: unpacks exactly two items, raising the interpreter's own TypeError/ValueError texts.
+std::pair<nb::object, nb::object> unpack_pair(nb::handle obj);
 
 /// Truth value of `obj`, as Python's `if obj:` (may raise).
 bool truthy(nb::handle obj);
