@@ -29,7 +29,7 @@ constexpr const char *kClassDoc =
     "    result_lc1 = analysis.get_result(1)\n\n"
     "During calculation the generic ExecutionError can be raised; its message says more.";
 
-// Worker messages and what the user is told.
+// Worker messages and what the user is told (every entry raises ExecutionError, looked up at call time).
 nb::dict error_table() {
     static nb::handle table = [] {
         nb::dict t;
@@ -37,9 +37,8 @@ nb::dict error_table() {
             "Error creating KORRO input file, please check worker installation and permissions";
         for (const char *msg : {"Error creating KORRO input", "Error creating signature file", "Error hashing file",
                                 "Error signing hash"})
-            t[msg] = nb::make_tuple(input_error, nb::handle());
-        t["Error running KORRO analysis"] =
-            nb::make_tuple("Error running KORRO analysis, please check all inputs, license and server", nb::handle());
+            t[msg] = input_error;
+        t["Error running KORRO analysis"] = "Error running KORRO analysis, please check all inputs, license and server";
         return t.release();
     }();
     return nb::borrow<nb::dict>(table);
@@ -82,9 +81,9 @@ nb::object generate_job_content(nb::handle self) {
 }
 
 nb::object handle_execution_error(nb::handle, nb::handle message) {
-    nb::object pair = error_table().attr("get")(message, nb::make_tuple("", nb::none()));
-    if (pair[1].is_none()) return nb::none();
-    norvale::bind::raise_new(scope().global("ExecutionError"), pair[0]);
+    nb::object text = error_table().attr("get")(message);
+    if (text.is_none()) return nb::none();
+    norvale::bind::raise_new(scope().global("ExecutionError"), text);
 }
 
 nb::object get_korro_result_content(nb::handle self) {
