@@ -1,6 +1,6 @@
 #include "gzip_compress.h"
 
-#include "gzip/gzip.h"
+#include "engine/gzip/gzip.h"
 
 namespace norvale::bind {
 namespace nb = nanobind;
@@ -8,7 +8,7 @@ namespace {
 
 /// Deflates blocks with zlib_ng.compressobj; its compress() runs without the GIL, so two
 /// blocks still deflate at the same time.
-class ZlibNgDeflater final : public gzip::BlockDeflater {
+class ZlibNgDeflater final : public engine::gzip::BlockDeflater {
 public:
     explicit ZlibNgDeflater(PyObject *compressobj) : compressobj_(compressobj) {}
 
@@ -18,7 +18,7 @@ public:
         bool ok = run(dict, dict_size, data, size, last, level, out);
         if (!ok) PyErr_Clear();
         PyGILState_Release(st);
-        if (!ok) throw gzip::Error("zlib-ng deflate failed");
+        if (!ok) throw engine::gzip::Error("zlib-ng deflate failed");
     }
 
 private:
@@ -53,8 +53,8 @@ private:
 
 /// The zlib-ng deflater, or nullptr when zlib_ng cannot be imported. Created once, kept for
 /// the life of the process.
-gzip::BlockDeflater *zlib_ng_deflater() {
-    static gzip::BlockDeflater *instance = [] () -> gzip::BlockDeflater * {
+engine::gzip::BlockDeflater *zlib_ng_deflater() {
+    static engine::gzip::BlockDeflater *instance = [] () -> engine::gzip::BlockDeflater * {
         PyObject *mod = PyImport_ImportModule("zlib_ng.zlib_ng");
         if (!mod) {
             PyErr_Clear();
@@ -76,7 +76,7 @@ gzip::BlockDeflater *zlib_ng_deflater() {
 const char *gzip_backend() { return zlib_ng_deflater() ? "zlib-ng" : "zlib"; }
 
 std::string gzip_compress(const std::uint8_t *data, std::size_t n, int level) {
-    gzip::Options opt;
+    engine::gzip::Options opt;
     opt.level = level;
     opt.deflater = zlib_ng_deflater();
     std::string out;
@@ -84,8 +84,8 @@ std::string gzip_compress(const std::uint8_t *data, std::size_t n, int level) {
     {
         nb::gil_scoped_release unlocked;
         try {
-            out = gzip::compress(data, n, opt);
-        } catch (const gzip::Error &e) {
+            out = engine::gzip::compress(data, n, opt);
+        } catch (const engine::gzip::Error &e) {
             error = e.what();
         }
     }

@@ -1,8 +1,7 @@
 #include "json_writer.h"
 
-#include "base64/base64.h"
-#include "json/escape.h"
-#include "json/float_repr.h"
+#include "engine/json/escape.h"
+#include "engine/json/float_repr.h"
 
 #include <climits>
 #include <cstring>
@@ -61,7 +60,7 @@ private:
 
 /// Text of a float as the encoder writes it, into buf; returns the length.
 std::size_t float_text(double v, char *buf) {
-    if (std::isfinite(v)) return norvale::json::format_float_repr(v, buf);
+    if (std::isfinite(v)) return norvale::engine::json::format_float_repr(v, buf);
     const char *s = std::isnan(v) ? "NaN" : (v > 0 ? "Infinity" : "-Infinity");
     std::size_t n = std::strlen(s);
     std::memcpy(buf, s, n);
@@ -91,7 +90,7 @@ public:
         if (PyUnicode_Check(obj)) return write_str(obj);
         if (PyLong_Check(obj)) return write_int(obj);
         if (PyFloat_Check(obj)) {
-            char buf[norvale::json::kFloatReprMax];
+            char buf[norvale::engine::json::kFloatReprMax];
             return append(buf, float_text(PyFloat_AS_DOUBLE(obj), buf));
         }
         if (PyList_Check(obj) || PyTuple_Check(obj)) {
@@ -120,13 +119,13 @@ private:
         const void *data = PyUnicode_DATA(s);
         switch (PyUnicode_KIND(s)) {
             case PyUnicode_1BYTE_KIND:
-                norvale::json::append_quoted_ascii(out_, static_cast<const std::uint8_t *>(data), n);
+                norvale::engine::json::append_quoted_ascii(out_, static_cast<const std::uint8_t *>(data), n);
                 break;
             case PyUnicode_2BYTE_KIND:
-                norvale::json::append_quoted_ascii(out_, static_cast<const std::uint16_t *>(data), n);
+                norvale::engine::json::append_quoted_ascii(out_, static_cast<const std::uint16_t *>(data), n);
                 break;
             default:
-                norvale::json::append_quoted_ascii(out_, static_cast<const std::uint32_t *>(data), n);
+                norvale::engine::json::append_quoted_ascii(out_, static_cast<const std::uint32_t *>(data), n);
                 break;
         }
         return true;
@@ -166,7 +165,7 @@ private:
 
     bool write_key(PyObject *key) {
         if (PyUnicode_Check(key)) return write_str(key);
-        char buf[norvale::json::kFloatReprMax + 2];
+        char buf[norvale::engine::json::kFloatReprMax + 2];
         std::size_t n;
         if (PyFloat_Check(key)) {
             n = float_text(PyFloat_AS_DOUBLE(key), buf + 1);
@@ -316,7 +315,7 @@ private:
     static PyObject *plain_key(PyObject *key) {
         if (PyUnicode_Check(key)) return plain_str(key);
         if (PyFloat_Check(key)) {
-            char buf[norvale::json::kFloatReprMax];
+            char buf[norvale::engine::json::kFloatReprMax];
             std::size_t n = float_text(PyFloat_AS_DOUBLE(key), buf);
             return PyUnicode_FromStringAndSize(buf, static_cast<Py_ssize_t>(n));
         }

@@ -1,95 +1,89 @@
-#include "base64/base64.h"
+#include "engine/base64/base64.h"
 
 #include <array>
 
-namespace norvale::base64 {
+namespace norvale::engine::base64 {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// Two alphabet characters per 12-bit value: one table lookup emits two output bytes.
+constexpr std::array<std::int8_t, 256> make_reverse() {
+    std::array<std::int8_t, 256> table{};
+    for (auto &v : table) v = -1;
+    for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
+    return table;
+}
+constexpr auto kReverse = make_reverse();
+
+// Pairs of output characters for every 12-bit group: halves the table lookups of the hot loop.
 struct PairTable {
-    std::array<std::uint16_t, 4096> v{};
+    std::array<char, 4096 * 2> chars{};
     constexpr PairTable() {
         for (int i = 0; i < 4096; ++i) {
-            v[i] = static_cast<std::uint16_t>(static_cast<unsigned char>(kAlphabet[i >> 6]) |
-                                              (static_cast<unsigned char>(kAlphabet[i & 63]) << 8));
+            chars[2 * i] = kAlphabet[i >> 6];
+            chars[2 * i + 1] = kAlphabet[i & 63];
         }
     }
 };
-constexpr PairTable kPairs;
-
-struct DecodeTable {
-    std::array<std::int8_t, 256> v{};
-    constexpr DecodeTable() {
-        for (auto &x : v) x = -1;
-        for (int i = 0; i < 64; ++i) v[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
-    }
-};
-constexpr DecodeTable kDecode;
-
-inline void put_pair(char *w, std::uint32_t twelve) {
-    std::uint16_t p = kPairs.v[twelve];
-    w[0] = static_cast<char>(p & 0xff);
-    w[1] = static_cast<char>(p >> 8);
-}
+constexpr PairTable kPairs{};
 
 }  // namespace
 
-char *encode(const std::uint8_t *d, std::size_t n, char *w) {
+void encode(const unsigned char *in, std::size_t n, char *out) {
     std::size_t i = 0;
-    for (; i + 3 <= n; i += 3) {
-        std::uint32_t t = (std::uint32_t{d[i]} << 16) | (std::uint32_t{d[i + 1]} << 8) | d[i + 2];
-        put_pair(w, t >> 12);
-        put_pair(w + 2, t & 0xfff);
-        w += 4;
+    for (; i + 3 <= n; i += 3, out += 4) {
+        const std::uint32_t v = (std::uint32_t(in[i]) << 16) | (std::uint32_t(in[i + 1]) << 8) | in[i + 2];
+        const char *hi = &kPairs.chars[2 * (v >> 12)];
+        const char *lo = &kPairs.chars[2 * (v & 0xFFF)];
+        out[0] = hi[0];
+        out[1] = hi[1];
+        out[2] = lo[0];
+        out[3] = lo[1];
     }
-    std::size_t rest = n - i;
+    const std::size_t rest = n - i;
     if (rest == 1) {
-        std::uint32_t t = std::uint32_t{d[i]} << 16;
-        put_pair(w, t >> 12);
-        w[2] = '=';
-        w[3] = '=';
-        w += 4;
+        const std::uint32_t v = std::uint32_t(in[i]) << 16;
+        out[0] = kAlphabet[(v >> 18) & 63];
+        out[1] = kAlphabet[(v >> 12) & 63];
+        out[2] = '=';
+        out[3] = '=';
     } else if (rest == 2) {
-        std::uint32_t t = (std::uint32_t{d[i]} << 16) | (std::uint32_t{d[i + 1]} << 8);
-        put_pair(w, t >> 12);
-        w[2] = kAlphabet[(t >> 6) & 63];
-        w[3] = '=';
-        w += 4;
+        const std::uint32_t v = (std::uint32_t(in[i]) << 16) | (std::uint32_t(in[i + 1]) << 8);
+        out[0] = kAlphabet[(v >> 18) & 63];
+        out[1] = kAlphabet[(v >> 12) & 63];
+        out[2] = kAlphabet[(v >> 6) & 63];
+        out[3] = '=';
     }
-    return w;
 }
 
-std::string encode(const std::uint8_t *data, std::size_t n) {
-    std::string out(encoded_size(n), '\0');
-    encode(data, n, out.data());
+std::string encode(std::string_view bytes) {
+    std::string out(encoded_size(bytes.size()), '\0');
+    encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), out.data());
     return out;
 }
 
-std::optional<std::string> decode(const char *text, std::size_t n) {
-    if (n % 4 != 0) return std::nullopt;
-    std::size_t pad = 0;
-    if (n >= 1 && text[n - 1] == '=') ++pad;
-    if (n >= 2 && text[n - 2] == '=') ++pad;
-    std::string out;
-    out.resize(n / 4 * 3);
-    char *w = out.data();
-    for (std::size_t i = 0; i < n; i += 4) {
-        const bool last = i + 4 == n;
-        std::int32_t a = kDecode.v[static_cast<unsigned char>(text[i])];
-        std::int32_t b = kDecode.v[static_cast<unsigned char>(text[i + 1])];
-        std::int32_t c = (last && pad >= 2) ? 0 : kDecode.v[static_cast<unsigned char>(text[i + 2])];
-        std::int32_t d = (last && pad >= 1) ? 0 : kDecode.v[static_cast<unsigned char>(text[i + 3])];
-        if ((a | b | c | d) < 0) return std::nullopt;
-        std::uint32_t t = (std::uint32_t(a) << 18) | (std::uint32_t(b) << 12) | (std::uint32_t(c) << 6) | std::uint32_t(d);
-        w[0] = static_cast<char>(t >> 16);
-        w[1] = static_cast<char>(t >> 8);
-        w[2] = static_cast<char>(t);
-        w += 3;
+bool decode(std::string_view text, std::string &out) {
+    if (text.size() % 4 != 0) return false;
+    out.clear();
+    out.reserve(text.size() / 4 * 3);
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        const bool last = i + 4 == text.size();
+        int pad = 0;
+        if (last) {
+            if (text[i + 3] == '=') ++pad;
+            if (pad && text[i + 2] == '=') ++pad;
+        }
+        std::uint32_t v = 0;
+        for (int k = 0; k < 4 - pad; ++k) {
+            const std::int8_t d = kReverse[static_cast<unsigned char>(text[i + k])];
+            if (d < 0) return false;
+            v |= std::uint32_t(d) << (18 - 6 * k);
+        }
+        out.push_back(static_cast<char>(v >> 16));
+        if (pad < 2) out.push_back(static_cast<char>((v >> 8) & 0xFF));
+        if (pad < 1) out.push_back(static_cast<char>(v & 0xFF));
     }
-    out.resize(out.size() - pad);
-    return out;
+    return true;
 }
 
-}  // namespace norvale::base64
+}  // namespace norvale::engine::base64

@@ -1,23 +1,22 @@
-// Base64 with the standard alphabet and padding, no line breaks.
+// Base64 (standard alphabet, padded, no line breaks) over byte spans.
 #pragma once
-
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <string_view>
 
-namespace norvale::base64 {
+namespace norvale::engine::base64 {
 
-/// Number of characters encode() writes for n input bytes.
+/// Number of characters `encode` writes for `n` input bytes.
 constexpr std::size_t encoded_size(std::size_t n) { return (n + 2) / 3 * 4; }
 
-/// Writes the Base64 text of data[0, n) into out (encoded_size(n) bytes); returns the end.
-char *encode(const std::uint8_t *data, std::size_t n, char *out);
+/// Encodes `n` bytes at `in` into `out`, which must hold `encoded_size(n)` characters.
+void encode(const unsigned char *in, std::size_t n, char *out);
 
-/// Base64 text of data[0, n).
-std::string encode(const std::uint8_t *data, std::size_t n);
+/// Encodes a byte span into a new string.
+std::string encode(std::string_view bytes);
 
-/// Decodes strict Base64 (standard alphabet, padded, nothing else); nullopt on any other character.
-std::optional<std::string> decode(const char *text, std::size_t n);
+/// Decodes padded standard Base64; returns false on a character outside the alphabet or bad padding.
+bool decode(std::string_view text, std::string &out);
 
-}  // namespace norvale::base64
+}  // namespace norvale::engine::base64

@@ -1,4 +1,4 @@
-#include "gzip/gzip.h"
+#include "engine/gzip/gzip.h"
 
 #include <zlib.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace norvale::gzip {
+namespace norvale::engine::gzip {
 namespace {
 
 constexpr std::size_t kWindow = 32768;
@@ -138,4 +138,4 @@ std::string decompress(const std::uint8_t *data, std::size_t n) {
     return out;
 }
 
-}  // namespace norvale::gzip
+}  // namespace norvale::engine::gzip

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace norvale::gzip {
+namespace norvale::engine::gzip {
 
 /// Deflates one block into raw deflate data. `dict` holds up to 32 KiB of input that precedes
 /// the block (a preset dictionary); a block that is not the last must end byte-aligned without
@@ -42,4 +42,4 @@ std::string compress(const std::uint8_t *data, std::size_t n, const Options &opt
 /// Decompresses all gzip members of data[0, n); throws Error on bad or truncated data.
 std::string decompress(const std::uint8_t *data, std::size_t n);
 
-}  // namespace norvale::gzip
+}  // namespace norvale::engine::gzip

@@ -1,6 +1,6 @@
-#include "json/escape.h"
+#include "engine/json/escape.h"
 
-namespace norvale::json {
+namespace norvale::engine::json {
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -72,4 +72,4 @@ void append_quoted_ascii(std::string &out, const std::uint8_t *s, std::size_t n)
 void append_quoted_ascii(std::string &out, const std::uint16_t *s, std::size_t n) { append_impl(out, s, n); }
 void append_quoted_ascii(std::string &out, const std::uint32_t *s, std::size_t n) { append_impl(out, s, n); }
 
-}  // namespace norvale::json
+}  // namespace norvale::engine::json

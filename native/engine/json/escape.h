@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace norvale::json {
+namespace norvale::engine::json {
 
 /// Appends the quoted, ASCII-only JSON text of a string of code units (1, 2 or 4 bytes each).
 /// Code points above U+FFFF become surrogate pairs; lone surrogates are escaped as they are.
@@ -13,4 +13,4 @@ void append_quoted_ascii(std::string &out, const std::uint8_t *s, std::size_t n)
 void append_quoted_ascii(std::string &out, const std::uint16_t *s, std::size_t n);
 void append_quoted_ascii(std::string &out, const std::uint32_t *s, std::size_t n);
 
-}  // namespace norvale::json
+}  // namespace norvale::engine::json

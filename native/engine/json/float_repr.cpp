@@ -1,10 +1,10 @@
-#include "json/float_repr.h"
+#include "engine/json/float_repr.h"
 
 #include <charconv>
 #include <cstring>
 #include <system_error>
 
-namespace norvale::json {
+namespace norvale::engine::json {
 
 std::size_t format_float_repr(double value, char *out) {
     // Shortest digits that round-trip, in scientific form: d[.ddd]e[+-]X
@@ -87,4 +87,4 @@ std::size_t format_float_repr(double value, char *out) {
     return static_cast<std::size_t>(w - out);
 }
 
-}  // namespace norvale::json
+}  // namespace norvale::engine::json

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-namespace norvale::json {
+namespace norvale::engine::json {
 
 /// Longest text format_float_repr() can write (sign, 17 digits, point, exponent).
 inline constexpr std::size_t kFloatReprMax = 32;
@@ -12,4 +12,4 @@ inline constexpr std::size_t kFloatReprMax = 32;
 /// Non-finite values are the caller's business (JSON spells them Infinity, -Infinity, NaN).
 std::size_t format_float_repr(double value, char *out);
 
-}  // namespace norvale::json
+}  // namespace norvale::engine::json

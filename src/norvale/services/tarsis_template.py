@@ -24,18 +24,18 @@ import json
 import math
 import re
 import zlib
-from typing import Any, Dict, Iterable, List, Mapping, Tuple
+from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple
 
 from norvale.errors import InternalError
+from norvale.external.tarsis import TARSIS_NAMESPACE
 
-__all__ = ["ENDPOINT", "DEF_FILE_NAME", "MEMBERS", "fill_tarsis_template", "render"]
+__all__ = ["ENDPOINT", "DEF_FILE_NAME", "MEMBERS", "fill_template", "render"]
 
 ENDPOINT = "filltarsistemplate/v10/jobs/"
 
 #: The name the input XML gives the definition file (its ``def`` element's ``uri``).
 DEF_FILE_NAME = "tarsis_input.def"
 
-TARSIS_NAMESPACE = "urn:norvale:tarsis"
 
 #: Members of the model document holding arrays of objects, in document order.
 ARRAY_MEMBERS: Tuple[str, ...] = (
@@ -272,7 +272,10 @@ def render(document: Mapping[str, Any], def_name: str = DEF_FILE_NAME) -> Tuple[
     return _input_xml(tables, def_name), _def_file(tables)
 
 
-def fill_tarsis_template(payload: Any) -> Dict[str, str]:
-    """Answer one request: the input XML and definition file, each gzip + Base64 text."""
+def fill_template(payload: Any, *, timeout: Optional[float] = None) -> Dict[str, str]:
+    """Answers one request: the input XML and definition file, each gzip + Base64 text.
+
+    The work is local and short, so `timeout` (seconds) is not needed here.
+    """
     input_xml, def_file = render(_decode_request(payload))
     return {"input_file": _pack(input_xml), "def_file": _pack(def_file)}

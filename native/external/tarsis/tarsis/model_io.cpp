@@ -3,17 +3,17 @@
 
 #include "tarsis.h"
 
-#include "base64/base64.h"
 #include "bindings/gzip_compress.h"
 #include "bindings/json_writer.h"
+#include "engine/base64/base64.h"
 
 #include <string>
 
-namespace nb = nanobind;
-
+namespace norvale::tarsis {
 namespace {
 
 namespace json = norvale::bind::json;
+using norvale::bind::truthy;
 
 constexpr const char *kEndpoint = "filltarsistemplate/v10/jobs/";
 
@@ -86,18 +86,9 @@ constexpr Member kMembers[] = {
 };
 static_assert(sizeof kMembers / sizeof kMembers[0] == 49);
 
-/// The module's namespace: kit names are looked up there at call time, so patching them works.
-/// A strong reference kept for the life of the process.
-PyObject *g_globals = nullptr;
-
-nb::object global(const char *name) {
-    PyObject *v = PyDict_GetItemString(g_globals, name);  // borrowed
-    if (!v) {
-        PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
-        throw nb::python_error();
-    }
-    return nb::borrow(v);
-}
+/// Kit and standard-library names are read from the module's namespace at call time, as a
+/// Python module reads its imports, so patching them takes effect.
+nb::object global(const char *name) { return scope().global(name); }
 
 /// Iterates a registry (any iterable) keeping the elements for which keep(element) is true.
 template <typename Keep>
@@ -107,12 +98,6 @@ nb::object filtered(nb::handle registry, Keep keep) {
         if (keep(item)) out.append(item);
     }
     return out;
-}
-
-bool truthy(nb::handle h) {
-    int r = PyObject_IsTrue(h.ptr());
-    if (r < 0) throw nb::python_error();
-    return r != 0;
 }
 
 nb::object model_serialize(nb::handle self) {
@@ -152,27 +137,13 @@ nb::object model_serialize(nb::handle self) {
 }
 
 /// Base64 text of data as a str, written straight into the string's storage.
-nb::str base64_str(const std::string &data) {
-    const std::size_t n = norvale::base64::encoded_size(data.size());
+nb::object base64_str(const std::string &data) {
+    const std::size_t n = engine::base64::encoded_size(data.size());
     PyObject *s = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
     if (!s) throw nb::python_error();
-    norvale::base64::encode(reinterpret_cast<const std::uint8_t *>(data.data()), data.size(),
-                            static_cast<char *>(PyUnicode_DATA(s)));
-    return nb::steal<nb::str>(s);
-}
-
-[[noreturn]] void raise_from(PyObject *type, const char *message, nb::handle cause) {
-    PyObject *exc = PyObject_CallFunction(type, "s", message);
-    if (!exc) throw nb::python_error();
-    PyException_SetCause(exc, Py_NewRef(cause.ptr()));
-    PyException_SetContext(exc, Py_NewRef(cause.ptr()));
-    PyErr_SetRaisedException(exc);
-    throw nb::python_error();
-}
-
-[[noreturn]] void raise(PyObject *type, const char *message) {
-    PyErr_SetString(type, message);
-    throw nb::python_error();
+    engine::base64::encode(reinterpret_cast<const unsigned char *>(data.data()), data.size(),
+                           static_cast<char *>(PyUnicode_DATA(s)));
+    return nb::steal(s);
 }
 
 nb::object generate_xml_input(nb::handle self, nb::handle as_file) {
@@ -194,9 +165,10 @@ nb::object generate_xml_input(nb::handle self, nb::handle as_file) {
         try {
             reply = post(kEndpoint, request, nb::arg("timeout") = 60);
         } catch (nb::python_error &e) {
-            if (!e.matches(internal_error)) throw;
+            if (!norvale::bind::error_matches(e, internal_error)) throw;
             nb::object cause = nb::borrow(e.value());
-            raise_from(PyExc_Exception, "Input file could not be generated, please check your model", cause);
+            norvale::bind::raise_with_cause(PyExc_Exception,
+                                            nb::str("Input file could not be generated, please check your model"), cause);
         }
     }
 
@@ -205,8 +177,8 @@ nb::object generate_xml_input(nb::handle self, nb::handle as_file) {
     if (truthy(as_file)) {
         nb::object input_file = result.attr("get_value_as_file")("input_file", nb::arg("decompress") = true);
         nb::object def_file = result.attr("get_value_as_file")("def_file", nb::arg("decompress") = true);
-        if (!truthy(input_file)) raise(PyExc_ValueError, "Could not generate xml input file");
-        if (!truthy(def_file)) raise(PyExc_ValueError, "Could not generate def-file");
+        if (!truthy(input_file)) norvale::bind::raise_new(PyExc_ValueError, nb::str("Could not generate xml input file"));
+        if (!truthy(def_file)) norvale::bind::raise_new(PyExc_ValueError, nb::str("Could not generate def-file"));
         return nb::make_tuple(input_file, def_file);
     }
 
@@ -221,10 +193,8 @@ nb::object generate_xml_input(nb::handle self, nb::handle as_file) {
 }  // namespace
 
 void init_model_io(nb::module_ &m) {
-    g_globals = Py_NewRef(PyModule_GetDict(m.ptr()));
-    // The standard-library names the methods use live in the module namespace, as imports of a
-    // Python module would.
-    nb::dict globals = nb::borrow<nb::dict>(g_globals);
+    // The standard-library names the methods use, imported into the module as a Python module would.
+    nb::dict globals = nb::borrow<nb::dict>(PyModule_GetDict(m.ptr()));
     if (!globals.contains("base64")) globals["base64"] = nb::module_::import_("base64");
     if (!globals.contains("gzip")) globals["gzip"] = nb::module_::import_("gzip");
     if (!globals.contains("BytesIO")) globals["BytesIO"] = nb::module_::import_("io").attr("BytesIO");
@@ -235,3 +205,5 @@ void init_model_io(nb::module_ &m) {
                 nb::cpp_function(&generate_xml_input, nb::is_method(), nb::name("generate_xml_input"),
                                  nb::arg("as_file").none() = false));
 }
+
+}  // namespace norvale::tarsis
