@@ -12,7 +12,7 @@ all: test
 $(STAMP): pyproject.toml
 	@PYTHON=$$(tools/find-python.sh) && { [ -x $(PY) ] || "$$PYTHON" -m venv $(VENV); }
 	$(PIP) install --upgrade pip
-	$(PIP) install "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8"
+	$(PIP) install "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8" "zlib-ng>=0.5"
 	@touch $@
 
 venv: $(STAMP)

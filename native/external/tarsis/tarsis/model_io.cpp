@@ -199,6 +199,7 @@ void init_model_io(nb::module_ &m) {
     if (!globals.contains("gzip")) globals["gzip"] = nb::module_::import_("gzip");
     if (!globals.contains("BytesIO")) globals["BytesIO"] = nb::module_::import_("io").attr("BytesIO");
 
+    if (!nb::hasattr(m, "Model")) return;  // the model builder is not part of this build
     nb::object model = m.attr("Model");
     nb::setattr(model, "_serialize", nb::cpp_function(&model_serialize, nb::is_method(), nb::name("_serialize")));
     nb::setattr(model, "generate_xml_input",
