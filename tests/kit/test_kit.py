@@ -181,3 +181,14 @@ def test_subclass_without_base_init_gets_a_clear_error():
 
     with pytest.raises(ExecutionError, match="must call ExternalProgram.__init__"):
         Broken().execute(timeout=5)
+
+
+def test_job_file_of_a_record_job_with_long_and_odd_values(tmp_path):
+    body = base64.b64encode(bytes(range(256)) * 30000).decode()  # longer than one write slice
+    job = ExternalProgram("custom", 1)
+    members = dict(body=body, files=[{"filename": "é\"x", "type": "t", "body": "QQ=="}], n=None, k={1: 2.5})
+    job._generate_job_content = lambda: _JobContent(**members)
+    path = tmp_path / "job.json"
+    job._write_job_file(str(path))
+    content = json.loads(path.read_text())["content"]
+    assert content == json.loads(json.dumps(members))
