@@ -19,6 +19,19 @@ nb::object ModuleScope::global(const char *name) const {
     throw nb::python_error();
 }
 
+nb::object ModuleScope::global(nb::handle name) const {
+    PyObject *value = PyDict_GetItemWithError(dict_.ptr(), name.ptr());  // borrowed
+    if (value) return nb::borrow(value);
+    if (PyErr_Occurred()) throw nb::python_error();
+    return global(nb::cast<std::string>(nb::str(name)).c_str());
+}
+
+nb::handle interned(const char *text) {
+    PyObject *s = PyUnicode_InternFromString(text);
+    if (!s) throw nb::python_error();
+    return s;  // deliberately kept: callers store it in a static
+}
+
 void ModuleScope::import_from(const char *module, std::initializer_list<const char *> names) const {
     nb::module_ source = nb::module_::import_(module);
     for (const char *n : names) nb::setattr(module_, n, nb::getattr(source, n));

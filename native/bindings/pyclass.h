@@ -28,6 +28,8 @@ public:
     const std::string &name() const { return name_; }
     /// Looks `name` up as a Python function body would: module globals, then builtins; NameError otherwise.
     nb::object global(const char *name) const;
+    /// The same with a name object; hot paths keep an interned name (see `interned`) to skip the lookup of the text.
+    nb::object global(nb::handle name) const;
     /// `from <module> import a, b, ...` into this module's namespace.
     void import_from(const char *module, std::initializer_list<const char *> names) const;
     /// Sets `__all__` to the given names, in order.
@@ -38,6 +40,9 @@ private:
     nb::handle dict_;
     std::string name_;
 };
+
+/// An interned `str` that lives for the rest of the process (for names used on hot paths).
+nb::handle interned(const char *text);
 
 /// Assembles one Python class: a namespace filled with C++ methods, then `metaclass(name, bases, ns)`.
 class ClassBuilder {
