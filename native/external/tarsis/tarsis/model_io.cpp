@@ -200,6 +200,10 @@ void init_model_io(nb::module_ &m) {
     if (!globals.contains("BytesIO")) globals["BytesIO"] = nb::module_::import_("io").attr("BytesIO");
 
     if (!nb::hasattr(m, "Model")) return;  // the model builder is not part of this build
+    scope().import_from("norvale.core", {"_post_on_addon_endpoint"});
+    scope().import_from("norvale.errors", {"InternalError"});
+    scope().import_from("norvale.external.external_program", {"_StreamedDict"});
+    scope().import_from("norvale.external.tarsis.object", {"Concrete", "NumericalCrossSection"});
     nb::object model = m.attr("Model");
     nb::setattr(model, "_serialize", nb::cpp_function(&model_serialize, nb::is_method(), nb::name("_serialize")));
     nb::setattr(model, "generate_xml_input",
