@@ -12,6 +12,8 @@
 namespace norvale::bind::json {
 namespace {
 
+using engine::json::TextBuffer;
+
 constexpr const char *kRecursion = " while encoding a JSON object";
 
 PyObject *call_serialize(PyObject *obj, void *) {
@@ -81,7 +83,7 @@ bool small_int_text(PyObject *obj, char *buf, std::size_t &n) {
 
 class Writer {
 public:
-    Writer(std::string &out, Hook hook) : out_(out), hook_(hook) {}
+    Writer(TextBuffer &out, Hook hook) : out_(out), hook_(hook) {}
 
     bool write(PyObject *obj) {
         if (obj == Py_None) return append("null", 4);
@@ -256,7 +258,7 @@ private:
         return ok;
     }
 
-    std::string &out_;
+    TextBuffer &out_;
     Hook hook_;
     Markers markers_;
 };
@@ -476,15 +478,19 @@ Hook serialize_method_hook() { return Hook{call_serialize, nullptr}; }
 
 Hook callable_hook(nb::handle callable) { return Hook{call_callable, callable.ptr()}; }
 
-void dump(nb::handle obj, std::string &out, Hook hook) {
+void dump(nb::handle obj, TextBuffer &out, Hook hook) {
     Writer w(out, hook);
     if (!w.write(obj.ptr())) throw nb::python_error();
 }
 
 nb::str dumps(nb::handle obj, Hook hook) {
-    std::string out;
+    TextBuffer out;
     dump(obj, out, hook);
-    return nb::steal<nb::str>(PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, out.data(), static_cast<Py_ssize_t>(out.size())));
+    // The text is ASCII: copy it straight into a compact str.
+    PyObject *s = PyUnicode_New(static_cast<Py_ssize_t>(out.size()), 127);
+    if (!s) throw nb::python_error();
+    std::memcpy(PyUnicode_DATA(s), out.data(), out.size());
+    return nb::steal<nb::str>(s);
 }
 
 nb::object to_plain(nb::handle obj, Hook hook) {

@@ -5,9 +5,9 @@
 // returns what json.loads() makes of that text, without producing the text.
 #pragma once
 
-#include <nanobind/nanobind.h>
+#include "engine/json/buffer.h"
 
-#include <string>
+#include <nanobind/nanobind.h>
 
 namespace norvale::bind::json {
 
@@ -29,8 +29,8 @@ Hook serialize_method_hook();
 /// Hook that calls a Python callable with the object (the callable must outlive the hook's use).
 Hook callable_hook(nb::handle callable);
 
-/// Appends the JSON text of obj to out. Throws nb::python_error on failure.
-void dump(nb::handle obj, std::string &out, Hook hook = {});
+/// Appends the JSON text of obj (ASCII) to out. Throws nb::python_error on failure.
+void dump(nb::handle obj, engine::json::TextBuffer &out, Hook hook = {});
 
 /// The JSON text of obj as a str.
 nb::str dumps(nb::handle obj, Hook hook = {});

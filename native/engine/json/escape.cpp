@@ -1,5 +1,7 @@
 #include "engine/json/escape.h"
 
+#include <cstring>
+
 namespace norvale::engine::json {
 namespace {
 
@@ -32,19 +34,28 @@ inline void put_u(char *&w, std::uint32_t u) {
     w += 6;
 }
 
+// Output length of one unit that is not copied as it is.
+inline std::size_t escaped_size(std::uint32_t c) {
+    if (c < 0x7f) return kTable.kind[c] == 0 ? 1 : (kTable.kind[c] == 1 ? 2 : 6);
+    return c >= 0x10000 ? 12 : 6;
+}
+
 template <typename Unit>
-void append_impl(std::string &out, const Unit *s, std::size_t n) {
-    // Fast path: find the first unit that needs an escape.
+void append_impl(TextBuffer &out, const Unit *s, std::size_t n) {
+    // Most strings need no escape at all: find the first unit that does.
     std::size_t i = 0;
     while (i < n && s[i] < 0x7f && kTable.kind[s[i]] == 0) ++i;
 
-    const std::size_t base = out.size();
-    // Worst case: 12 characters per unit (surrogate pair), plus quotes.
-    out.resize(base + 2 + i + (n - i) * 12);
-    char *start = out.data() + base;
+    std::size_t need = 2 + i;
+    for (std::size_t k = i; k < n; ++k) need += escaped_size(s[k]);
+    char *const start = out.reserve(need);
     char *w = start;
     *w++ = '"';
-    for (std::size_t k = 0; k < i; ++k) w[k] = static_cast<char>(s[k]);
+    if constexpr (sizeof(Unit) == 1) {
+        std::memcpy(w, s, i);
+    } else {
+        for (std::size_t k = 0; k < i; ++k) w[k] = static_cast<char>(s[k]);
+    }
     w += i;
     for (; i < n; ++i) {
         std::uint32_t c = s[i];
@@ -63,13 +74,13 @@ void append_impl(std::string &out, const Unit *s, std::size_t n) {
         }
     }
     *w++ = '"';
-    out.resize(base + static_cast<std::size_t>(w - start));
+    out.commit(static_cast<std::size_t>(w - start));
 }
 
 }  // namespace
 
-void append_quoted_ascii(std::string &out, const std::uint8_t *s, std::size_t n) { append_impl(out, s, n); }
-void append_quoted_ascii(std::string &out, const std::uint16_t *s, std::size_t n) { append_impl(out, s, n); }
-void append_quoted_ascii(std::string &out, const std::uint32_t *s, std::size_t n) { append_impl(out, s, n); }
+void append_quoted_ascii(TextBuffer &out, const std::uint8_t *s, std::size_t n) { append_impl(out, s, n); }
+void append_quoted_ascii(TextBuffer &out, const std::uint16_t *s, std::size_t n) { append_impl(out, s, n); }
+void append_quoted_ascii(TextBuffer &out, const std::uint32_t *s, std::size_t n) { append_impl(out, s, n); }
 
 }  // namespace norvale::engine::json

@@ -149,11 +149,11 @@ nb::object base64_str(const std::string &data) {
 nb::object generate_xml_input(nb::handle self, nb::handle as_file) {
     nb::object document = self.attr("_serialize")();
 
-    std::string text;
+    engine::json::TextBuffer text;
     json::dump(document, text);
     document.reset();
     const std::string packed = norvale::bind::gzip_compress(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
-    std::string().swap(text);
+    text.release();
 
     nb::dict request;
     request["input"] = base64_str(packed);
