@@ -15,8 +15,7 @@ import norvale.external.tarsis.tarsis as tarsis
 from norvale.core import File
 from norvale.errors import InternalError
 from norvale.external.tarsis import TARSIS_NAMESPACE
-from norvale.external.tarsis import object as obj
-
+obj = pytest.importorskip("norvale.external.tarsis.object")
 if not hasattr(tarsis, "Model"):
     pytest.skip("the model builder is not in this build", allow_module_level=True)
 Model = tarsis.Model
