@@ -136,10 +136,10 @@ def test_layers_come_from_the_property():
 
 @pytest.mark.parametrize("value, expected", [
     ((1, (2, 3)), [1, [2, 3]]),
-    ({1: "a", 2.5: "b", None: "c", True: "d"}, {"1": "a", "2.5": "b", "null": "c", "true": "d"}),
+    ({1: "a", 2.5: "b", None: "c", False: "d"}, {"1": "a", "2.5": "b", "null": "c", "false": "d"}),
     ({"nested": Fake({"deeper": Fake((Sub("s"), 2**80))})}, {"nested": {"deeper": ["s", 2**80]}}),
     ("é\U0001f600", "é\U0001f600"),
-    (obj.Axis.X, None),  # an enum member is no JSON value and has no _serialize
+    (1j, None),  # no JSON value, and no _serialize either
 ])
 def test_object_forms_become_plain_data(value, expected):
     model = Model()
@@ -318,4 +318,3 @@ def test_whole_road_through_the_kit_service():
     tables = [t.get("name") for t in root.iterfind("t:container/t:table", ns)]
     assert tables[:6] == ["cross_sections", "nodes", "beams", "load_cases", "load_groups", "point_loads_node"]
     assert ET.parse(def_file).getroot().tag == f"{{{TARSIS_NAMESPACE}}}definition"
-    assert tarsis.TarsisAnalysis.get_xml_def_name(io.BytesIO(ET.tostring(root))) == "tarsis_input.def"
