@@ -86,7 +86,7 @@ nb::handle model_class() { return g_model_class; }
 
 void init_model(nb::module_ &m) {
     using norvale::bind::ClassBuilder;
-    using model::opt;
+    namespace bind = norvale::bind;
 
     scope().import_from(
         "norvale.external.tarsis.object",
@@ -109,21 +109,6 @@ void init_model(nb::module_ &m) {
             "Every create-method checks that the objects it refers to belong to this model, numbers the new\n"
             "object within its kind, stores it and returns it. `generate_xml_input` turns the model into the\n"
             "input files of a `TarsisAnalysis`.");
-
-    cls.def(
-        "__init__",
-        [](nb::handle self, nb::handle mesh_setup, nb::handle solver_setup, nb::handle project_data) {
-            for (int r = 0; r < model::registry_count; ++r) {
-                PyObject *empty = r == model::layers ? PyDict_New() : PyList_New(0);
-                if (empty == nullptr)
-                    throw nb::python_error();
-                set_attr(self, static_cast<model::Reg>(r), nb::steal(empty));
-            }
-            set_attr(self, model::mesh_setup, setup_or_default(mesh_setup, NV_STR("MeshSetup")));
-            set_attr(self, model::solver_setup, setup_or_default(solver_setup, NV_STR("SolverSetup")));
-            set_attr(self, model::project_data, setup_or_default(project_data, NV_STR("ProjectData")));
-        },
-        nb::kw_only(), opt("mesh_setup"), opt("solver_setup"), opt("project_data"));
 
     cls.def_property_readonly(
         "layers",
@@ -149,14 +134,32 @@ void init_model(nb::module_ &m) {
         "project_data", [](nb::handle self) { return model::registry(self, model::project_data); },
         "The project data (the object itself).");
 
-    model::add_material_methods(cls);
-    model::add_section_methods(cls);
-    model::add_geometry_methods(cls);
-    model::add_support_methods(cls);
-    model::add_load_case_methods(cls);
-    model::add_load_methods(cls);
+    nb::object built = cls.finish();
+    bind::def_fast(
+        built, "__init__",
+        [](nb::handle self, nb::handle mesh_setup, nb::handle solver_setup, nb::handle project_data) {
+            for (int r = 0; r < model::registry_count; ++r) {
+                PyObject *empty = r == model::layers ? PyDict_New() : PyList_New(0);
+                if (empty == nullptr)
+                    throw nb::python_error();
+                set_attr(self, static_cast<model::Reg>(r), nb::steal(empty));
+            }
+            set_attr(self, model::mesh_setup, setup_or_default(mesh_setup, NV_STR("MeshSetup")));
+            set_attr(self, model::solver_setup, setup_or_default(solver_setup, NV_STR("SolverSetup")));
+            set_attr(self, model::project_data, setup_or_default(project_data, NV_STR("ProjectData")));
+        },
+        {bind::kw("mesh_setup", nb::none()), bind::kw("solver_setup", nb::none()),
+         bind::kw("project_data", nb::none())},
+        "Creates an empty model; a setup not given (or false) is made with its class's defaults.");
 
-    g_model_class = cls.finish().release();
+    model::add_material_methods(built);
+    model::add_section_methods(built);
+    model::add_geometry_methods(built);
+    model::add_support_methods(built);
+    model::add_load_case_methods(built);
+    model::add_load_methods(built);
+
+    g_model_class = built.release();
 }
 
 }  // namespace norvale::tarsis

@@ -53,17 +53,18 @@ void drop_vertex_node(nb::handle self, nb::handle node) {
 
 }  // namespace
 
-void add_geometry_methods(norvale::bind::ClassBuilder &cls) {
-    cls.def(
-        "create_node",
+void add_geometry_methods(nb::handle cls) {
+    bind::def_fast(
+        cls, "create_node",
         [](nb::handle self, nb::handle name, nb::handle x, nb::handle y, nb::handle z) {
             nb::object id = next_id(self, nodes);
-            return store(self, nodes, NV_GLOBAL(Node)(id, name, x, y, z));
+            return store(self, nodes, make(NV_GLOBAL(Node), id, name, x, y, z));
         },
-        req("name"), req("x"), req("y"), req("z"), "Creates a node at (x, y, z), in metres.");
+        {bind::pos("name"), bind::pos("x"), bind::pos("y"), bind::pos("z")},
+        "Creates a node at (x, y, z), in metres.");
 
-    cls.def(
-        "create_beam",
+    bind::def_fast(
+        cls, "create_beam",
         [](nb::handle self, nb::handle begin_node, nb::handle end_node, nb::handle cross_section, nb::handle name,
            nb::handle ez, nb::handle lcs_rotation, nb::handle layer) {
             check(self, nodes, begin_node, "Begin node not defined in current model");
@@ -73,29 +74,29 @@ void add_geometry_methods(norvale::bind::ClassBuilder &cls) {
             nb::object id = next_id(self, beams);
             nb::object nm = default_name(name, "B", id);
             return store(self, beams,
-                         NV_GLOBAL(Beam)(id, nm, begin_node, end_node, cross_section, ez, lcs_rotation, layer));
+                         make(NV_GLOBAL(Beam), id, nm, begin_node, end_node, cross_section, ez, lcs_rotation, layer));
         },
-        req("begin_node"), req("end_node"), req("cross_section"), nb::kw_only(), opt("name"), opt("ez"),
-        opt("lcs_rotation"), opt("layer"), "Creates a beam between two nodes; a missing name becomes B<id>.");
+        {bind::pos("begin_node"), bind::pos("end_node"), bind::pos("cross_section"), bind::kw("name", nb::none()), bind::kw("ez", nb::none()), bind::kw("lcs_rotation", nb::none()), bind::kw("layer", nb::none())},
+        "Creates a beam between two nodes; a missing name becomes B<id>.");
 
-    cls.def(
-        "create_cross_link",
+    bind::def_fast(
+        cls, "create_cross_link",
         [](nb::handle self, nb::handle beam_1, nb::handle beam_2, nb::handle name) {
             check(self, beams, beam_1, "Beam 1 not defined in current model");
             check(self, beams, beam_2, "Beam 2 not defined in current model");
             nb::object id = next_id(self, cross_links);
             nb::object nm = default_name(name, "CL", id);
-            return store(self, cross_links, NV_GLOBAL(CrossLink)(id, nm, beam_1, beam_2));
+            return store(self, cross_links, make(NV_GLOBAL(CrossLink), id, nm, beam_1, beam_2));
         },
-        req("beam_1"), req("beam_2"), nb::kw_only(), opt("name"),
+        {bind::pos("beam_1"), bind::pos("beam_2"), bind::kw("name", nb::none())},
         "Links two beams; a missing name becomes CL<id>.");
 
     // Defaults evaluated once, here: a hinge releases only the rotation about local y.
     nb::object freedom = scope().global("HingeOnBeam").attr("Freedom");
     nb::object rigid = freedom.attr("RIGID"), free = freedom.attr("FREE");
     nb::object zero = nb::int_(0);
-    cls.def(
-        "create_hinge_on_beam",
+    bind::def_fast(
+        cls, "create_hinge_on_beam",
         [](nb::handle self, nb::handle beam, nb::handle position, nb::handle name, nb::handle freedom_ux,
            nb::handle freedom_uy, nb::handle freedom_uz, nb::handle freedom_fix, nb::handle freedom_fiy,
            nb::handle freedom_fiz, nb::handle stiffness_ux, nb::handle stiffness_uy, nb::handle stiffness_uz,
@@ -104,57 +105,50 @@ void add_geometry_methods(norvale::bind::ClassBuilder &cls) {
             nb::object id = next_id(self, hinges_on_beam);
             nb::object nm = default_name(name, "H", id);
             return store(self, hinges_on_beam,
-                         NV_GLOBAL(HingeOnBeam)(id, nm, beam, position, freedom_ux, freedom_uy, freedom_uz,
-                                                freedom_fix, freedom_fiy, freedom_fiz, stiffness_ux, stiffness_uy,
-                                                stiffness_uz, stiffness_fix, stiffness_fiy, stiffness_fiz));
+                         make(NV_GLOBAL(HingeOnBeam), id, nm, beam, position, freedom_ux, freedom_uy, freedom_uz, freedom_fix, freedom_fiy, freedom_fiz, stiffness_ux, stiffness_uy, stiffness_uz, stiffness_fix, stiffness_fiy, stiffness_fiz));
         },
-        req("beam"), req("position"), nb::kw_only(), opt("name"), nb::arg("freedom_ux").none() = rigid,
-        nb::arg("freedom_uy").none() = rigid, nb::arg("freedom_uz").none() = rigid,
-        nb::arg("freedom_fix").none() = rigid, nb::arg("freedom_fiy").none() = free,
-        nb::arg("freedom_fiz").none() = rigid, nb::arg("stiffness_ux").none() = zero,
-        nb::arg("stiffness_uy").none() = zero, nb::arg("stiffness_uz").none() = zero,
-        nb::arg("stiffness_fix").none() = zero, nb::arg("stiffness_fiy").none() = zero,
-        nb::arg("stiffness_fiz").none() = zero, "Creates a hinge on a beam; a missing name becomes H<id>.");
+        {bind::pos("beam"), bind::pos("position"), bind::kw("name", nb::none()), bind::kw("freedom_ux", rigid, "norvale.external.tarsis.object.HingeOnBeam.Freedom.RIGID"), bind::kw("freedom_uy", rigid, "norvale.external.tarsis.object.HingeOnBeam.Freedom.RIGID"), bind::kw("freedom_uz", rigid, "norvale.external.tarsis.object.HingeOnBeam.Freedom.RIGID"), bind::kw("freedom_fix", rigid, "norvale.external.tarsis.object.HingeOnBeam.Freedom.RIGID"), bind::kw("freedom_fiy", free, "norvale.external.tarsis.object.HingeOnBeam.Freedom.FREE"), bind::kw("freedom_fiz", rigid, "norvale.external.tarsis.object.HingeOnBeam.Freedom.RIGID"), bind::kw("stiffness_ux", zero), bind::kw("stiffness_uy", zero), bind::kw("stiffness_uz", zero), bind::kw("stiffness_fix", zero), bind::kw("stiffness_fiy", zero), bind::kw("stiffness_fiz", zero)},
+        "Creates a hinge on a beam; a missing name becomes H<id>.");
 
-    cls.def(
-        "create_section_on_beam",
+    bind::def_fast(
+        cls, "create_section_on_beam",
         [](nb::handle self, nb::handle name, nb::handle beam, nb::handle c_def, nb::handle position_x,
            nb::handle origin, nb::handle repeat, nb::handle delta_x) {
             check(self, beams, beam, "Beam not defined in current model");
             nb::object id = next_id(self, sections_on_beam);
             return store(self, sections_on_beam,
-                         NV_GLOBAL(SectionOnBeam)(id, name, beam, c_def, position_x, origin, repeat, delta_x));
+                         make(NV_GLOBAL(SectionOnBeam), id, name, beam, c_def, position_x, origin, repeat, delta_x));
         },
-        req("name"), req("beam"), req("c_def"), req("position_x"), req("origin"), req("repeat"), req("delta_x"),
+        {bind::pos("name"), bind::pos("beam"), bind::pos("c_def"), bind::pos("position_x"), bind::pos("origin"), bind::pos("repeat"), bind::pos("delta_x")},
         "Creates result sections on a beam.");
 
-    cls.def(
-        "create_section_on_plane",
+    bind::def_fast(
+        cls, "create_section_on_plane",
         [](nb::handle self, nb::handle point_1, nb::handle point_2, nb::handle name, nb::handle draw,
            nb::handle direction_of_cut) {
             nb::object id = next_id(self, sections_on_plane);
             nb::object nm = default_name(name, "SE", id);
             return store(self, sections_on_plane,
-                         NV_GLOBAL(SectionOnPlane)(id, nm, point_1, point_2, draw, direction_of_cut));
+                         make(NV_GLOBAL(SectionOnPlane), id, nm, point_1, point_2, draw, direction_of_cut));
         },
-        req("point_1"), req("point_2"), nb::kw_only(), req("name"), opt("draw"), opt("direction_of_cut"),
+        {bind::pos("point_1"), bind::pos("point_2"), bind::kw("name"), bind::kw("draw", nb::none()), bind::kw("direction_of_cut", nb::none())},
         "Creates a result section across plates; a missing name becomes SE<id>.");
 
-    cls.def(
-        "create_rigid_arm",
+    bind::def_fast(
+        cls, "create_rigid_arm",
         [](nb::handle self, nb::handle name, nb::handle master_node, nb::handle slave_node, nb::handle hinge_on_master,
            nb::handle hinge_on_slave) {
             check(self, nodes, master_node, "Master node not defined in current model");
             check(self, nodes, slave_node, "Slave node not defined in current model");
             nb::object id = next_id(self, rigid_arms);
             return store(self, rigid_arms,
-                         NV_GLOBAL(RigidArm)(id, name, master_node, slave_node, hinge_on_master, hinge_on_slave));
+                         make(NV_GLOBAL(RigidArm), id, name, master_node, slave_node, hinge_on_master, hinge_on_slave));
         },
-        req("name"), req("master_node"), req("slave_node"), req("hinge_on_master"), req("hinge_on_slave"),
+        {bind::pos("name"), bind::pos("master_node"), bind::pos("slave_node"), bind::pos("hinge_on_master"), bind::pos("hinge_on_slave")},
         "Creates a rigid arm between two nodes.");
 
-    cls.def(
-        "create_plane",
+    bind::def_fast(
+        cls, "create_plane",
         [](nb::handle self, nb::handle corner_nodes, nb::handle thickness, nb::handle material, nb::handle name,
            nb::handle plane_type, nb::handle layer, nb::handle internal_nodes_in, nb::handle swap_orientation,
            nb::handle lcs_rotation, nb::handle fem_model, nb::handle orthotropy) {
@@ -166,19 +160,13 @@ void add_geometry_methods(norvale::bind::ClassBuilder &cls) {
             nb::object id = next_id(self, planes);
             nb::object nm = default_name(name, "S", id);
             return store(self, planes,
-                         NV_GLOBAL(Plane)(id, nm, thickness, material, nb::arg("plane_type") = plane_type,
-                                          nb::arg("corner_nodes") = corner_nodes, nb::arg("layer") = layer,
-                                          nb::arg("internal_nodes") = internal_nodes,
-                                          nb::arg("swap_orientation") = swap_orientation,
-                                          nb::arg("lcs_rotation") = lcs_rotation, nb::arg("fem_model") = fem_model,
-                                          nb::arg("orthotropy") = orthotropy));
+                         make_kw(NV_GLOBAL(Plane), NV_KWNAMES("plane_type", "corner_nodes", "layer", "internal_nodes", "swap_orientation", "lcs_rotation", "fem_model", "orthotropy"), id, nm, thickness, material, plane_type, corner_nodes, layer, internal_nodes, swap_orientation, lcs_rotation, fem_model, orthotropy));
         },
-        req("corner_nodes"), req("thickness"), nb::kw_only(), req("material"), opt("name"), opt("plane_type"),
-        opt("layer"), opt("internal_nodes"), opt("swap_orientation"), opt("lcs_rotation"), opt("fem_model"),
-        opt("orthotropy"), "Creates a plate bounded by corner nodes; a missing name becomes S<id>.");
+        {bind::pos("corner_nodes"), bind::pos("thickness"), bind::kw("material"), bind::kw("name", nb::none()), bind::kw("plane_type", nb::none()), bind::kw("layer", nb::none()), bind::kw("internal_nodes", nb::none()), bind::kw("swap_orientation", nb::none()), bind::kw("lcs_rotation", nb::none()), bind::kw("fem_model", nb::none()), bind::kw("orthotropy", nb::none())},
+        "Creates a plate bounded by corner nodes; a missing name becomes S<id>.");
 
-    cls.def(
-        "create_circular_plane",
+    bind::def_fast(
+        cls, "create_circular_plane",
         [](nb::handle self, nb::handle center_node, nb::handle diameter, nb::handle thickness, nb::handle material,
            nb::handle axis, nb::handle name, nb::handle plane_type, nb::handle layer, nb::handle internal_nodes_in,
            nb::handle swap_orientation, nb::handle lcs_rotation, nb::handle fem_model, nb::handle orthotropy) {
@@ -221,73 +209,65 @@ void add_geometry_methods(norvale::bind::ClassBuilder &cls) {
                 nb::object id = next_id(self, planes);
                 nb::object nm = default_name(name, "S", id);
                 return store(self, planes,
-                             NV_GLOBAL(Plane)(id, nm, thickness, material, nb::arg("plane_type") = plane_type,
-                                              nb::arg("layer") = layer, nb::arg("center_node") = center_node,
-                                              nb::arg("vertex_node") = vertex, nb::arg("axis") = axis_point,
-                                              nb::arg("internal_nodes") = internal_nodes,
-                                              nb::arg("swap_orientation") = swap_orientation,
-                                              nb::arg("lcs_rotation") = lcs_rotation,
-                                              nb::arg("fem_model") = fem_model, nb::arg("orthotropy") = orthotropy));
+                             make_kw(NV_GLOBAL(Plane), NV_KWNAMES("plane_type", "layer", "center_node", "vertex_node", "axis", "internal_nodes", "swap_orientation", "lcs_rotation", "fem_model", "orthotropy"), id, nm, thickness, material, plane_type, layer, center_node, vertex, axis_point, internal_nodes, swap_orientation, lcs_rotation, fem_model, orthotropy));
             } catch (nb::python_error &e) {
                 e.restore();
                 drop_vertex_node(self, vertex);
                 throw nb::python_error();
             }
         },
-        req("center_node"), req("diameter"), req("thickness"), nb::kw_only(), req("material"), opt("axis"),
-        opt("name"), opt("plane_type"), opt("layer"), opt("internal_nodes"), opt("swap_orientation"),
-        opt("lcs_rotation"), opt("fem_model"), opt("orthotropy"),
+        {bind::pos("center_node"), bind::pos("diameter"), bind::pos("thickness"), bind::kw("material"), bind::kw("axis", nb::none()), bind::kw("name", nb::none()), bind::kw("plane_type", nb::none()), bind::kw("layer", nb::none()), bind::kw("internal_nodes", nb::none()), bind::kw("swap_orientation", nb::none()), bind::kw("lcs_rotation", nb::none()), bind::kw("fem_model", nb::none()), bind::kw("orthotropy", nb::none())},
         "Creates a circular plate around a centre node, adding its vertex node to the nodes; a missing name\n"
         "becomes S<id>.");
 
-    cls.def(
-        "create_open_slab",
+    bind::def_fast(
+        cls, "create_open_slab",
         [](nb::handle self, nb::handle name, nb::handle plane, nb::handle corner_nodes) {
             check(self, planes, plane, "Plane not defined in current model");
             check_each(self, nodes, corner_nodes, "One or more corner nodes not defined in current model");
             nb::object id = next_id(self, open_slabs);
-            return store(self, open_slabs, NV_GLOBAL(OpenSlab)(id, name, plane, corner_nodes));
+            return store(self, open_slabs, make(NV_GLOBAL(OpenSlab), id, name, plane, corner_nodes));
         },
-        req("name"), req("plane"), req("corner_nodes"), "Creates an opening in a plate.");
+        {bind::pos("name"), bind::pos("plane"), bind::pos("corner_nodes")},
+        "Creates an opening in a plate.");
 
-    cls.def(
-        "create_internal_edge",
+    bind::def_fast(
+        cls, "create_internal_edge",
         [](nb::handle self, nb::handle plane, nb::handle node_1, nb::handle node_2, nb::handle name) {
             check(self, planes, plane, "Plane not defined in current model");
             check(self, nodes, node_1, "Node 1 not defined in current model");
             check(self, nodes, node_2, "Node 2 not defined in current model");
             nb::object id = next_id(self, internal_edges);
             nb::object nm = default_name(name, "ES", id);
-            return store(self, internal_edges, NV_GLOBAL(InternalEdge)(id, nm, plane, node_1, node_2));
+            return store(self, internal_edges, make(NV_GLOBAL(InternalEdge), id, nm, plane, node_1, node_2));
         },
-        req("plane"), req("node_1"), req("node_2"), nb::kw_only(), opt("name"),
+        {bind::pos("plane"), bind::pos("node_1"), bind::pos("node_2"), bind::kw("name", nb::none())},
         "Creates an edge inside a plate; a missing name becomes ES<id>.");
 
-    cls.def(
-        "create_integration_strip",
+    bind::def_fast(
+        cls, "create_integration_strip",
         [](nb::handle self, nb::handle plane, nb::handle point_1, nb::handle point_2, nb::handle width) {
             check(self, planes, plane, "Plane not defined in current model");
             nb::object id = next_id(self, integration_strips);
             nb::object nm = default_name(nb::none(), "CM", id);
             return store(self, integration_strips,
-                         NV_GLOBAL(IntegrationStrip)(id, nm, plane, point_1, point_2, width));
+                         make(NV_GLOBAL(IntegrationStrip), id, nm, plane, point_1, point_2, width));
         },
-        req("plane"), req("point_1"), req("point_2"), req("width"),
+        {bind::pos("plane"), bind::pos("point_1"), bind::pos("point_2"), bind::pos("width")},
         "Creates a strip along which results are integrated, named CM<id>.");
 
-    cls.def(
-        "create_averaging_strip",
+    bind::def_fast(
+        cls, "create_averaging_strip",
         [](nb::handle self, nb::handle plane, nb::handle strip_type, nb::handle point_1, nb::handle width,
            nb::handle length, nb::handle angle, nb::handle direction, nb::handle name) {
             check(self, planes, plane, "Plane not defined in current model");
             nb::object id = next_id(self, averaging_strips);
             nb::object nm = default_name(name, "RS", id);
             return store(self, averaging_strips,
-                         NV_GLOBAL(AveragingStrip)(id, nm, plane, strip_type, point_1, width, length, angle,
-                                                   direction));
+                         make(NV_GLOBAL(AveragingStrip), id, nm, plane, strip_type, point_1, width, length, angle, direction));
         },
-        req("plane"), nb::kw_only(), req("strip_type"), req("point_1"), req("width"), req("length"), req("angle"),
-        req("direction"), opt("name"), "Creates a strip over which peak results are averaged; a missing name\n"
+        {bind::pos("plane"), bind::kw("strip_type"), bind::kw("point_1"), bind::kw("width"), bind::kw("length"), bind::kw("angle"), bind::kw("direction"), bind::kw("name", nb::none())},
+        "Creates a strip over which peak results are averaged; a missing name\n"
         "becomes RS<id>.");
 }
 

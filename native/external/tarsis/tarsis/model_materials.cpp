@@ -4,9 +4,9 @@
 
 namespace norvale::tarsis::model {
 
-void add_material_methods(norvale::bind::ClassBuilder &cls) {
-    cls.def(
-        "create_layer",
+void add_material_methods(nb::handle cls) {
+    bind::def_fast(
+        cls, "create_layer",
         [](nb::handle self, nb::handle name, nb::handle comment, nb::handle structural_model_only,
            nb::handle current_used_activity) {
             nb::object id = next_id(self, layers);
@@ -22,43 +22,39 @@ void add_material_methods(norvale::bind::ClassBuilder &cls) {
                 PyErr_SetObject(PyExc_ValueError, text.ptr());
                 throw nb::python_error();
             }
-            nb::object layer = NV_GLOBAL(Layer)(id, nm, comment, structural_model_only, current_used_activity);
+            nb::object layer = make(NV_GLOBAL(Layer), id, nm, comment, structural_model_only, current_used_activity);
             if (PyObject_SetItem(registry(self, layers).ptr(), nm.ptr(), layer.ptr()) < 0)
                 throw nb::python_error();
             return layer;
         },
-        opt("name"), nb::kw_only(), opt("comment"), opt("structural_model_only"), opt("current_used_activity"),
+        {bind::pos("name", nb::none()), bind::kw("comment", nb::none()), bind::kw("structural_model_only", nb::none()), bind::kw("current_used_activity", nb::none())},
         "Creates a layer; a missing name becomes Layer<id>. Layer names are unique.");
 
-    cls.def(
-        "update_concrete_material",
+    bind::def_fast(
+        cls, "update_concrete_material",
         [](nb::handle self, nb::handle object_id, nb::handle name, nb::handle part, nb::handle thermal_expansion,
            nb::handle unit_mass, nb::handle wet_density, nb::handle e_modulus, nb::handle poisson,
            nb::handle g_modulus, nb::handle log_decrement, nb::handle specific_heat,
            nb::handle thermal_conductivity, nb::handle fck) {
             return store(self, concrete_materials,
-                         NV_GLOBAL(Concrete)(object_id, name, part, thermal_expansion, unit_mass, wet_density,
-                                             e_modulus, poisson, g_modulus, log_decrement, specific_heat,
-                                             thermal_conductivity, nb::arg("fck") = fck));
+                         make_kw(NV_GLOBAL(Concrete), NV_KWNAMES("fck"), object_id, name, part, thermal_expansion, unit_mass, wet_density, e_modulus, poisson, g_modulus, log_decrement, specific_heat, thermal_conductivity, fck));
         },
-        req("object_id"), req("name"), req("part"), opt("thermal_expansion"), opt("unit_mass"), opt("wet_density"),
-        opt("e_modulus"), opt("poisson"), opt("g_modulus"), opt("log_decrement"), opt("specific_heat"),
-        opt("thermal_conductivity"), nb::kw_only(), opt("fck"),
+        {bind::pos("object_id"), bind::pos("name"), bind::pos("part"), bind::pos("thermal_expansion", nb::none()), bind::pos("unit_mass", nb::none()), bind::pos("wet_density", nb::none()), bind::pos("e_modulus", nb::none()), bind::pos("poisson", nb::none()), bind::pos("g_modulus", nb::none()), bind::pos("log_decrement", nb::none()), bind::pos("specific_heat", nb::none()), bind::pos("thermal_conductivity", nb::none()), bind::kw("fck", nb::none())},
         "Overrides properties of the concrete material `object_id` of the project file.");
 
-    cls.def(
-        "create_nonlinear_function",
+    bind::def_fast(
+        cls, "create_nonlinear_function",
         [](nb::handle self, nb::handle name, nb::handle function_type, nb::handle positive_end,
            nb::handle negative_end, nb::handle impulse) {
             nb::object id = next_id(self, nonlinear_functions);
             return store(self, nonlinear_functions,
-                         NV_GLOBAL(NonLinearFunction)(id, name, function_type, positive_end, negative_end, impulse));
+                         make(NV_GLOBAL(NonLinearFunction), id, name, function_type, positive_end, negative_end, impulse));
         },
-        req("name"), req("function_type"), req("positive_end"), req("negative_end"), req("impulse"),
+        {bind::pos("name"), bind::pos("function_type"), bind::pos("positive_end"), bind::pos("negative_end"), bind::pos("impulse")},
         "Creates a non-linear function from (x, y) points.");
 
-    cls.def(
-        "create_subsoil",
+    bind::def_fast(
+        cls, "create_subsoil",
         [](nb::handle self, nb::handle name, nb::handle stiffness, nb::handle c1x, nb::handle c1y, nb::handle c1z,
            nb::handle nonlinear_function, nb::handle c2x, nb::handle c2y, nb::handle is_drained,
            nb::handle water_air_in_clay_subgrade, nb::handle specific_weight, nb::handle fi, nb::handle sigma_oc,
@@ -67,30 +63,25 @@ void add_material_methods(norvale::bind::ClassBuilder &cls) {
                            "Non-linear function not defined in current model");
             nb::object id = next_id(self, subsoils);
             return store(self, subsoils,
-                         NV_GLOBAL(Subsoil)(id, name, stiffness, c1x, c1y, c1z, nonlinear_function, c2x, c2y,
-                                            is_drained, water_air_in_clay_subgrade, specific_weight, fi, sigma_oc,
-                                            c, cu));
+                         make(NV_GLOBAL(Subsoil), id, name, stiffness, c1x, c1y, c1z, nonlinear_function, c2x, c2y, is_drained, water_air_in_clay_subgrade, specific_weight, fi, sigma_oc, c, cu));
         },
-        req("name"), nb::kw_only(), req("stiffness"), opt("c1x"), opt("c1y"), opt("c1z"), opt("nonlinear_function"),
-        opt("c2x"), opt("c2y"), opt("is_drained"), opt("water_air_in_clay_subgrade"), opt("specific_weight"),
-        opt("fi"), opt("sigma_oc"), opt("c"), opt("cu"), "Creates a subsoil for surface supports.");
+        {bind::pos("name"), bind::kw("stiffness"), bind::kw("c1x", nb::none()), bind::kw("c1y", nb::none()), bind::kw("c1z", nb::none()), bind::kw("nonlinear_function", nb::none()), bind::kw("c2x", nb::none()), bind::kw("c2y", nb::none()), bind::kw("is_drained", nb::none()), bind::kw("water_air_in_clay_subgrade", nb::none()), bind::kw("specific_weight", nb::none()), bind::kw("fi", nb::none()), bind::kw("sigma_oc", nb::none()), bind::kw("c", nb::none()), bind::kw("cu", nb::none())},
+        "Creates a subsoil for surface supports.");
 
-    cls.def(
-        "create_orthotropy",
+    bind::def_fast(
+        cls, "create_orthotropy",
         [](nb::handle self, nb::handle name, nb::handle material, nb::handle thickness, nb::handle D11,
            nb::handle D22, nb::handle D12, nb::handle D33, nb::handle D44, nb::handle D55, nb::handle d11,
            nb::handle d22, nb::handle d12, nb::handle d33, nb::handle kxy, nb::handle kyx) {
             nb::object id = next_id(self, orthotropy_objects);
             return store(self, orthotropy_objects,
-                         NV_GLOBAL(Orthotropy)(id, name, material, thickness, D11, D22, D12, D33, D44, D55, d11,
-                                               d22, d12, d33, kxy, kyx));
+                         make(NV_GLOBAL(Orthotropy), id, name, material, thickness, D11, D22, D12, D33, D44, D55, d11, d22, d12, d33, kxy, kyx));
         },
-        req("name"), req("material"), req("thickness"), opt("D11"), opt("D22"), opt("D12"), opt("D33"), opt("D44"),
-        opt("D55"), opt("d11"), opt("d22"), opt("d12"), opt("d33"), opt("kxy"), opt("kyx"),
+        {bind::pos("name"), bind::pos("material"), bind::pos("thickness"), bind::pos("D11", nb::none()), bind::pos("D22", nb::none()), bind::pos("D12", nb::none()), bind::pos("D33", nb::none()), bind::pos("D44", nb::none()), bind::pos("D55", nb::none()), bind::pos("d11", nb::none()), bind::pos("d22", nb::none()), bind::pos("d12", nb::none()), bind::pos("d33", nb::none()), bind::pos("kxy", nb::none()), bind::pos("kyx", nb::none())},
         "Creates an orthotropy definition for planes.");
 
-    cls.def(
-        "create_selection",
+    bind::def_fast(
+        cls, "create_selection",
         [](nb::handle self, nb::handle name, nb::handle objects) {
             nb::list records;
             nb::object it = nb::steal(PyObject_GetIter(objects.ptr()));
@@ -107,9 +98,10 @@ void add_material_methods(norvale::bind::ClassBuilder &cls) {
             if (PyErr_Occurred())
                 throw nb::python_error();
             nb::object id = next_id(self, selections);
-            return store(self, selections, NV_GLOBAL(Selection)(id, name, records));
+            return store(self, selections, make(NV_GLOBAL(Selection), id, name, records));
         },
-        req("name"), req("objects"), "Creates a named selection of model objects.");
+        {bind::pos("name"), bind::pos("objects")},
+        "Creates a named selection of model objects.");
 }
 
 }  // namespace norvale::tarsis::model

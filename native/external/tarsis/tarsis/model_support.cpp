@@ -304,6 +304,72 @@ nb::object store(nb::handle self, Reg r, nb::object obj) {
     return obj;
 }
 
+namespace {
+
+initproc g_python_init = nullptr;  // tp_init of classes whose __init__ is written in Python
+
+initproc python_init_slot() {
+    if (g_python_init == nullptr) {
+        nb::dict ns;
+        PyObject *code = Py_CompileString("def __init__(self):\n    pass\n", "<probe>", Py_file_input);
+        if (code == nullptr)
+            throw nb::python_error();
+        nb::object done = nb::steal(PyEval_EvalCode(code, PyEval_GetBuiltins(), ns.ptr()));
+        Py_DECREF(code);
+        if (!done.is_valid())
+            throw nb::python_error();
+        nb::object probe = nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))("_Probe", nb::make_tuple(), ns);
+        g_python_init = reinterpret_cast<PyTypeObject *>(probe.ptr())->tp_init;
+    }
+    return g_python_init;
+}
+
+}  // namespace
+
+PyObject *kwnames(std::initializer_list<const char *> names) {
+    PyObject *t = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
+    Py_ssize_t i = 0;
+    for (const char *n : names)
+        PyTuple_SET_ITEM(t, i++, PyUnicode_InternFromString(n));
+    return t;
+}
+
+nb::object construct(nb::handle cls, PyObject **args, std::size_t nargs, PyObject *kwnames) {
+    PyObject *c = cls.ptr();
+    if (Py_IS_TYPE(c, &PyType_Type)) {
+        auto *type = reinterpret_cast<PyTypeObject *>(c);
+        if (type->tp_new == PyBaseObject_Type.tp_new && type->tp_init == python_init_slot()) {
+            PyObject *init = _PyType_Lookup(type, NV_STR("__init__"));  // borrowed
+            if (init != nullptr && PyFunction_Check(init)) {
+                // What type.__call__ does: object.__new__(cls), then cls.__init__(obj, ...).
+                nb::object empty = nb::steal(PyTuple_New(0));
+                nb::object obj = nb::steal(type->tp_new(type, empty.ptr(), nullptr));
+                if (!obj.is_valid())
+                    throw nb::python_error();
+                Py_INCREF(init);
+                PyObject *saved = args[-1];
+                args[-1] = obj.ptr();
+                PyObject *res = PyObject_Vectorcall(init, args - 1, (nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
+                args[-1] = saved;
+                Py_DECREF(init);
+                if (res == nullptr)
+                    throw nb::python_error();
+                if (res != Py_None) {
+                    PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(res)->tp_name);
+                    Py_DECREF(res);
+                    throw nb::python_error();
+                }
+                Py_DECREF(res);
+                return obj;
+            }
+        }
+    }
+    PyObject *res = PyObject_Vectorcall(c, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
+    if (res == nullptr)
+        throw nb::python_error();
+    return nb::steal(res);
+}
+
 nb::object global(PyObject *name) {
     PyObject *value = nullptr;
     int r = g_module_dict ? PyDict_GetItemRef(g_module_dict, name, &value) : 0;

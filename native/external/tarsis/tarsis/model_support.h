@@ -4,8 +4,11 @@
 
 #include <nanobind/nanobind.h>
 
+#include <initializer_list>
+
 #include "model.h"
 #include "tarsis.h"
+#include "bindings/fastmethod.h"
 
 namespace norvale::tarsis::model {
 
@@ -70,20 +73,45 @@ nb::object store(nb::handle self, Reg r, nb::object obj);
 nb::object global(PyObject *name);
 #define NV_GLOBAL(name) ::norvale::tarsis::model::global(NV_STR(#name))
 
+/// `cls(*args, **kwargs)` as Python would call it; `args` has one free slot before it
+/// (PY_VECTORCALL_ARGUMENTS_OFFSET) and the last PyTuple_GET_SIZE(kwnames) values are keywords.
+/// Ordinary classes whose __init__ is a Python function are instantiated the way `type.__call__`
+/// does it, minus the argument tuple that a call from C otherwise costs.
+nb::object construct(nb::handle cls, PyObject **args, std::size_t nargs, PyObject *kwnames);
+
+inline PyObject *ptr_of(nb::handle h) { return h.ptr(); }
+
+/// `cls(args...)`, positional arguments only.
+template <typename... Args>
+nb::object make(nb::handle cls, const Args &...args) {
+    PyObject *argv[sizeof...(Args) + 1] = {nullptr, ptr_of(args)...};
+    return construct(cls, argv + 1, sizeof...(Args), nullptr);
+}
+
+/// `cls(args...)` where the last len(kwnames) arguments go by the keywords in `kwnames`.
+template <typename... Args>
+nb::object make_kw(nb::handle cls, PyObject *kwnames, const Args &...args) {
+    PyObject *argv[sizeof...(Args) + 1] = {nullptr, ptr_of(args)...};
+    return construct(cls, argv + 1, sizeof...(Args) - static_cast<std::size_t>(PyTuple_GET_SIZE(kwnames)), kwnames);
+}
+
+/// A tuple of interned keyword names, built once per call site.
+PyObject *kwnames(std::initializer_list<const char *> names);
+#define NV_KWNAMES(...) \
+    ([]() -> PyObject * { static PyObject *t_ = ::norvale::tarsis::model::kwnames({__VA_ARGS__}); return t_; }())
+
 /// `obj.<name>`.
 nb::object attr(nb::handle obj, PyObject *name);
 
-/// A parameter that accepts any object, None included.
-inline auto opt(const char *name) { return nb::arg(name).none() = nb::none(); }
-inline auto req(const char *name) { return nb::arg(name).none(); }
+namespace bind = norvale::bind;
 
-// The create-methods, by area; each adds its methods to the class namespace.
-void add_material_methods(norvale::bind::ClassBuilder &cls);   // layers, materials, subsoils, selections
-void add_section_methods(norvale::bind::ClassBuilder &cls);    // cross-sections and profiles
-void add_geometry_methods(norvale::bind::ClassBuilder &cls);   // nodes, members and surfaces
-void add_support_methods(norvale::bind::ClassBuilder &cls);    // supports and plane hinges
-void add_load_case_methods(norvale::bind::ClassBuilder &cls);  // load groups, cases, combinations
-void add_load_methods(norvale::bind::ClassBuilder &cls);       // loads
+// The create-methods by area; each adds its methods to the built Model class.
+void add_material_methods(nb::handle cls);   // layers, materials, subsoils, selections
+void add_section_methods(nb::handle cls);    // cross-sections and profiles
+void add_geometry_methods(nb::handle cls);   // nodes, members and surfaces
+void add_support_methods(nb::handle cls);    // supports and plane hinges
+void add_load_case_methods(nb::handle cls);  // load groups, cases, combinations
+void add_load_methods(nb::handle cls);       // loads
 
 /// Prepares call-time global lookup in the module's namespace (called by init_model).
 void set_module(nb::handle m);

@@ -3,23 +3,21 @@
 
 namespace norvale::tarsis::model {
 
-void add_support_methods(norvale::bind::ClassBuilder &cls) {
-    cls.def(
-        "create_point_support",
+void add_support_methods(nb::handle cls) {
+    bind::def_fast(
+        cls, "create_point_support",
         [](nb::handle self, nb::handle name, nb::handle node, nb::handle spring_type, nb::handle freedom,
            nb::handle stiffness, nb::handle c_sys, nb::handle default_size, nb::handle angle) {
             check(self, nodes, node, "Node not defined in current model");
             nb::object id = next_id(self, point_supports);
             return store(self, point_supports,
-                         NV_GLOBAL(PointSupport)(id, name, node, spring_type, freedom, stiffness, c_sys, default_size,
-                                                 angle));
+                         make(NV_GLOBAL(PointSupport), id, name, node, spring_type, freedom, stiffness, c_sys, default_size, angle));
         },
-        req("name"), req("node"), req("spring_type"), req("freedom"), req("stiffness"), req("c_sys"),
-        nb::arg("default_size").none() = nb::float_(0.2), nb::kw_only(), opt("angle"),
+        {bind::pos("name"), bind::pos("node"), bind::pos("spring_type"), bind::pos("freedom"), bind::pos("stiffness"), bind::pos("c_sys"), bind::pos("default_size", nb::float_(0.2)), bind::kw("angle", nb::none())},
         "Creates a support in a node: six constraints and six stiffnesses (X, Y, Z, Rx, Ry, Rz).");
 
-    cls.def(
-        "create_point_support_on_beam",
+    bind::def_fast(
+        cls, "create_point_support_on_beam",
         [](nb::handle self, nb::handle beam, nb::handle name, nb::handle x, nb::handle stiffness_x, nb::handle y,
            nb::handle stiffness_y, nb::handle z, nb::handle stiffness_z, nb::handle rx, nb::handle stiffness_rx,
            nb::handle ry, nb::handle stiffness_ry, nb::handle rz, nb::handle stiffness_rz, nb::handle default_size,
@@ -29,17 +27,13 @@ void add_support_methods(norvale::bind::ClassBuilder &cls) {
             nb::object id = next_id(self, point_supports_line);
             nb::object nm = default_name(name, "Sb", id);
             return store(self, point_supports_line,
-                         NV_GLOBAL(PointSupportLine)(id, nm, beam, x, stiffness_x, y, stiffness_y, z, stiffness_z, rx,
-                                                     stiffness_rx, ry, stiffness_ry, rz, stiffness_rz, default_size,
-                                                     c_sys, c_def, position_x, origin, repeat, delta_x));
+                         make(NV_GLOBAL(PointSupportLine), id, nm, beam, x, stiffness_x, y, stiffness_y, z, stiffness_z, rx, stiffness_rx, ry, stiffness_ry, rz, stiffness_rz, default_size, c_sys, c_def, position_x, origin, repeat, delta_x));
         },
-        req("beam"), nb::kw_only(), opt("name"), opt("x"), opt("stiffness_x"), opt("y"), opt("stiffness_y"), opt("z"),
-        opt("stiffness_z"), opt("rx"), opt("stiffness_rx"), opt("ry"), opt("stiffness_ry"), opt("rz"),
-        opt("stiffness_rz"), opt("default_size"), opt("c_sys"), opt("c_def"), opt("position_x"), opt("origin"),
-        opt("repeat"), opt("delta_x"), "Creates point supports on a beam; a missing name becomes Sb<id>.");
+        {bind::pos("beam"), bind::kw("name", nb::none()), bind::kw("x", nb::none()), bind::kw("stiffness_x", nb::none()), bind::kw("y", nb::none()), bind::kw("stiffness_y", nb::none()), bind::kw("z", nb::none()), bind::kw("stiffness_z", nb::none()), bind::kw("rx", nb::none()), bind::kw("stiffness_rx", nb::none()), bind::kw("ry", nb::none()), bind::kw("stiffness_ry", nb::none()), bind::kw("rz", nb::none()), bind::kw("stiffness_rz", nb::none()), bind::kw("default_size", nb::none()), bind::kw("c_sys", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x", nb::none()), bind::kw("origin", nb::none()), bind::kw("repeat", nb::none()), bind::kw("delta_x", nb::none())},
+        "Creates point supports on a beam; a missing name becomes Sb<id>.");
 
-    cls.def(
-        "create_line_support_on_beam",
+    bind::def_fast(
+        cls, "create_line_support_on_beam",
         [](nb::handle self, nb::handle beam, nb::handle name, nb::handle x, nb::handle stiffness_x,
            nb::handle function_x, nb::handle y, nb::handle stiffness_y, nb::handle function_y, nb::handle z,
            nb::handle stiffness_z, nb::handle function_z, nb::handle rx, nb::handle stiffness_rx,
@@ -56,20 +50,13 @@ void add_support_methods(norvale::bind::ClassBuilder &cls) {
             nb::object id = next_id(self, line_supports_line);
             nb::object nm = default_name(name, "Slb", id);
             return store(self, line_supports_line,
-                         NV_GLOBAL(LineSupportLine)(id, nm, beam, x, stiffness_x, function_x, y, stiffness_y,
-                                                    function_y, z, stiffness_z, function_z, rx, stiffness_rx,
-                                                    function_rx, ry, stiffness_ry, function_ry, rz, stiffness_rz,
-                                                    function_rz, c_sys, extent, c_def, position_x1, position_x2,
-                                                    origin));
+                         make(NV_GLOBAL(LineSupportLine), id, nm, beam, x, stiffness_x, function_x, y, stiffness_y, function_y, z, stiffness_z, function_z, rx, stiffness_rx, function_rx, ry, stiffness_ry, function_ry, rz, stiffness_rz, function_rz, c_sys, extent, c_def, position_x1, position_x2, origin));
         },
-        req("beam"), nb::kw_only(), opt("name"), opt("x"), opt("stiffness_x"), opt("function_x"), opt("y"),
-        opt("stiffness_y"), opt("function_y"), opt("z"), opt("stiffness_z"), opt("function_z"), opt("rx"),
-        opt("stiffness_rx"), opt("function_rx"), opt("ry"), opt("stiffness_ry"), opt("function_ry"), opt("rz"),
-        opt("stiffness_rz"), opt("function_rz"), opt("c_sys"), opt("extent"), opt("c_def"), opt("position_x1"),
-        opt("position_x2"), opt("origin"), "Creates a line support along a beam; a missing name becomes Slb<id>.");
+        {bind::pos("beam"), bind::kw("name", nb::none()), bind::kw("x", nb::none()), bind::kw("stiffness_x", nb::none()), bind::kw("function_x", nb::none()), bind::kw("y", nb::none()), bind::kw("stiffness_y", nb::none()), bind::kw("function_y", nb::none()), bind::kw("z", nb::none()), bind::kw("stiffness_z", nb::none()), bind::kw("function_z", nb::none()), bind::kw("rx", nb::none()), bind::kw("stiffness_rx", nb::none()), bind::kw("function_rx", nb::none()), bind::kw("ry", nb::none()), bind::kw("stiffness_ry", nb::none()), bind::kw("function_ry", nb::none()), bind::kw("rz", nb::none()), bind::kw("stiffness_rz", nb::none()), bind::kw("function_rz", nb::none()), bind::kw("c_sys", nb::none()), bind::kw("extent", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x1", nb::none()), bind::kw("position_x2", nb::none()), bind::kw("origin", nb::none())},
+        "Creates a line support along a beam; a missing name becomes Slb<id>.");
 
-    cls.def(
-        "create_line_support_on_plane",
+    bind::def_fast(
+        cls, "create_line_support_on_plane",
         [](nb::handle self, nb::handle edge, nb::handle name, nb::handle x, nb::handle stiffness_x, nb::handle y,
            nb::handle stiffness_y, nb::handle z, nb::handle stiffness_z, nb::handle rx, nb::handle stiffness_rx,
            nb::handle ry, nb::handle stiffness_ry, nb::handle rz, nb::handle stiffness_rz, nb::handle c_sys,
@@ -78,29 +65,25 @@ void add_support_methods(norvale::bind::ClassBuilder &cls) {
             nb::object id = next_id(self, line_supports_surface);
             nb::object nm = default_name(name, "Sle", id);
             return store(self, line_supports_surface,
-                         NV_GLOBAL(LineSupportSurface)(id, nm, edge, x, stiffness_x, y, stiffness_y, z, stiffness_z,
-                                                       rx, stiffness_rx, ry, stiffness_ry, rz, stiffness_rz, c_sys,
-                                                       c_def, position_x1, position_x2, origin));
+                         make(NV_GLOBAL(LineSupportSurface), id, nm, edge, x, stiffness_x, y, stiffness_y, z, stiffness_z, rx, stiffness_rx, ry, stiffness_ry, rz, stiffness_rz, c_sys, c_def, position_x1, position_x2, origin));
         },
-        req("edge"), nb::kw_only(), opt("name"), opt("x"), opt("stiffness_x"), opt("y"), opt("stiffness_y"), opt("z"),
-        opt("stiffness_z"), opt("rx"), opt("stiffness_rx"), opt("ry"), opt("stiffness_ry"), opt("rz"),
-        opt("stiffness_rz"), opt("c_sys"), opt("c_def"), opt("position_x1"), opt("position_x2"), opt("origin"),
+        {bind::pos("edge"), bind::kw("name", nb::none()), bind::kw("x", nb::none()), bind::kw("stiffness_x", nb::none()), bind::kw("y", nb::none()), bind::kw("stiffness_y", nb::none()), bind::kw("z", nb::none()), bind::kw("stiffness_z", nb::none()), bind::kw("rx", nb::none()), bind::kw("stiffness_rx", nb::none()), bind::kw("ry", nb::none()), bind::kw("stiffness_ry", nb::none()), bind::kw("rz", nb::none()), bind::kw("stiffness_rz", nb::none()), bind::kw("c_sys", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x1", nb::none()), bind::kw("position_x2", nb::none()), bind::kw("origin", nb::none())},
         "Creates a line support on a plate edge; a missing name becomes Sle<id>.");
 
-    cls.def(
-        "create_surface_support",
+    bind::def_fast(
+        cls, "create_surface_support",
         [](nb::handle self, nb::handle plane, nb::handle subsoil, nb::handle name) {
             check(self, planes, plane, "Plane not defined in current model");
             check(self, subsoils, subsoil, "Subsoil not defined in current model");
             nb::object id = next_id(self, surface_supports);
             nb::object nm = default_name(name, "SS", id);
-            return store(self, surface_supports, NV_GLOBAL(SurfaceSupportSurface)(id, nm, plane, subsoil));
+            return store(self, surface_supports, make(NV_GLOBAL(SurfaceSupportSurface), id, nm, plane, subsoil));
         },
-        req("plane"), req("subsoil"), nb::kw_only(), opt("name"),
+        {bind::pos("plane"), bind::pos("subsoil"), bind::kw("name", nb::none())},
         "Beds a plate on a subsoil; a missing name becomes SS<id>.");
 
-    cls.def(
-        "create_hinge_on_plane",
+    bind::def_fast(
+        cls, "create_hinge_on_plane",
         [](nb::handle self, nb::handle edge, nb::handle name, nb::handle ux, nb::handle stiffness_ux, nb::handle uy,
            nb::handle stiffness_uy, nb::handle uz, nb::handle stiffness_uz, nb::handle fix, nb::handle stiffness_fix,
            nb::handle c_def, nb::handle position_x1, nb::handle position_x2, nb::handle origin) {
@@ -108,12 +91,10 @@ void add_support_methods(norvale::bind::ClassBuilder &cls) {
             nb::object id = next_id(self, hinges_on_plane);
             nb::object nm = default_name(name, "L", id);
             return store(self, hinges_on_plane,
-                         NV_GLOBAL(HingeOnPlane)(id, nm, edge, ux, stiffness_ux, uy, stiffness_uy, uz, stiffness_uz,
-                                                 fix, stiffness_fix, c_def, position_x1, position_x2, origin));
+                         make(NV_GLOBAL(HingeOnPlane), id, nm, edge, ux, stiffness_ux, uy, stiffness_uy, uz, stiffness_uz, fix, stiffness_fix, c_def, position_x1, position_x2, origin));
         },
-        req("edge"), nb::kw_only(), opt("name"), opt("ux"), opt("stiffness_ux"), opt("uy"), opt("stiffness_uy"),
-        opt("uz"), opt("stiffness_uz"), opt("fix"), opt("stiffness_fix"), opt("c_def"), opt("position_x1"),
-        opt("position_x2"), opt("origin"), "Creates a hinge along a plate edge; a missing name becomes L<id>.");
+        {bind::pos("edge"), bind::kw("name", nb::none()), bind::kw("ux", nb::none()), bind::kw("stiffness_ux", nb::none()), bind::kw("uy", nb::none()), bind::kw("stiffness_uy", nb::none()), bind::kw("uz", nb::none()), bind::kw("stiffness_uz", nb::none()), bind::kw("fix", nb::none()), bind::kw("stiffness_fix", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x1", nb::none()), bind::kw("position_x2", nb::none()), bind::kw("origin", nb::none())},
+        "Creates a hinge along a plate edge; a missing name becomes L<id>.");
 }
 
 }  // namespace norvale::tarsis::model
