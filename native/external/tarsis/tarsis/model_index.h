@@ -75,12 +75,12 @@ private:
         std::int64_t pos = 0;
     };
 
+    // Objects created one after another mostly lie one after another in memory; a hash that
+    // keeps that order (within 4 MiB windows, which the high bits then shift apart) makes the
+    // lookups of a model being built walk the table instead of jumping around in it.
     static std::size_t hash(const void *key) noexcept {
         auto v = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
-        v ^= v >> 29;
-        v *= 0xbf58476d1ce4e5b9ULL;
-        v ^= v >> 32;
-        return static_cast<std::size_t>(v);
+        return static_cast<std::size_t>((v >> 4) ^ ((v >> 22) * 0x9e3779b97f4a7c15ULL >> 40));
     }
 
     void grow() {

@@ -11,6 +11,7 @@
 
 #include "model_index.h"
 
+#include <cstdint>
 #include <memory>
 #include <unordered_map>
 
@@ -58,6 +59,13 @@ namespace norvale::tarsis::model {
 namespace {
 
 PyObject *g_module_dict = nullptr;
+std::uint64_t g_globals_epoch = 1;  // bumped whenever the module namespace changes
+bool g_watching = false;
+
+int on_module_change(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
+    ++g_globals_epoch;
+    return 0;
+}
 
 /// Side state of one Model instance.
 struct ModelState {
@@ -190,6 +198,11 @@ bool layer_contains(ModelState &state, PyObject *dict, PyObject *obj) {
 
 void set_module(nb::handle m) {
     g_module_dict = PyModule_GetDict(m.ptr());
+    int watcher = PyDict_AddWatcher(on_module_change);
+    if (watcher < 0 || PyDict_Watch(watcher, g_module_dict) < 0)
+        PyErr_Clear();  // without a watcher every lookup goes to the dict
+    else
+        g_watching = true;
     if (g_on_death == nullptr)
         g_on_death = PyCFunction_New(&g_forget_def, nullptr);
 }
@@ -208,7 +221,23 @@ nb::object attr(nb::handle obj, PyObject *name) {
     return nb::steal(v);
 }
 
-nb::object registry(nb::handle self, Reg r) { return attr(self, attr_name(r)); }
+nb::object registry(nb::handle self, Reg r) {
+    // A Model's registries are plain instance attributes; for the class itself (no subclass that
+    // could put a descriptor in the way) read them from the instance dict directly.
+    if (Py_TYPE(self.ptr()) == reinterpret_cast<PyTypeObject *>(model_class().ptr())) {
+        PyObject *dict = PyObject_GenericGetDict(self.ptr(), nullptr);
+        if (dict == nullptr)
+            throw nb::python_error();
+        PyObject *value = nullptr;
+        int found = PyDict_GetItemRef(dict, attr_name(r), &value);
+        Py_DECREF(dict);
+        if (found < 0)
+            throw nb::python_error();
+        if (found > 0)
+            return nb::steal(value);
+    }
+    return attr(self, attr_name(r));
+}
 
 bool contains(nb::handle self, Reg r, nb::handle obj) {
     nb::object reg = registry(self, r);
@@ -274,11 +303,24 @@ void check_edge(nb::handle self, nb::handle edge) {
     }
 }
 
+namespace {
+
+// The registry that next_id() read, kept for the store() that follows it in the same call (the
+// object's constructor runs in between; a nested create-call simply replaces it).
+PyObject *g_pending_model = nullptr;
+Reg g_pending_reg = layers;
+PyObject *g_pending_registry = nullptr;  // strong
+
+}  // namespace
+
 nb::object next_id(nb::handle self, Reg r) {
     nb::object reg = registry(self, r);
     Py_ssize_t n = PyObject_Size(reg.ptr());
     if (n < 0)
         throw nb::python_error();
+    g_pending_model = self.ptr();
+    g_pending_reg = r;
+    Py_XSETREF(g_pending_registry, reg.release().ptr());
     return nb::steal(PyLong_FromSsize_t(n + 1));
 }
 
@@ -292,7 +334,14 @@ nb::object default_name(nb::handle name, const char *prefix, nb::handle id) {
 }
 
 nb::object store(nb::handle self, Reg r, nb::object obj) {
-    nb::object reg = registry(self, r);
+    nb::object reg;
+    if (g_pending_model == self.ptr() && g_pending_reg == r && g_pending_registry != nullptr) {
+        reg = nb::steal(g_pending_registry);
+        g_pending_registry = nullptr;
+    } else {
+        reg = registry(self, r);
+    }
+    g_pending_model = nullptr;
     if (PyList_CheckExact(reg.ptr())) {
         if (PyList_Append(reg.ptr(), obj.ptr()) < 0)
             throw nb::python_error();
@@ -326,6 +375,11 @@ initproc python_init_slot() {
 
 }  // namespace
 
+PyObject *empty_tuple() {
+    static PyObject *t = PyTuple_New(0);
+    return t;
+}
+
 PyObject *kwnames(std::initializer_list<const char *> names) {
     PyObject *t = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
     Py_ssize_t i = 0;
@@ -334,40 +388,81 @@ PyObject *kwnames(std::initializer_list<const char *> names) {
     return t;
 }
 
+namespace {
+
+/// __init__ of the class last instantiated through the fast path, valid while the class's
+/// version tag is unchanged (any change to the class or its bases gives it a new tag).
+struct InitCache {
+    PyTypeObject *type = nullptr;
+    unsigned int version = 0;
+    PyObject *init = nullptr;  // strong
+};
+InitCache g_init_cache[8];
+
+PyObject *python_init_of(PyTypeObject *type) {
+    InitCache &slot = g_init_cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) & 7];
+    if (slot.type == type && slot.version == type->tp_version_tag && slot.version != 0)
+        return slot.init;
+    PyObject *init = _PyType_Lookup(type, NV_STR("__init__"));  // borrowed; assigns a version tag
+    if (init == nullptr || !PyFunction_Check(init))
+        return nullptr;
+    Py_INCREF(init);
+    Py_XDECREF(slot.init);
+    slot = InitCache{type, type->tp_version_tag, init};
+    return init;
+}
+
+}  // namespace
+
 nb::object construct(nb::handle cls, PyObject **args, std::size_t nargs, PyObject *kwnames) {
     PyObject *c = cls.ptr();
     if (Py_IS_TYPE(c, &PyType_Type)) {
         auto *type = reinterpret_cast<PyTypeObject *>(c);
-        if (type->tp_new == PyBaseObject_Type.tp_new && type->tp_init == python_init_slot()) {
-            PyObject *init = _PyType_Lookup(type, NV_STR("__init__"));  // borrowed
-            if (init != nullptr && PyFunction_Check(init)) {
-                // What type.__call__ does: object.__new__(cls), then cls.__init__(obj, ...).
-                nb::object empty = nb::steal(PyTuple_New(0));
-                nb::object obj = nb::steal(type->tp_new(type, empty.ptr(), nullptr));
-                if (!obj.is_valid())
-                    throw nb::python_error();
-                Py_INCREF(init);
-                PyObject *saved = args[-1];
-                args[-1] = obj.ptr();
-                PyObject *res = PyObject_Vectorcall(init, args - 1, (nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
-                args[-1] = saved;
-                Py_DECREF(init);
-                if (res == nullptr)
-                    throw nb::python_error();
-                if (res != Py_None) {
-                    PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(res)->tp_name);
-                    Py_DECREF(res);
-                    throw nb::python_error();
-                }
+        PyObject *init = nullptr;
+        if (type->tp_new == PyBaseObject_Type.tp_new && type->tp_init == python_init_slot())
+            init = python_init_of(type);
+        if (init != nullptr) {
+            // What type.__call__ does: object.__new__(cls), then cls.__init__(obj, ...).
+            nb::object obj = nb::steal(type->tp_new(type, empty_tuple(), nullptr));
+            if (!obj.is_valid())
+                throw nb::python_error();
+            Py_INCREF(init);  // the call may change the class and drop the cached reference
+            PyObject *saved = args[-1];
+            args[-1] = obj.ptr();
+            PyObject *res = PyObject_Vectorcall(init, args - 1, (nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
+            args[-1] = saved;
+            Py_DECREF(init);
+            if (res == nullptr)
+                throw nb::python_error();
+            if (res != Py_None) {
+                PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(res)->tp_name);
                 Py_DECREF(res);
-                return obj;
+                throw nb::python_error();
             }
+            Py_DECREF(res);
+            return obj;
         }
     }
     PyObject *res = PyObject_Vectorcall(c, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
     if (res == nullptr)
         throw nb::python_error();
     return nb::steal(res);
+}
+
+nb::object global(GlobalSlot &slot) {
+    if (slot.epoch == g_globals_epoch && slot.value != nullptr)
+        return nb::borrow(slot.value);
+    nb::object value = global(slot.name);
+    if (g_watching) {
+        PyObject *in_module = nullptr;
+        if (PyDict_GetItemRef(g_module_dict, slot.name, &in_module) > 0) {  // not for builtins
+            Py_XSETREF(slot.value, in_module);
+            slot.epoch = g_globals_epoch;
+        } else {
+            PyErr_Clear();
+        }
+    }
+    return value;
 }
 
 nb::object global(PyObject *name) {

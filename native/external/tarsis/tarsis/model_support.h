@@ -4,6 +4,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include <cstdint>
 #include <initializer_list>
 
 #include "model.h"
@@ -71,7 +72,20 @@ nb::object store(nb::handle self, Reg r, nb::object obj);
 /// The module global `name` of norvale.external.tarsis.tarsis, looked up now as a function body
 /// would (module namespace, then builtins), so that patching the module attribute takes effect.
 nb::object global(PyObject *name);
-#define NV_GLOBAL(name) ::norvale::tarsis::model::global(NV_STR(#name))
+
+/// One call site's memory of a module global: valid until the module namespace next changes
+/// (a dict watcher on the module dict tells), so patching still takes effect at once.
+struct GlobalSlot {
+    PyObject *name;
+    PyObject *value = nullptr;  // strong
+    std::uint64_t epoch = 0;
+};
+nb::object global(GlobalSlot &slot);
+#define NV_GLOBAL(name)                                                                          \
+    ::norvale::tarsis::model::global([]() -> ::norvale::tarsis::model::GlobalSlot & {            \
+        static ::norvale::tarsis::model::GlobalSlot s_{PyUnicode_InternFromString(#name)};      \
+        return s_;                                                                               \
+    }())
 
 /// `cls(*args, **kwargs)` as Python would call it; `args` has one free slot before it
 /// (PY_VECTORCALL_ARGUMENTS_OFFSET) and the last PyTuple_GET_SIZE(kwnames) values are keywords.
