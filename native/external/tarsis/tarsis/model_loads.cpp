@@ -53,7 +53,7 @@ void add_load_methods(nb::handle cls) {
             return store(self, point_moments_node,
                          make(NV_GLOBAL(PointMomentNode), id, nm, node, load_case, load, direction, c_sys));
         },
-        {bind::pos("node"), bind::pos("load_case"), bind::pos("load"), bind::pos("direction"), bind::pos("name", nb::none()), bind::pos("c_sys", global_csys, "norvale.external.tarsis.object.PointMomentNode.CSys.GLOBAL")},
+        {bind::pos("node"), bind::pos("load_case"), bind::pos("load"), bind::pos("direction"), bind::pos("name", nb::none()), bind::pos("c_sys", global_csys, "PointMomentNode.CSys.GLOBAL")},
         "Creates a moment in a node; a missing name becomes M<id>.");
 
     bind::def_fast(

@@ -36,11 +36,12 @@ __all__ = [
 
 
 # ---------------------------------------------------------------------------------------------
-# Enumerations shared by several object kinds.  Each member's value is its own name; the value is
-# what goes into the serialized form.
+# Enumerations shared by several object kinds.  Members are texts whose value is the member's own
+# name; that value is what goes into the serialized form, and the text itself is accepted wherever a
+# member is expected.
 
 
-class Axis(enum.Enum):
+class Axis(enum.StrEnum):
     """Direction along (or about) a global or local axis."""
 
     X = "X"
@@ -48,28 +49,28 @@ class Axis(enum.Enum):
     Z = "Z"
 
 
-class CoordinateSystem(enum.Enum):
+class CoordinateSystem(enum.StrEnum):
     """Coordinate system in which a value is given."""
 
     GLOBAL = "GLOBAL"
     LOCAL = "LOCAL"
 
 
-class CoordinateDefinition(enum.Enum):
+class CoordinateDefinition(enum.StrEnum):
     """How a position along a member is given: in metres or relative to the member's length."""
 
     ABSOLUTE = "ABSOLUTE"
     RELATIVE = "RELATIVE"
 
 
-class PositionOrigin(enum.Enum):
+class PositionOrigin(enum.StrEnum):
     """End of a member from which a position is measured."""
 
     FROM_START = "FROM_START"
     FROM_END = "FROM_END"
 
 
-class Constraint(enum.Enum):
+class Constraint(enum.StrEnum):
     """Constraint of one degree of freedom."""
 
     RIGID = "RIGID"
@@ -77,7 +78,7 @@ class Constraint(enum.Enum):
     FLEXIBLE = "FLEXIBLE"
 
 
-class LoadLocation(enum.Enum):
+class LoadLocation(enum.StrEnum):
     """Whether a load is given per length of the member or per length of its projection."""
 
     LENGTH = "LENGTH"
@@ -282,7 +283,7 @@ class Concrete(TarsisObject):
     Properties given as None keep the project file's value (they serialize as null).
     """
 
-    class ECPart(enum.Enum):
+    class ECPart(enum.StrEnum):
         """Part of the concrete standard the material belongs to."""
 
         GENERAL = "GENERAL"
@@ -316,12 +317,12 @@ class Concrete(TarsisObject):
 class NonLinearFunction(TarsisObject):
     """A non-linear function: a polyline of (x, y) points, used by supports and subsoils."""
 
-    class Type(enum.Enum):
+    class Type(enum.StrEnum):
         TRANSLATION = "TRANSLATION"
         ROTATION = "ROTATION"
         NONLINEAR_SUBSOIL = "NONLINEAR_SUBSOIL"
 
-    class Support(enum.Enum):
+    class Support(enum.StrEnum):
         """Behaviour beyond the last point of the function."""
 
         RIGID = "RIGID"
@@ -349,7 +350,7 @@ class NonLinearFunction(TarsisObject):
 class Subsoil(TarsisObject):
     """Subsoil on which a plate rests (see `SurfaceSupportSurface`)."""
 
-    class C1z(enum.Enum):
+    class C1z(enum.StrEnum):
         FLEXIBLE = "FLEXIBLE"
         NONLINEAR_FUNCTION = "NONLINEAR_FUNCTION"
 
@@ -492,7 +493,7 @@ class NumericalCrossSection(CrossSection):
 class LibraryCrossSection(CrossSection):
     """A rolled or formed profile from the program's library, e.g. section I, profile IPE200."""
 
-    class Section(enum.Enum):
+    class Section(enum.StrEnum):
         I = "I"  # noqa: E741
         U = "U"
         L = "L"
@@ -520,7 +521,7 @@ class LibraryCrossSection(CrossSection):
 class GeneralCrossSectionElement(_Part):
     """One polygon or opening of a general cross-section; points are (y, z) pairs in metres."""
 
-    class Type(enum.Enum):
+    class Type(enum.StrEnum):
         POLYGON = "POLYGON"
         OPENING = "OPENING"
 
@@ -560,12 +561,12 @@ class GeneralCrossSection(CrossSection):
 class ArbitraryProfileSpan(_Part):
     """One span of an arbitrary profile, from one cross-section to another."""
 
-    class TypeOfCss(enum.Enum):
+    class TypeOfCss(enum.StrEnum):
         PRISMATIC = "PRISMATIC"
         PARAM_HAUNCH = "PARAM_HAUNCH"
         TWO_CSS = "TWO_CSS"
 
-    class Alignment(enum.Enum):
+    class Alignment(enum.StrEnum):
         DEFAULT = "DEFAULT"
         CENTER_LINE = "CENTER_LINE"
         TOP_SURFACE = "TOP_SURFACE"
@@ -592,7 +593,7 @@ class ArbitraryProfileSpan(_Part):
 class ArbitraryProfile(TarsisObject):
     """A beam whose cross-section changes from span to span."""
 
-    class CDef(enum.Enum):
+    class CDef(enum.StrEnum):
         ABSOLUTE = "ABSOLUTE"
         RELATIVE = "RELATIVE"
 
@@ -672,7 +673,7 @@ _COMPONENTS_6 = ("ux", "uy", "uz", "fix", "fiy", "fiz")
 class HingeOnBeam(TarsisObject):
     """A hinge at the start, the end or both ends of a beam."""
 
-    class Position(enum.Enum):
+    class Position(enum.StrEnum):
         BEGIN = "BEGIN"
         END = "END"
         BOTH = "BOTH"
@@ -729,7 +730,7 @@ def _count(repeat: Any) -> int:
 class SectionOnPlane(TarsisObject):
     """A result section across plates from `point_1` to `point_2`."""
 
-    class Draw(enum.Enum):
+    class Draw(enum.StrEnum):
         X_DIRECTION = "X_DIRECTION"
         Y_DIRECTION = "Y_DIRECTION"
         Z_DIRECTION = "Z_DIRECTION"
@@ -766,12 +767,12 @@ class Plane(TarsisObject):
     """A 2D member: a polygon of corner nodes, or a circular plate given by its centre node, one
     node on its rim (the vertex node) and a point on its axis."""
 
-    class Type(enum.Enum):
+    class Type(enum.StrEnum):
         PLATE = "PLATE"
         WALL = "WALL"
         SHELL = "SHELL"
 
-    class FEMModel(enum.Enum):
+    class FEMModel(enum.StrEnum):
         ISOTROPIC = "ISOTROPIC"
         ORTHOTROPIC = "ORTHOTROPIC"
 
@@ -853,10 +854,10 @@ class IntegrationStrip(TarsisObject):
 class AveragingStrip(TarsisObject):
     """A strip over which peak results are averaged; only the point kind is supported."""
 
-    class Type(enum.Enum):
+    class Type(enum.StrEnum):
         POINT = "POINT"
 
-    class Direction(enum.Enum):
+    class Direction(enum.StrEnum):
         LONGITUDINAL = "LONGITUDINAL"
         PERPENDICULAR = "PERPENDICULAR"
         BOTH = "BOTH"
@@ -896,7 +897,7 @@ def _component_fields(names: Sequence[str]) -> Tuple[str, ...]:
 class PointSupport(TarsisObject):
     """A support in a node: six constraints and six stiffnesses in the order X, Y, Z, Rx, Ry, Rz."""
 
-    class Type(enum.Enum):
+    class Type(enum.StrEnum):
         STANDARD = "STANDARD"
         TENSION_ONLY = "TENSION_ONLY"
         PRESSURE_ONLY = "PRESSURE_ONLY"
@@ -961,7 +962,7 @@ class PointSupportLine(TarsisObject):
 class LineSupportLine(TarsisObject):
     """A line support along (part of) a beam."""
 
-    class Freedom(enum.Enum):
+    class Freedom(enum.StrEnum):
         RIGID = "RIGID"
         FREE = "FREE"
         FLEXIBLE = "FLEXIBLE"
@@ -969,7 +970,7 @@ class LineSupportLine(TarsisObject):
         FLEXIBLE_TENSION_ONLY = "FLEXIBLE_TENSION_ONLY"
         NONLINEAR = "NONLINEAR"
 
-    class Extent(enum.Enum):
+    class Extent(enum.StrEnum):
         FULL = "FULL"
         SPAN = "SPAN"
 
@@ -1079,18 +1080,18 @@ class HingeOnPlane(TarsisObject):
 
 
 class LoadGroup(TarsisObject):
-    class LoadOption(enum.Enum):
+    class LoadOption(enum.StrEnum):
         PERMANENT = "PERMANENT"
         VARIABLE = "VARIABLE"
         ACCIDENTAL = "ACCIDENTAL"
         SEISMIC = "SEISMIC"
 
-    class RelationOption(enum.Enum):
+    class RelationOption(enum.StrEnum):
         STANDARD = "STANDARD"
         EXCLUSIVE = "EXCLUSIVE"
         TOGETHER = "TOGETHER"
 
-    class LoadTypeOption(enum.Enum):
+    class LoadTypeOption(enum.StrEnum):
         """Category of a variable load group."""
 
         DOMESTIC = "DOMESTIC"
@@ -1123,16 +1124,16 @@ class LoadGroup(TarsisObject):
 class LoadCase(TarsisObject):
     """Base of permanent and variable load cases (one registry, one id sequence)."""
 
-    class PermanentLoadType(enum.Enum):
+    class PermanentLoadType(enum.StrEnum):
         SELF_WEIGHT = "SELF_WEIGHT"
         STANDARD = "STANDARD"
         PRIMARY_EFFECT = "PRIMARY_EFFECT"
 
-    class VariableLoadType(enum.Enum):
+    class VariableLoadType(enum.StrEnum):
         STATIC = "STATIC"
         PRIMARY_EFFECT = "PRIMARY_EFFECT"
 
-    class Direction(enum.Enum):
+    class Direction(enum.StrEnum):
         """Direction of the self weight."""
 
         NEG_Z = "NEG_Z"
@@ -1142,14 +1143,14 @@ class LoadCase(TarsisObject):
         NEG_X = "NEG_X"
         POS_X = "POS_X"
 
-    class Specification(enum.Enum):
+    class Specification(enum.StrEnum):
         STANDARD = "STANDARD"
         TEMPERATURE = "TEMPERATURE"
         STATIC_WIND = "STATIC_WIND"
         EARTHQUAKE = "EARTHQUAKE"
         SNOW = "SNOW"
 
-    class Duration(enum.Enum):
+    class Duration(enum.StrEnum):
         PERMANENT = "PERMANENT"
         LONG = "LONG"
         MEDIUM = "MEDIUM"
@@ -1237,7 +1238,7 @@ class _Combination(TarsisObject):
 
 
 class LoadCombination(_Combination):
-    class Type(enum.Enum):
+    class Type(enum.StrEnum):
         ENVELOPE_ULTIMATE = "ENVELOPE_ULTIMATE"
         ENVELOPE_SERVICEABILITY = "ENVELOPE_SERVICEABILITY"
         LINEAR_ULTIMATE = "LINEAR_ULTIMATE"
@@ -1257,7 +1258,7 @@ class LoadCombination(_Combination):
 
 
 class NonLinearLoadCombination(_Combination):
-    class Type(enum.Enum):
+    class Type(enum.StrEnum):
         ULTIMATE = "ULTIMATE"
         SERVICEABILITY = "SERVICEABILITY"
 
@@ -1325,7 +1326,7 @@ class PointLoad(_Load):
     CDef = CoordinateDefinition
     Origin = PositionOrigin
 
-    class Type(enum.Enum):
+    class Type(enum.StrEnum):
         FORCE = "FORCE"
         SELF_WEIGHT = "SELF_WEIGHT"
 
@@ -1376,11 +1377,11 @@ class PointMomentNode(_Load):
 class LineLoad(_Load):
     """A line load on a beam."""
 
-    class Type(enum.Enum):
+    class Type(enum.StrEnum):
         FORCE = "FORCE"
         SELF_WEIGHT = "SELF_WEIGHT"
 
-    class Distribution(enum.Enum):
+    class Distribution(enum.StrEnum):
         UNIFORM = "UNIFORM"
         TRAPEZOIDAL = "TRAPEZOIDAL"
 
@@ -1497,7 +1498,7 @@ class LineForceSurface(_Load):
 class SurfaceLoad(_Load):
     """A uniform load on a plate."""
 
-    class Type(enum.Enum):
+    class Type(enum.StrEnum):
         FORCE = "FORCE"
         SELF_WEIGHT = "SELF_WEIGHT"
 
@@ -1524,7 +1525,7 @@ class SurfaceLoad(_Load):
 class ThermalLoad(_Load):
     """A temperature load on a beam."""
 
-    class Distribution(enum.Enum):
+    class Distribution(enum.StrEnum):
         CONSTANT = "CONSTANT"
         LINEAR = "LINEAR"
 
@@ -1577,7 +1578,7 @@ class ThermalSurfaceLoad(_Load):
 class FreeSurfaceLoad(_Load):
     """A load on a polygon of the global XY plane."""
 
-    class Distribution(enum.Enum):
+    class Distribution(enum.StrEnum):
         UNIFORM = "UNIFORM"
         DIR_X = "DIR_X"
         DIR_Y = "DIR_Y"
@@ -1679,7 +1680,7 @@ class SolverSetup(_Setup):
 
     _fields = ("neglect_shear_force_deformation", "bending_theory", "warping")
 
-    class BendingTheory(enum.Enum):
+    class BendingTheory(enum.StrEnum):
         MINDLIN = "MINDLIN"
         KIRCHHOFF = "KIRCHHOFF"
 
