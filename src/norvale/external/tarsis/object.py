@@ -13,7 +13,7 @@ from __future__ import annotations
 
 import enum
 import numbers
-from typing import Any, Dict, List, Optional, Sequence, Tuple
+from typing import Any, Dict, List, Optional, Sequence, Tuple, TypeAlias
 
 __all__ = [
     "Axis", "CoordinateDefinition", "CoordinateSystem", "Constraint", "PositionOrigin",
@@ -678,7 +678,7 @@ class HingeOnBeam(TarsisObject):
         END = "END"
         BOTH = "BOTH"
 
-    Freedom = Constraint
+    Freedom: TypeAlias = Constraint
 
     _fields = ("_beam", "_position") + tuple("_freedom_" + c for c in _COMPONENTS_6) \
         + tuple("_stiffness_" + c for c in _COMPONENTS_6)
@@ -703,8 +703,8 @@ class HingeOnBeam(TarsisObject):
 class SectionOnBeam(TarsisObject):
     """Place(s) on a beam where results are read."""
 
-    CDef = CoordinateDefinition
-    Origin = PositionOrigin
+    CDef: TypeAlias = CoordinateDefinition
+    Origin: TypeAlias = PositionOrigin
 
     _fields = ("_beam", "_c_def", "_position_x", "_origin", "_repeat", "_delta_x")
 
@@ -902,8 +902,8 @@ class PointSupport(TarsisObject):
         TENSION_ONLY = "TENSION_ONLY"
         PRESSURE_ONLY = "PRESSURE_ONLY"
 
-    Freedom = Constraint
-    CSys = CoordinateSystem
+    Freedom: TypeAlias = Constraint
+    CSys: TypeAlias = CoordinateSystem
 
     _fields = ("_node", "_spring_type", "_freedom", "_stiffness", "_c_sys", "_default_size", "_angle")
 
@@ -930,10 +930,10 @@ class PointSupport(TarsisObject):
 class PointSupportLine(TarsisObject):
     """Point support(s) on a beam."""
 
-    Freedom = Constraint
-    CSys = CoordinateSystem
-    CDef = CoordinateDefinition
-    Origin = PositionOrigin
+    Freedom: TypeAlias = Constraint
+    CSys: TypeAlias = CoordinateSystem
+    CDef: TypeAlias = CoordinateDefinition
+    Origin: TypeAlias = PositionOrigin
 
     _fields = ("_beam",) + _component_fields(_XYZ) + ("_default_size", "_c_sys", "_c_def", "_position_x", "_origin",
                                                       "_repeat", "_delta_x")
@@ -974,9 +974,9 @@ class LineSupportLine(TarsisObject):
         FULL = "FULL"
         SPAN = "SPAN"
 
-    CSys = CoordinateSystem
-    CDef = CoordinateDefinition
-    Origin = PositionOrigin
+    CSys: TypeAlias = CoordinateSystem
+    CDef: TypeAlias = CoordinateDefinition
+    Origin: TypeAlias = PositionOrigin
 
     _fields = ("_beam",) + tuple(f for comp in _XYZ for f in ("_" + comp, "_stiffness_" + comp, "_function_" + comp)) \
         + ("_c_sys", "_extent", "_c_def", "_position_x1", "_position_x2", "_origin")
@@ -1013,10 +1013,10 @@ class LineSupportLine(TarsisObject):
 class LineSupportSurface(TarsisObject):
     """A line support on a plate edge, given as (plane, edge number) or as an internal edge."""
 
-    Freedom = Constraint
-    CSys = CoordinateSystem
-    CDef = CoordinateDefinition
-    Origin = PositionOrigin
+    Freedom: TypeAlias = Constraint
+    CSys: TypeAlias = CoordinateSystem
+    CDef: TypeAlias = CoordinateDefinition
+    Origin: TypeAlias = PositionOrigin
 
     _fields = ("_edge",) + _component_fields(_XYZ) + ("_c_sys", "_c_def", "_position_x1", "_position_x2", "_origin")
 
@@ -1052,9 +1052,9 @@ class SurfaceSupportSurface(TarsisObject):
 class HingeOnPlane(TarsisObject):
     """A hinge along a plate edge."""
 
-    Freedom = Constraint
-    CDef = CoordinateDefinition
-    Origin = PositionOrigin
+    Freedom: TypeAlias = Constraint
+    CDef: TypeAlias = CoordinateDefinition
+    Origin: TypeAlias = PositionOrigin
 
     _fields = ("_edge",) + _component_fields(("ux", "uy", "uz", "fix")) + (
         "_c_def", "_position_x1", "_position_x2", "_origin")
@@ -1300,8 +1300,8 @@ class _Load(TarsisObject):
 class PointLoadNode(_Load):
     """A force in a node."""
 
-    Direction = Axis
-    CSys = CoordinateSystem
+    Direction: TypeAlias = Axis
+    CSys: TypeAlias = CoordinateSystem
 
     _fields = ("_node", "_load_case", "_load", "_direction", "_c_sys", "_angle")
 
@@ -1321,10 +1321,10 @@ class PointLoadNode(_Load):
 class PointLoad(_Load):
     """A point load on a beam."""
 
-    Direction = Axis
-    CSys = CoordinateSystem
-    CDef = CoordinateDefinition
-    Origin = PositionOrigin
+    Direction: TypeAlias = Axis
+    CSys: TypeAlias = CoordinateSystem
+    CDef: TypeAlias = CoordinateDefinition
+    Origin: TypeAlias = PositionOrigin
 
     class Type(enum.StrEnum):
         FORCE = "FORCE"
@@ -1358,8 +1358,8 @@ class PointLoad(_Load):
 class PointMomentNode(_Load):
     """A moment in a node."""
 
-    Direction = Axis
-    CSys = CoordinateSystem
+    Direction: TypeAlias = Axis
+    CSys: TypeAlias = CoordinateSystem
 
     _fields = ("_node", "_load_case", "_load", "_direction", "_c_sys")
 
@@ -1385,10 +1385,10 @@ class LineLoad(_Load):
         UNIFORM = "UNIFORM"
         TRAPEZOIDAL = "TRAPEZOIDAL"
 
-    Direction = Axis
-    CSys = CoordinateSystem
-    CDef = CoordinateDefinition
-    Origin = PositionOrigin
+    Direction: TypeAlias = Axis
+    CSys: TypeAlias = CoordinateSystem
+    CDef: TypeAlias = CoordinateDefinition
+    Origin: TypeAlias = PositionOrigin
 
     _fields = ("_load_case", "_beam", "_load_type", "_distribution", "_load_start", "_load_end", "_direction",
                "_c_sys", "_position_start", "_position_end", "_c_def", "_origin", "_ey", "_ez")
@@ -1419,9 +1419,9 @@ class LineLoad(_Load):
 
 
 class _LineMoment(_Load):
-    Direction = Axis
-    CDef = CoordinateDefinition
-    Origin = PositionOrigin
+    Direction: TypeAlias = Axis
+    CDef: TypeAlias = CoordinateDefinition
+    Origin: TypeAlias = PositionOrigin
 
     def _init_moment(self, m1: Any, m2: Any, direction: Any, c_def: Any, position_x1: Any, position_x2: Any,
                      origin: Any) -> None:
@@ -1467,11 +1467,11 @@ class LineMomentOnPlane(_LineMoment):
 class LineForceSurface(_Load):
     """A line load on a plate edge; `p2` None means a uniform load `p1`."""
 
-    Direction = Axis
-    Location = LoadLocation
-    CSys = CoordinateSystem
-    CDef = CoordinateDefinition
-    Origin = PositionOrigin
+    Direction: TypeAlias = Axis
+    Location: TypeAlias = LoadLocation
+    CSys: TypeAlias = CoordinateSystem
+    CDef: TypeAlias = CoordinateDefinition
+    Origin: TypeAlias = PositionOrigin
 
     _fields = ("_edge", "_load_case", "_p1", "_p2", "_direction", "_location", "_c_sys", "_c_def", "_position_x1",
                "_position_x2", "_origin")
@@ -1502,9 +1502,9 @@ class SurfaceLoad(_Load):
         FORCE = "FORCE"
         SELF_WEIGHT = "SELF_WEIGHT"
 
-    Direction = Axis
-    CSys = CoordinateSystem
-    Location = LoadLocation
+    Direction: TypeAlias = Axis
+    CSys: TypeAlias = CoordinateSystem
+    Location: TypeAlias = LoadLocation
 
     _fields = ("_load_case", "_plane", "_direction", "_load_type", "_load_value", "_c_sys", "_location")
 
@@ -1529,8 +1529,8 @@ class ThermalLoad(_Load):
         CONSTANT = "CONSTANT"
         LINEAR = "LINEAR"
 
-    CDef = CoordinateDefinition
-    Origin = PositionOrigin
+    CDef: TypeAlias = CoordinateDefinition
+    Origin: TypeAlias = PositionOrigin
 
     _fields = ("_load_case", "_beam", "_distribution", "_delta", "_left_delta", "_right_delta", "_top_delta",
                "_bottom_delta", "_position_start", "_position_end", "_c_def", "_origin")
@@ -1584,7 +1584,7 @@ class FreeSurfaceLoad(_Load):
         DIR_Y = "DIR_Y"
         POINTS = "POINTS"
 
-    Direction = Axis
+    Direction: TypeAlias = Axis
 
     _fields = ("_load_case", "_direction", "_q1", "_q2", "_q3", "_points", "_distribution", "_selection")
 
@@ -1612,7 +1612,7 @@ class FreeSurfaceLoad(_Load):
 class FreeLineLoad(_Load):
     """A line load between two points of the global XY plane."""
 
-    Direction = Axis
+    Direction: TypeAlias = Axis
 
     _fields = ("_load_case", "_point_1", "_point_2", "_direction", "_magnitude_1", "_magnitude_2")
 
@@ -1633,7 +1633,7 @@ class FreeLineLoad(_Load):
 class FreePointLoad(_Load):
     """A force at a point of the global XY plane."""
 
-    Direction = Axis
+    Direction: TypeAlias = Axis
 
     _fields = ("_load_case", "_direction", "_magnitude", "_position")
 
