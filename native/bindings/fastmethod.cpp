@@ -4,12 +4,33 @@
 
 namespace norvale::bind {
 
+namespace {
+
+std::vector<Param> group(std::initializer_list<const char *> names, bool keyword_only, bool none_default) {
+    std::vector<Param> out;
+    for (const char *n : names)
+        out.push_back(none_default ? Param{n, keyword_only, true, nb::none()} : Param{n, keyword_only});
+    return out;
+}
+
+}  // namespace
+
+std::vector<Param> required(std::initializer_list<const char *> names) { return group(names, false, false); }
+std::vector<Param> optional(std::initializer_list<const char *> names) { return group(names, false, true); }
+std::vector<Param> kw_required(std::initializer_list<const char *> names) { return group(names, true, false); }
+std::vector<Param> kw_optional(std::initializer_list<const char *> names) { return group(names, true, true); }
+
+std::vector<Param> params(std::initializer_list<std::vector<Param>> groups) {
+    std::vector<Param> out;
+    for (const auto &g : groups) out.insert(out.end(), g.begin(), g.end());
+    return out;
+}
+
 Signature::Signature(std::string qualname, std::vector<Param> params)
     : qualname_(std::move(qualname)), params_(std::move(params)) {
     for (const Param &p : params_) {
         names_.push_back(nb::steal(PyUnicode_InternFromString(p.name)));
-        if (!p.keyword_only)
-            ++positional_;
+        if (!p.keyword_only) ++positional_;
     }
 }
 
@@ -37,8 +58,7 @@ namespace {
 std::string name_list(const std::vector<const char *> &names) {
     std::string out;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0)
-            out += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");
+        if (i > 0) out += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");
         out += "'";
         out += names[i];
         out += "'";
@@ -53,8 +73,7 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
     const std::size_t n = params_.size();
     if (static_cast<std::size_t>(nargs) > positional_) {
         std::size_t required = 0;
-        for (std::size_t i = 0; i < positional_; ++i)
-            required += params_[i].has_default ? 0 : 1;
+        for (std::size_t i = 0; i < positional_; ++i) required += params_[i].has_default ? 0 : 1;
         if (required == positional_)
             PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd were given", qualname_.c_str(),
                          positional_ + 1, positional_ == 0 ? "" : "s", nargs + 1);
@@ -63,20 +82,17 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
                          qualname_.c_str(), required + 1, positional_ + 1, nargs + 1);
         return false;
     }
-    for (std::size_t i = 0; i < n; ++i)
-        out[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;
+    for (std::size_t i = 0; i < n; ++i) out[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
             PyObject *key = PyTuple_GET_ITEM(kwnames, k);
             std::size_t i = 0;
             for (; i < n; ++i)
-                if (names_[i].ptr() == key)
-                    break;
+                if (names_[i].ptr() == key) break;
             if (i == n) {  // not interned: compare the text
                 for (i = 0; i < n; ++i)
-                    if (PyUnicode_Check(key) && PyUnicode_Compare(names_[i].ptr(), key) == 0)
-                        break;
+                    if (PyUnicode_Check(key) && PyUnicode_Compare(names_[i].ptr(), key) == 0) break;
             }
             if (i == n) {
                 PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", qualname_.c_str(), key);
@@ -92,8 +108,7 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
     }
     std::vector<const char *> missing_positional, missing_keyword;
     for (std::size_t i = 0; i < n; ++i) {
-        if (out[i] != nullptr)
-            continue;
+        if (out[i] != nullptr) continue;
         if (params_[i].has_default)
             out[i] = params_[i].default_value.ptr();
         else
@@ -101,9 +116,9 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
     }
     const auto &missing = missing_positional.empty() ? missing_keyword : missing_positional;
     if (!missing.empty()) {
-        PyErr_Format(PyExc_TypeError, "%s() missing %zu required %s argument%s: %s", qualname_.c_str(),
-                     missing.size(), missing_positional.empty() ? "keyword-only" : "positional",
-                     missing.size() == 1 ? "" : "s", name_list(missing).c_str());
+        PyErr_Format(PyExc_TypeError, "%s() missing %zu required %s argument%s: %s", qualname_.c_str(), missing.size(),
+                     missing_positional.empty() ? "keyword-only" : "positional", missing.size() == 1 ? "" : "s",
+                     name_list(missing).c_str());
         return false;
     }
     return true;

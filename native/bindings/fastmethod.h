@@ -12,6 +12,7 @@
 #include <nanobind/stl/string.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -26,8 +27,8 @@ struct Param {
     const char *name;
     bool keyword_only = false;
     bool has_default = false;
-    nb::object default_value;           // used when has_default
-    const char *default_text = nullptr; // how the default reads in the signature (else repr())
+    nb::object default_value;            // used when has_default
+    const char *default_text = nullptr;  // how the default reads in the signature (else repr())
 };
 
 /// A required parameter that may be given by position or keyword.
@@ -42,6 +43,17 @@ inline Param kw(const char *name) { return Param{name, true}; }
 inline Param kw(const char *name, nb::object value, const char *text = nullptr) {
     return Param{name, true, true, std::move(value), text};
 }
+
+/// Parameters that may be given by position or keyword, all required.
+std::vector<Param> required(std::initializer_list<const char *> names);
+/// Parameters that may be given by position or keyword, each defaulting to None.
+std::vector<Param> optional(std::initializer_list<const char *> names);
+/// Keyword-only parameters, all required.
+std::vector<Param> kw_required(std::initializer_list<const char *> names);
+/// Keyword-only parameters, each defaulting to None.
+std::vector<Param> kw_optional(std::initializer_list<const char *> names);
+/// The groups of parameters one after another.
+std::vector<Param> params(std::initializer_list<std::vector<Param>> groups);
 
 /// The parsed form of a signature; built once per method.
 class Signature {
@@ -59,8 +71,8 @@ public:
 private:
     std::string qualname_;
     std::vector<Param> params_;
-    std::vector<nb::object> names_; // interned
-    std::size_t positional_ = 0;    // how many may be given by position
+    std::vector<nb::object> names_;  // interned
+    std::size_t positional_ = 0;     // how many may be given by position
 };
 
 namespace detail {
@@ -93,8 +105,7 @@ struct FastMethod {
     static PyObject *call(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
         constexpr std::size_t n = arity<F>::value - 1;
         PyObject *values[n > 0 ? n : 1];
-        if (!sig->parse(args, nargs, kwnames, values))
-            return nullptr;
+        if (!sig->parse(args, nargs, kwnames, values)) return nullptr;
         try {
             return invoke(self, values, std::make_index_sequence<n>());
         } catch (nb::python_error &e) {
@@ -106,7 +117,7 @@ struct FastMethod {
     }
 };
 
-} // namespace detail
+}  // namespace detail
 
 /// Adds `f` to the built class `cls` as the method `name`. `f` takes `nb::handle self` and then
 /// one `nb::handle` per parameter, and returns an `nb::object` (or nothing, for None). Each
@@ -126,9 +137,8 @@ void def_fast(nb::handle cls, const char *name, F f, std::vector<Param> params, 
     M::def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
     M::def.ml_doc = M::doc.c_str();
     nb::object descr = nb::steal(PyDescr_NewMethod(reinterpret_cast<PyTypeObject *>(cls.ptr()), &M::def));
-    if (!descr.is_valid())
-        throw nb::python_error();
+    if (!descr.is_valid()) throw nb::python_error();
     nb::setattr(cls, name, descr);
 }
 
-} // namespace norvale::bind
+}  // namespace norvale::bind

@@ -63,20 +63,17 @@ static_assert(sizeof(kAccessors) / sizeof(kAccessors[0]) == 43);  // plus `layer
 
 nb::object tuple_of(nb::handle seq) {
     PyObject *t = PySequence_Tuple(seq.ptr());
-    if (t == nullptr)
-        throw nb::python_error();
+    if (t == nullptr) throw nb::python_error();
     return nb::steal(t);
 }
 
 void set_attr(nb::handle self, model::Reg r, nb::handle value) {
-    if (PyObject_SetAttr(self.ptr(), model::attr_name(r), value.ptr()) < 0)
-        throw nb::python_error();
+    if (PyObject_SetAttr(self.ptr(), model::attr_name(r), value.ptr()) < 0) throw nb::python_error();
 }
 
 /// `given` if it is true, else a new `cls()`.
 nb::object setup_or_default(nb::handle given, PyObject *cls_name) {
-    if (model::truthy(given))
-        return nb::borrow(given);
+    if (model::truthy(given)) return nb::borrow(given);
     return model::global(cls_name)();
 }
 
@@ -88,35 +85,82 @@ void init_model(nb::module_ &m) {
     using norvale::bind::ClassBuilder;
     namespace bind = norvale::bind;
 
-    scope().import_from(
-        "norvale.external.tarsis.object",
-        {"TarsisObject", "Material", "Layer", "Concrete", "NonLinearFunction", "Subsoil", "Orthotropy", "Selection",
-         "CrossSection", "RectangularCrossSection", "CircularCrossSection", "CircularHollowCrossSection",
-         "CircularComposedCrossSection", "NumericalCrossSection", "LibraryCrossSection",
-         "GeneralCrossSectionElement", "GeneralCrossSection", "ArbitraryProfileSpan", "ArbitraryProfile", "Node",
-         "Beam", "CrossLink", "HingeOnBeam", "SectionOnBeam", "SectionOnPlane", "RigidArm", "Plane", "OpenSlab",
-         "InternalEdge", "IntegrationStrip", "AveragingStrip", "PointSupport", "PointSupportLine",
-         "LineSupportLine", "LineSupportSurface", "SurfaceSupportSurface", "HingeOnPlane", "LoadGroup", "LoadCase",
-         "PermanentLoadCase", "VariableLoadCase", "LoadCombination", "NonLinearLoadCombination", "ResultClass",
-         "PointLoadNode", "PointLoad", "PointMomentNode", "LineLoad", "LineMomentOnBeam", "LineMomentOnPlane",
-         "LineForceSurface", "SurfaceLoad", "ThermalLoad", "ThermalSurfaceLoad", "FreeSurfaceLoad",
-         "FreeLineLoad", "FreePointLoad", "MeshSetup", "SolverSetup", "ProjectData"});
+    scope().import_from("norvale.external.tarsis.object", {"TarsisObject",
+                                                           "Material",
+                                                           "Layer",
+                                                           "Concrete",
+                                                           "NonLinearFunction",
+                                                           "Subsoil",
+                                                           "Orthotropy",
+                                                           "Selection",
+                                                           "CrossSection",
+                                                           "RectangularCrossSection",
+                                                           "CircularCrossSection",
+                                                           "CircularHollowCrossSection",
+                                                           "CircularComposedCrossSection",
+                                                           "NumericalCrossSection",
+                                                           "LibraryCrossSection",
+                                                           "GeneralCrossSectionElement",
+                                                           "GeneralCrossSection",
+                                                           "ArbitraryProfileSpan",
+                                                           "ArbitraryProfile",
+                                                           "Node",
+                                                           "Beam",
+                                                           "CrossLink",
+                                                           "HingeOnBeam",
+                                                           "SectionOnBeam",
+                                                           "SectionOnPlane",
+                                                           "RigidArm",
+                                                           "Plane",
+                                                           "OpenSlab",
+                                                           "InternalEdge",
+                                                           "IntegrationStrip",
+                                                           "AveragingStrip",
+                                                           "PointSupport",
+                                                           "PointSupportLine",
+                                                           "LineSupportLine",
+                                                           "LineSupportSurface",
+                                                           "SurfaceSupportSurface",
+                                                           "HingeOnPlane",
+                                                           "LoadGroup",
+                                                           "LoadCase",
+                                                           "PermanentLoadCase",
+                                                           "VariableLoadCase",
+                                                           "LoadCombination",
+                                                           "NonLinearLoadCombination",
+                                                           "ResultClass",
+                                                           "PointLoadNode",
+                                                           "PointLoad",
+                                                           "PointMomentNode",
+                                                           "LineLoad",
+                                                           "LineMomentOnBeam",
+                                                           "LineMomentOnPlane",
+                                                           "LineForceSurface",
+                                                           "SurfaceLoad",
+                                                           "ThermalLoad",
+                                                           "ThermalSurfaceLoad",
+                                                           "FreeSurfaceLoad",
+                                                           "FreeLineLoad",
+                                                           "FreePointLoad",
+                                                           "MeshSetup",
+                                                           "SolverSetup",
+                                                           "ProjectData"});
     scope().import_from("norvale.geometry", {"Vector"});
     model::set_module(m);
 
     ClassBuilder cls(scope(), "Model");
-    cls.doc("A Tarsis structural model, built object by object.\n\n"
-            "Every create-method checks that the objects it refers to belong to this model, numbers the new\n"
-            "object within its kind, stores it and returns it. `generate_xml_input` turns the model into the\n"
-            "input files of a `TarsisAnalysis`.");
+    cls.doc(
+        "A Tarsis structural model, built object by object.\n\n"
+        "Every create-method checks that the objects it refers to belong to this model, numbers the new\n"
+        "object within its kind, stores it and returns it. `generate_xml_input` turns the model into the\n"
+        "input files of a `TarsisAnalysis`.");
 
     cls.def_property_readonly(
         "layers",
         [](nb::handle self) {
-            nb::object values = nb::steal(
-                PyObject_CallMethodNoArgs(model::registry(self, model::layers).ptr(), NV_STR("values")));
-            if (!values.is_valid())
-                throw nb::python_error();
+            nb::object values =
+                nb::steal(PyObject_CallMethodNoArgs(model::registry(self, model::layers).ptr(), NV_STR("values")));
+            if (!values.is_valid()) throw nb::python_error();
             return tuple_of(values);
         },
         "The layers, in the order they were created.");
@@ -140,42 +184,39 @@ void init_model(nb::module_ &m) {
         [](nb::handle self, nb::handle mesh_setup, nb::handle solver_setup, nb::handle project_data) {
             for (int r = 0; r < model::registry_count; ++r) {
                 PyObject *empty = r == model::layers ? PyDict_New() : PyList_New(0);
-                if (empty == nullptr)
-                    throw nb::python_error();
+                if (empty == nullptr) throw nb::python_error();
                 set_attr(self, static_cast<model::Reg>(r), nb::steal(empty));
             }
             set_attr(self, model::mesh_setup, setup_or_default(mesh_setup, NV_STR("MeshSetup")));
             set_attr(self, model::solver_setup, setup_or_default(solver_setup, NV_STR("SolverSetup")));
             set_attr(self, model::project_data, setup_or_default(project_data, NV_STR("ProjectData")));
         },
-        {bind::kw("mesh_setup", nb::none()), bind::kw("solver_setup", nb::none()),
-         bind::kw("project_data", nb::none())},
+        bind::kw_optional({"mesh_setup", "solver_setup", "project_data"}),
         "Creates an empty model; a setup not given (or false) is made with its class's defaults.");
 
     // inspect.signature(Model) reads the class's __signature__ before looking at __init__, which,
     // being a method descriptor, it could not bind to the class. Answer for classes whose
     // __init__ is still this one; None (inspect's own way) for anything else.
-    nb::object init_descr = nb::borrow(PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(built.ptr())->tp_dict, "__init__"));
+    nb::object init_descr =
+        nb::borrow(PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(built.ptr())->tp_dict, "__init__"));
     nb::dict sig_ns;
     sig_ns["__module__"] = nb::str(scope().name().c_str());
     sig_ns["__qualname__"] = nb::str("Model._InitSignature");
     sig_ns["__doc__"] = nb::str("The call signature of classes that construct with Model.__init__.");
     sig_ns["__get__"] = nb::cpp_function(
         [init_descr](nb::handle, nb::handle obj, nb::handle owner) -> nb::object {
-            if (!obj.is_none() || owner.is_none())
-                return nb::none();
+            if (!obj.is_none() || owner.is_none()) return nb::none();
             nb::object init = nb::steal(PyObject_GetAttrString(owner.ptr(), "__init__"));
-            if (!init.is_valid())
-                throw nb::python_error();
-            if (!init.is(init_descr))
-                return nb::none();
+            if (!init.is_valid()) throw nb::python_error();
+            if (!init.is(init_descr)) return nb::none();
             nb::object sig = nb::module_::import_("inspect").attr("signature")(init);
             nb::list params = nb::list(sig.attr("parameters").attr("values")());
             PySequence_DelItem(params.ptr(), 0);  // self
             return sig.attr("replace")(nb::arg("parameters") = params);
         },
         nb::is_method(), nb::name("__get__"), nb::arg("obj").none(), nb::arg("owner").none() = nb::none());
-    nb::object sig_type = nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))("_InitSignature", nb::make_tuple(), sig_ns);
+    nb::object sig_type =
+        nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))("_InitSignature", nb::make_tuple(), sig_ns);
     nb::setattr(built, "__signature__", sig_type());
 
     model::add_material_methods(built);

@@ -25,4 +25,4 @@ std::array<nb::object, kModelAttributeCount> model_attributes(nb::handle model);
 /// The Model class; valid once init_model has run.
 nb::handle model_class();
 
-} // namespace norvale::tarsis
+}  // namespace norvale::tarsis

@@ -6,8 +6,7 @@ namespace norvale::tarsis::model {
 namespace {
 
 nb::object number_op(PyObject *result) {
-    if (result == nullptr)
-        throw nb::python_error();
+    if (result == nullptr) throw nb::python_error();
     return nb::steal(result);
 }
 
@@ -23,8 +22,7 @@ nb::object offset(nb::handle a, nb::handle b) {
 
 /// A missing or empty list of internal nodes becomes a new empty list.
 nb::object internal_nodes_or_empty(nb::handle internal_nodes) {
-    if (truthy(internal_nodes))
-        return nb::borrow(internal_nodes);
+    if (truthy(internal_nodes)) return nb::borrow(internal_nodes);
     return nb::steal(PyList_New(0));
 }
 
@@ -60,8 +58,7 @@ void add_geometry_methods(nb::handle cls) {
             nb::object id = next_id(self, nodes);
             return store(self, nodes, make(NV_GLOBAL(Node), id, name, x, y, z));
         },
-        {bind::pos("name"), bind::pos("x"), bind::pos("y"), bind::pos("z")},
-        "Creates a node at (x, y, z), in metres.");
+        bind::required({"name", "x", "y", "z"}), "Creates a node at (x, y, z), in metres.");
 
     bind::def_fast(
         cls, "create_beam",
@@ -76,7 +73,8 @@ void add_geometry_methods(nb::handle cls) {
             return store(self, beams,
                          make(NV_GLOBAL(Beam), id, nm, begin_node, end_node, cross_section, ez, lcs_rotation, layer));
         },
-        {bind::pos("begin_node"), bind::pos("end_node"), bind::pos("cross_section"), bind::kw("name", nb::none()), bind::kw("ez", nb::none()), bind::kw("lcs_rotation", nb::none()), bind::kw("layer", nb::none())},
+        bind::params({bind::required({"begin_node", "end_node", "cross_section"}), bind::kw_optional({"name", "ez",
+            "lcs_rotation", "layer"})}),
         "Creates a beam between two nodes; a missing name becomes B<id>.");
 
     bind::def_fast(
@@ -88,7 +86,7 @@ void add_geometry_methods(nb::handle cls) {
             nb::object nm = default_name(name, "CL", id);
             return store(self, cross_links, make(NV_GLOBAL(CrossLink), id, nm, beam_1, beam_2));
         },
-        {bind::pos("beam_1"), bind::pos("beam_2"), bind::kw("name", nb::none())},
+        bind::params({bind::required({"beam_1", "beam_2"}), bind::kw_optional({"name"})}),
         "Links two beams; a missing name becomes CL<id>.");
 
     // Defaults evaluated once, here: a hinge releases only the rotation about local y.
@@ -105,9 +103,19 @@ void add_geometry_methods(nb::handle cls) {
             nb::object id = next_id(self, hinges_on_beam);
             nb::object nm = default_name(name, "H", id);
             return store(self, hinges_on_beam,
-                         make(NV_GLOBAL(HingeOnBeam), id, nm, beam, position, freedom_ux, freedom_uy, freedom_uz, freedom_fix, freedom_fiy, freedom_fiz, stiffness_ux, stiffness_uy, stiffness_uz, stiffness_fix, stiffness_fiy, stiffness_fiz));
+                         make(NV_GLOBAL(HingeOnBeam), id, nm, beam, position, freedom_ux, freedom_uy, freedom_uz,
+                              freedom_fix, freedom_fiy, freedom_fiz, stiffness_ux, stiffness_uy, stiffness_uz,
+                              stiffness_fix, stiffness_fiy, stiffness_fiz));
         },
-        {bind::pos("beam"), bind::pos("position"), bind::kw("name", nb::none()), bind::kw("freedom_ux", rigid, "HingeOnBeam.Freedom.RIGID"), bind::kw("freedom_uy", rigid, "HingeOnBeam.Freedom.RIGID"), bind::kw("freedom_uz", rigid, "HingeOnBeam.Freedom.RIGID"), bind::kw("freedom_fix", rigid, "HingeOnBeam.Freedom.RIGID"), bind::kw("freedom_fiy", free, "HingeOnBeam.Freedom.FREE"), bind::kw("freedom_fiz", rigid, "HingeOnBeam.Freedom.RIGID"), bind::kw("stiffness_ux", zero), bind::kw("stiffness_uy", zero), bind::kw("stiffness_uz", zero), bind::kw("stiffness_fix", zero), bind::kw("stiffness_fiy", zero), bind::kw("stiffness_fiz", zero)},
+        bind::params({bind::required({"beam", "position"}), bind::kw_optional({"name"}),
+                      {bind::kw("freedom_ux", rigid, "HingeOnBeam.Freedom.RIGID"),
+                       bind::kw("freedom_uy", rigid, "HingeOnBeam.Freedom.RIGID"),
+                       bind::kw("freedom_uz", rigid, "HingeOnBeam.Freedom.RIGID"),
+                       bind::kw("freedom_fix", rigid, "HingeOnBeam.Freedom.RIGID"),
+                       bind::kw("freedom_fiy", free, "HingeOnBeam.Freedom.FREE"),
+                       bind::kw("freedom_fiz", rigid, "HingeOnBeam.Freedom.RIGID"), bind::kw("stiffness_ux", zero),
+                       bind::kw("stiffness_uy", zero), bind::kw("stiffness_uz", zero), bind::kw("stiffness_fix", zero),
+                       bind::kw("stiffness_fiy", zero), bind::kw("stiffness_fiz", zero)}}),
         "Creates a hinge on a beam; a missing name becomes H<id>.");
 
     bind::def_fast(
@@ -119,7 +127,7 @@ void add_geometry_methods(nb::handle cls) {
             return store(self, sections_on_beam,
                          make(NV_GLOBAL(SectionOnBeam), id, name, beam, c_def, position_x, origin, repeat, delta_x));
         },
-        {bind::pos("name"), bind::pos("beam"), bind::pos("c_def"), bind::pos("position_x"), bind::pos("origin"), bind::pos("repeat"), bind::pos("delta_x")},
+        bind::required({"name", "beam", "c_def", "position_x", "origin", "repeat", "delta_x"}),
         "Creates result sections on a beam.");
 
     bind::def_fast(
@@ -131,7 +139,8 @@ void add_geometry_methods(nb::handle cls) {
             return store(self, sections_on_plane,
                          make(NV_GLOBAL(SectionOnPlane), id, nm, point_1, point_2, draw, direction_of_cut));
         },
-        {bind::pos("point_1"), bind::pos("point_2"), bind::kw("name"), bind::kw("draw", nb::none()), bind::kw("direction_of_cut", nb::none())},
+        bind::params({bind::required({"point_1", "point_2"}), bind::kw_required({"name"}), bind::kw_optional({"draw",
+            "direction_of_cut"})}),
         "Creates a result section across plates; a missing name becomes SE<id>.");
 
     bind::def_fast(
@@ -144,7 +153,7 @@ void add_geometry_methods(nb::handle cls) {
             return store(self, rigid_arms,
                          make(NV_GLOBAL(RigidArm), id, name, master_node, slave_node, hinge_on_master, hinge_on_slave));
         },
-        {bind::pos("name"), bind::pos("master_node"), bind::pos("slave_node"), bind::pos("hinge_on_master"), bind::pos("hinge_on_slave")},
+        bind::required({"name", "master_node", "slave_node", "hinge_on_master", "hinge_on_slave"}),
         "Creates a rigid arm between two nodes.");
 
     bind::def_fast(
@@ -160,9 +169,15 @@ void add_geometry_methods(nb::handle cls) {
             nb::object id = next_id(self, planes);
             nb::object nm = default_name(name, "S", id);
             return store(self, planes,
-                         make_kw(NV_GLOBAL(Plane), NV_KWNAMES("plane_type", "corner_nodes", "layer", "internal_nodes", "swap_orientation", "lcs_rotation", "fem_model", "orthotropy"), id, nm, thickness, material, plane_type, corner_nodes, layer, internal_nodes, swap_orientation, lcs_rotation, fem_model, orthotropy));
+                         make_kw(NV_GLOBAL(Plane),
+                                 NV_KWNAMES("plane_type", "corner_nodes", "layer", "internal_nodes", "swap_orientation",
+                                            "lcs_rotation", "fem_model", "orthotropy"),
+                                 id, nm, thickness, material, plane_type, corner_nodes, layer, internal_nodes,
+                                 swap_orientation, lcs_rotation, fem_model, orthotropy));
         },
-        {bind::pos("corner_nodes"), bind::pos("thickness"), bind::kw("material"), bind::kw("name", nb::none()), bind::kw("plane_type", nb::none()), bind::kw("layer", nb::none()), bind::kw("internal_nodes", nb::none()), bind::kw("swap_orientation", nb::none()), bind::kw("lcs_rotation", nb::none()), bind::kw("fem_model", nb::none()), bind::kw("orthotropy", nb::none())},
+        bind::params({bind::required({"corner_nodes", "thickness"}), bind::kw_required({"material"}),
+            bind::kw_optional({"name", "plane_type", "layer", "internal_nodes", "swap_orientation", "lcs_rotation",
+            "fem_model", "orthotropy"})}),
         "Creates a plate bounded by corner nodes; a missing name becomes S<id>.");
 
     bind::def_fast(
@@ -189,34 +204,39 @@ void add_geometry_methods(nb::handle cls) {
             }
             nb::object d = a.attr("cross")(vector(1, 0, 0));
             int parallel = PyObject_RichCompareBool(d.ptr(), vector(0, 0, 0).ptr(), Py_EQ);
-            if (parallel < 0)
-                throw nb::python_error();
-            if (parallel)
-                d = vector(0, 1, 0);
+            if (parallel < 0) throw nb::python_error();
+            if (parallel) d = vector(0, 1, 0);
             nb::object half = number_op(PyNumber_TrueDivide(diameter.ptr(), nb::int_(2).ptr()));
             nb::object r = number_op(PyNumber_Multiply(d.attr("normalize")().ptr(), half.ptr()));
             nb::object axis_point = offset(center_node, a);
             nb::object v = offset(center_node, r);
 
-            nb::object vertex_name = number_op(PyUnicode_FromFormat("%S_vertex", attr(center_node, NV_STR("name")).ptr()));
+            nb::object vertex_name =
+                number_op(PyUnicode_FromFormat("%S_vertex", attr(center_node, NV_STR("name")).ptr()));
             nb::object vertex = nb::steal(PyObject_CallMethodObjArgs(
                 self.ptr(), NV_STR("create_node"), vertex_name.ptr(), PyTuple_GET_ITEM(v.ptr(), 0),
                 PyTuple_GET_ITEM(v.ptr(), 1), PyTuple_GET_ITEM(v.ptr(), 2), nullptr));
-            if (!vertex.is_valid())
-                throw nb::python_error();
+            if (!vertex.is_valid()) throw nb::python_error();
             // From here on a failure takes the vertex node out again: a failed call changes nothing.
             try {
                 nb::object id = next_id(self, planes);
                 nb::object nm = default_name(name, "S", id);
-                return store(self, planes,
-                             make_kw(NV_GLOBAL(Plane), NV_KWNAMES("plane_type", "layer", "center_node", "vertex_node", "axis", "internal_nodes", "swap_orientation", "lcs_rotation", "fem_model", "orthotropy"), id, nm, thickness, material, plane_type, layer, center_node, vertex, axis_point, internal_nodes, swap_orientation, lcs_rotation, fem_model, orthotropy));
+                return store(
+                    self, planes,
+                    make_kw(NV_GLOBAL(Plane),
+                            NV_KWNAMES("plane_type", "layer", "center_node", "vertex_node", "axis", "internal_nodes",
+                                       "swap_orientation", "lcs_rotation", "fem_model", "orthotropy"),
+                            id, nm, thickness, material, plane_type, layer, center_node, vertex, axis_point,
+                            internal_nodes, swap_orientation, lcs_rotation, fem_model, orthotropy));
             } catch (nb::python_error &e) {
                 e.restore();
                 drop_vertex_node(self, vertex);
                 throw nb::python_error();
             }
         },
-        {bind::pos("center_node"), bind::pos("diameter"), bind::pos("thickness"), bind::kw("material"), bind::kw("axis", nb::none()), bind::kw("name", nb::none()), bind::kw("plane_type", nb::none()), bind::kw("layer", nb::none()), bind::kw("internal_nodes", nb::none()), bind::kw("swap_orientation", nb::none()), bind::kw("lcs_rotation", nb::none()), bind::kw("fem_model", nb::none()), bind::kw("orthotropy", nb::none())},
+        bind::params({bind::required({"center_node", "diameter", "thickness"}), bind::kw_required({"material"}),
+            bind::kw_optional({"axis", "name", "plane_type", "layer", "internal_nodes", "swap_orientation",
+            "lcs_rotation", "fem_model", "orthotropy"})}),
         "Creates a circular plate around a centre node, adding its vertex node to the nodes; a missing name\n"
         "becomes S<id>.");
 
@@ -228,8 +248,7 @@ void add_geometry_methods(nb::handle cls) {
             nb::object id = next_id(self, open_slabs);
             return store(self, open_slabs, make(NV_GLOBAL(OpenSlab), id, name, plane, corner_nodes));
         },
-        {bind::pos("name"), bind::pos("plane"), bind::pos("corner_nodes")},
-        "Creates an opening in a plate.");
+        bind::required({"name", "plane", "corner_nodes"}), "Creates an opening in a plate.");
 
     bind::def_fast(
         cls, "create_internal_edge",
@@ -241,7 +260,7 @@ void add_geometry_methods(nb::handle cls) {
             nb::object nm = default_name(name, "ES", id);
             return store(self, internal_edges, make(NV_GLOBAL(InternalEdge), id, nm, plane, node_1, node_2));
         },
-        {bind::pos("plane"), bind::pos("node_1"), bind::pos("node_2"), bind::kw("name", nb::none())},
+        bind::params({bind::required({"plane", "node_1", "node_2"}), bind::kw_optional({"name"})}),
         "Creates an edge inside a plate; a missing name becomes ES<id>.");
 
     bind::def_fast(
@@ -253,7 +272,7 @@ void add_geometry_methods(nb::handle cls) {
             return store(self, integration_strips,
                          make(NV_GLOBAL(IntegrationStrip), id, nm, plane, point_1, point_2, width));
         },
-        {bind::pos("plane"), bind::pos("point_1"), bind::pos("point_2"), bind::pos("width")},
+        bind::required({"plane", "point_1", "point_2", "width"}),
         "Creates a strip along which results are integrated, named CM<id>.");
 
     bind::def_fast(
@@ -263,10 +282,12 @@ void add_geometry_methods(nb::handle cls) {
             check(self, planes, plane, "Plane not defined in current model");
             nb::object id = next_id(self, averaging_strips);
             nb::object nm = default_name(name, "RS", id);
-            return store(self, averaging_strips,
-                         make(NV_GLOBAL(AveragingStrip), id, nm, plane, strip_type, point_1, width, length, angle, direction));
+            return store(
+                self, averaging_strips,
+                make(NV_GLOBAL(AveragingStrip), id, nm, plane, strip_type, point_1, width, length, angle, direction));
         },
-        {bind::pos("plane"), bind::kw("strip_type"), bind::kw("point_1"), bind::kw("width"), bind::kw("length"), bind::kw("angle"), bind::kw("direction"), bind::kw("name", nb::none())},
+        bind::params({bind::required({"plane"}), bind::kw_required({"strip_type", "point_1", "width", "length",
+            "angle", "direction"}), bind::kw_optional({"name"})}),
         "Creates a strip over which peak results are averaged; a missing name\n"
         "becomes RS<id>.");
 }

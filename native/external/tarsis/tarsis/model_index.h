@@ -17,24 +17,19 @@ class IdentityIndex {
 public:
     /// Position recorded for `key`, or -1.
     std::int64_t find(const void *key) const noexcept {
-        if (slots_.empty() || key == nullptr)
-            return -1;
+        if (slots_.empty() || key == nullptr) return -1;
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = hash(key) & mask;; i = (i + 1) & mask) {
             const Slot &s = slots_[i];
-            if (s.key == key)
-                return s.pos;
-            if (s.key == nullptr)
-                return -1;
+            if (s.key == key) return s.pos;
+            if (s.key == nullptr) return -1;
         }
     }
 
     /// Records `key` at `pos`, replacing an earlier position of the same key.
     void insert(const void *key, std::int64_t pos) {
-        if (key == nullptr)
-            return;
-        if ((used_ + 1) * 2 > slots_.size())
-            grow();
+        if (key == nullptr) return;
+        if ((used_ + 1) * 2 > slots_.size()) grow();
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = hash(key) & mask;; i = (i + 1) & mask) {
             Slot &s = slots_[i];
@@ -53,8 +48,7 @@ public:
 
     /// Forgets every entry and the container it described.
     void reset(const void *container) noexcept {
-        for (Slot &s : slots_)
-            s = Slot{};
+        for (Slot &s : slots_) s = Slot{};
         used_ = 0;
         container_ = container;
         indexed_ = 0;
@@ -89,8 +83,7 @@ private:
         slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
         used_ = 0;
         for (const Slot &s : old)
-            if (s.key != nullptr)
-                insert(s.key, s.pos);
+            if (s.key != nullptr) insert(s.key, s.pos);
     }
 
     std::vector<Slot> slots_;
@@ -99,4 +92,4 @@ private:
     std::size_t indexed_ = 0;
 };
 
-} // namespace norvale::tarsis
+}  // namespace norvale::tarsis

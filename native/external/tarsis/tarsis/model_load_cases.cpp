@@ -7,8 +7,7 @@ namespace {
 
 /// A missing or empty list becomes a new empty list.
 nb::object list_or_empty(nb::handle given) {
-    if (truthy(given))
-        return nb::borrow(given);
+    if (truthy(given)) return nb::borrow(given);
     return nb::steal(PyList_New(0));
 }
 
@@ -21,7 +20,7 @@ void add_load_case_methods(nb::handle cls) {
             nb::object id = next_id(self, load_groups);
             return store(self, load_groups, make(NV_GLOBAL(LoadGroup), id, name, load_option, relation, load_type));
         },
-        {bind::pos("name"), bind::pos("load_option"), bind::pos("relation", nb::none()), bind::pos("load_type", nb::none())},
+        bind::params({bind::required({"name", "load_option"}), bind::optional({"relation", "load_type"})}),
         "Creates a load group.");
 
     bind::def_fast(
@@ -32,9 +31,11 @@ void add_load_case_methods(nb::handle cls) {
             check_optional(self, load_cases, primary_effect, "Primary effect load case not defined in current model");
             nb::object id = next_id(self, load_cases);
             return store(self, load_cases,
-                         make(NV_GLOBAL(PermanentLoadCase), id, name, description, load_group, load_type, direction, primary_effect));
+                         make(NV_GLOBAL(PermanentLoadCase), id, name, description, load_group, load_type, direction,
+                              primary_effect));
         },
-        {bind::pos("name"), bind::pos("description"), bind::pos("load_group"), bind::pos("load_type"), bind::pos("direction", nb::none()), bind::pos("primary_effect", nb::none())},
+        bind::params({bind::required({"name", "description", "load_group", "load_type"}), bind::optional({"direction",
+            "primary_effect"})}),
         "Creates a permanent load case in a load group.");
 
     bind::def_fast(
@@ -45,9 +46,11 @@ void add_load_case_methods(nb::handle cls) {
             check_optional(self, load_cases, primary_effect, "Primary effect load case not defined in current model");
             nb::object id = next_id(self, load_cases);
             return store(self, load_cases,
-                         make(NV_GLOBAL(VariableLoadCase), id, name, description, load_group, load_type, specification, duration, primary_effect));
+                         make(NV_GLOBAL(VariableLoadCase), id, name, description, load_group, load_type, specification,
+                              duration, primary_effect));
         },
-        {bind::pos("name"), bind::pos("description"), bind::pos("load_group"), bind::pos("load_type"), bind::pos("specification", nb::none()), bind::pos("duration", nb::none()), bind::pos("primary_effect", nb::none())},
+        bind::params({bind::required({"name", "description", "load_group", "load_type"}),
+            bind::optional({"specification", "duration", "primary_effect"})}),
         "Creates a variable load case in a load group.");
 
     bind::def_fast(
@@ -56,9 +59,10 @@ void add_load_case_methods(nb::handle cls) {
             check_each(self, load_cases, load_cases_, "One or more load cases not defined in current model");
             nb::object id = next_id(self, load_combinations);
             return store(self, load_combinations,
-                         make_kw(NV_GLOBAL(LoadCombination), NV_KWNAMES("description"), id, name, load_type, load_cases_, description));
+                         make_kw(NV_GLOBAL(LoadCombination), NV_KWNAMES("description"), id, name, load_type,
+                                 load_cases_, description));
         },
-        {bind::pos("name"), bind::pos("load_type"), bind::pos("load_cases"), bind::kw("description", nb::none())},
+        bind::params({bind::required({"name", "load_type", "load_cases"}), bind::kw_optional({"description"})}),
         "Creates a combination of load cases, given as {load case: coefficient}.");
 
     bind::def_fast(
@@ -68,9 +72,10 @@ void add_load_case_methods(nb::handle cls) {
             nb::object id = next_id(self, nonlinear_load_combinations);
             nb::object nm = default_name(name, "NC", id);
             return store(self, nonlinear_load_combinations,
-                         make_kw(NV_GLOBAL(NonLinearLoadCombination), NV_KWNAMES("description"), id, nm, load_type, load_cases_, description));
+                         make_kw(NV_GLOBAL(NonLinearLoadCombination), NV_KWNAMES("description"), id, nm, load_type,
+                                 load_cases_, description));
         },
-        {bind::pos("load_type"), bind::pos("load_cases"), bind::kw("name", nb::none()), bind::kw("description", nb::none())},
+        bind::params({bind::required({"load_type", "load_cases"}), bind::kw_optional({"name", "description"})}),
         "Creates a nonlinear combination of load cases; a missing name becomes NC<id>.");
 
     bind::def_fast(
@@ -85,7 +90,7 @@ void add_load_case_methods(nb::handle cls) {
             nb::object id = next_id(self, result_classes);
             return store(self, result_classes, make(NV_GLOBAL(ResultClass), id, name, combinations, nonlinear));
         },
-        {bind::pos("name"), bind::pos("combinations", nb::none()), bind::pos("nonlinear_combinations", nb::none())},
+        bind::params({bind::required({"name"}), bind::optional({"combinations", "nonlinear_combinations"})}),
         "Creates a result class gathering combinations.");
 }
 

@@ -24,7 +24,8 @@ void add_load_methods(nb::handle cls) {
             return store(self, point_loads_node,
                          make(NV_GLOBAL(PointLoadNode), id, nm, node, load_case, load, direction, c_sys, angle));
         },
-        {bind::pos("node"), bind::pos("load_case"), bind::pos("load"), bind::kw("name", nb::none()), bind::kw("direction", nb::none()), bind::kw("c_sys", nb::none()), bind::kw("angle", nb::none())},
+        bind::params({bind::required({"node", "load_case", "load"}), bind::kw_optional({"name", "direction", "c_sys",
+            "angle"})}),
         "Creates a force in a node; a missing name becomes F<id>.");
 
     bind::def_fast(
@@ -36,9 +37,12 @@ void add_load_methods(nb::handle cls) {
             check(self, beams, beam, kBeam);
             nb::object id = next_id(self, point_loads);
             return store(self, point_loads,
-                         make_kw(NV_GLOBAL(PointLoad), NV_KWNAMES("angle"), id, name, load_case, beam, direction, load_type, load_value, c_sys, c_def, position_x, origin, repeat, ey, ez, angle));
+                         make_kw(NV_GLOBAL(PointLoad), NV_KWNAMES("angle"), id, name, load_case, beam, direction,
+                                 load_type, load_value, c_sys, c_def, position_x, origin, repeat, ey, ez, angle));
         },
-        {bind::pos("name"), bind::pos("load_case"), bind::pos("beam"), bind::pos("direction"), bind::pos("load_type"), bind::pos("load_value"), bind::pos("c_sys", nb::none()), bind::pos("c_def", nb::none()), bind::pos("position_x", nb::none()), bind::pos("origin", nb::none()), bind::pos("repeat", nb::none()), bind::pos("ey", nb::none()), bind::pos("ez", nb::none()), bind::kw("angle", nb::none())},
+        bind::params({bind::required({"name", "load_case", "beam", "direction", "load_type", "load_value"}),
+            bind::optional({"c_sys", "c_def", "position_x", "origin", "repeat", "ey", "ez"}),
+            bind::kw_optional({"angle"})}),
         "Creates a point load on a beam.");
 
     nb::object global_csys = scope().global("PointMomentNode").attr("CSys").attr("GLOBAL");  // evaluated once
@@ -53,7 +57,8 @@ void add_load_methods(nb::handle cls) {
             return store(self, point_moments_node,
                          make(NV_GLOBAL(PointMomentNode), id, nm, node, load_case, load, direction, c_sys));
         },
-        {bind::pos("node"), bind::pos("load_case"), bind::pos("load"), bind::pos("direction"), bind::pos("name", nb::none()), bind::pos("c_sys", global_csys, "PointMomentNode.CSys.GLOBAL")},
+        bind::params({bind::required({"node", "load_case", "load", "direction"}), bind::optional({"name"}),
+            {bind::pos("c_sys", global_csys, "PointMomentNode.CSys.GLOBAL")}}),
         "Creates a moment in a node; a missing name becomes M<id>.");
 
     bind::def_fast(
@@ -67,9 +72,11 @@ void add_load_methods(nb::handle cls) {
             nb::object id = next_id(self, line_loads);
             // The class takes the coordinate system before the positions.
             return store(self, line_loads,
-                         make(NV_GLOBAL(LineLoad), id, name, load_case, beam, load_type, distribution, load_start, load_end, direction, c_sys, position_start, position_end, c_def, origin, ey, ez));
+                         make(NV_GLOBAL(LineLoad), id, name, load_case, beam, load_type, distribution, load_start,
+                              load_end, direction, c_sys, position_start, position_end, c_def, origin, ey, ez));
         },
-        {bind::pos("name"), bind::pos("load_case"), bind::pos("beam"), bind::pos("load_type"), bind::pos("distribution"), bind::pos("load_start"), bind::pos("load_end"), bind::pos("direction"), bind::pos("position_start"), bind::pos("position_end"), bind::pos("c_def"), bind::pos("c_sys"), bind::pos("origin"), bind::pos("ey"), bind::pos("ez")},
+        bind::required({"name", "load_case", "beam", "load_type", "distribution", "load_start", "load_end", "direction",
+                        "position_start", "position_end", "c_def", "c_sys", "origin", "ey", "ez"}),
         "Creates a line load on a beam.");
 
     bind::def_fast(
@@ -81,9 +88,11 @@ void add_load_methods(nb::handle cls) {
             nb::object id = next_id(self, line_moments_on_beam);
             nb::object nm = default_name(name, "LM", id);
             return store(self, line_moments_on_beam,
-                         make(NV_GLOBAL(LineMomentOnBeam), id, nm, beam, load_case, m1, m2, direction, c_def, position_x1, position_x2, origin));
+                         make(NV_GLOBAL(LineMomentOnBeam), id, nm, beam, load_case, m1, m2, direction, c_def,
+                              position_x1, position_x2, origin));
         },
-        {bind::pos("beam"), bind::pos("load_case"), bind::pos("m1"), bind::pos("m2", nb::none()), bind::kw("name", nb::none()), bind::kw("direction", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x1", nb::none()), bind::kw("position_x2", nb::none()), bind::kw("origin", nb::none())},
+        bind::params({bind::required({"beam", "load_case", "m1"}), bind::optional({"m2"}), bind::kw_optional({"name",
+            "direction", "c_def", "position_x1", "position_x2", "origin"})}),
         "Creates a line moment on a beam; a missing name becomes LM<id>.");
 
     bind::def_fast(
@@ -95,9 +104,11 @@ void add_load_methods(nb::handle cls) {
             nb::object id = next_id(self, line_moments_on_plane);
             nb::object nm = default_name(name, "LMS", id);
             return store(self, line_moments_on_plane,
-                         make(NV_GLOBAL(LineMomentOnPlane), id, nm, edge, load_case, m1, m2, direction, c_def, position_x1, position_x2, origin));
+                         make(NV_GLOBAL(LineMomentOnPlane), id, nm, edge, load_case, m1, m2, direction, c_def,
+                              position_x1, position_x2, origin));
         },
-        {bind::pos("edge"), bind::pos("m1"), bind::pos("m2", nb::none()), bind::kw("load_case"), bind::kw("name", nb::none()), bind::kw("direction", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x1", nb::none()), bind::kw("position_x2", nb::none()), bind::kw("origin", nb::none())},
+        bind::params({bind::required({"edge", "m1"}), bind::optional({"m2"}), bind::kw_required({"load_case"}),
+            bind::kw_optional({"name", "direction", "c_def", "position_x1", "position_x2", "origin"})}),
         "Creates a line moment on a plate edge; a missing name becomes LMS<id>.");
 
     bind::def_fast(
@@ -110,9 +121,12 @@ void add_load_methods(nb::handle cls) {
             nb::object id = next_id(self, line_force_surface_list);
             nb::object nm = default_name(name, "LFS", id);
             return store(self, line_force_surface_list,
-                         make(NV_GLOBAL(LineForceSurface), id, nm, edge, load_case, p1, p2, direction, location, c_sys, c_def, position_x1, position_x2, origin));
+                         make(NV_GLOBAL(LineForceSurface), id, nm, edge, load_case, p1, p2, direction, location, c_sys,
+                              c_def, position_x1, position_x2, origin));
         },
-        {bind::pos("edge"), bind::pos("p1"), bind::pos("p2", nb::none()), bind::kw("load_case"), bind::kw("direction", nb::none()), bind::kw("name", nb::none()), bind::kw("location", nb::none()), bind::kw("c_sys", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x1", nb::none()), bind::kw("position_x2", nb::none()), bind::kw("origin", nb::none())},
+        bind::params({bind::required({"edge", "p1"}), bind::optional({"p2"}), bind::kw_required({"load_case"}),
+            bind::kw_optional({"direction", "name", "location", "c_sys", "c_def", "position_x1", "position_x2",
+            "origin"})}),
         "Creates a line load on a plate edge; a missing name becomes LFS<id>.");
 
     bind::def_fast(
@@ -123,9 +137,10 @@ void add_load_methods(nb::handle cls) {
             check(self, planes, plane, kPlane);
             nb::object id = next_id(self, surface_loads);
             return store(self, surface_loads,
-                         make(NV_GLOBAL(SurfaceLoad), id, name, load_case, plane, direction, load_type, load_value, c_sys, location));
+                         make(NV_GLOBAL(SurfaceLoad), id, name, load_case, plane, direction, load_type, load_value,
+                              c_sys, location));
         },
-        {bind::pos("name"), bind::pos("load_case"), bind::pos("plane"), bind::pos("direction"), bind::pos("load_type"), bind::pos("load_value"), bind::pos("c_sys"), bind::pos("location")},
+        bind::required({"name", "load_case", "plane", "direction", "load_type", "load_value", "c_sys", "location"}),
         "Creates a load on a plate.");
 
     bind::def_fast(
@@ -138,9 +153,11 @@ void add_load_methods(nb::handle cls) {
             check(self, beams, beam, kBeam);
             nb::object id = next_id(self, thermal_loads);
             return store(self, thermal_loads,
-                         make(NV_GLOBAL(ThermalLoad), id, name, load_case, beam, distribution, delta, left_delta, right_delta, top_delta, bottom_delta, position_start, position_end, c_def, origin));
+                         make(NV_GLOBAL(ThermalLoad), id, name, load_case, beam, distribution, delta, left_delta,
+                              right_delta, top_delta, bottom_delta, position_start, position_end, c_def, origin));
         },
-        {bind::pos("name"), bind::pos("load_case"), bind::pos("beam"), bind::pos("distribution"), bind::pos("delta"), bind::pos("left_delta"), bind::pos("right_delta"), bind::pos("top_delta"), bind::pos("bottom_delta"), bind::pos("position_start"), bind::pos("position_end"), bind::pos("c_def"), bind::pos("origin")},
+        bind::required({"name", "load_case", "beam", "distribution", "delta", "left_delta", "right_delta", "top_delta",
+                        "bottom_delta", "position_start", "position_end", "c_def", "origin"}),
         "Creates a temperature load on a beam.");
 
     bind::def_fast(
@@ -150,10 +167,12 @@ void add_load_methods(nb::handle cls) {
             check(self, load_cases, load_case, kLoadCase);
             check(self, planes, plane, kPlane);
             nb::object id = next_id(self, thermal_surface_loads);
-            return store(self, thermal_surface_loads,
-                         make(NV_GLOBAL(ThermalSurfaceLoad), id, name, load_case, plane, delta, top_delta, bottom_delta));
+            return store(
+                self, thermal_surface_loads,
+                make(NV_GLOBAL(ThermalSurfaceLoad), id, name, load_case, plane, delta, top_delta, bottom_delta));
         },
-        {bind::pos("name"), bind::pos("load_case"), bind::pos("plane"), bind::pos("delta", nb::none()), bind::pos("top_delta", nb::none()), bind::pos("bottom_delta", nb::none())},
+        bind::params({bind::required({"name", "load_case", "plane"}), bind::optional({"delta", "top_delta",
+            "bottom_delta"})}),
         "Creates a temperature load on a plate.");
 
     bind::def_fast(
@@ -165,9 +184,11 @@ void add_load_methods(nb::handle cls) {
             check_each(self, planes, planes_to_check, "One or more planes are not defined in current model");
             nb::object id = next_id(self, free_surface_loads);
             return store(self, free_surface_loads,
-                         make_kw(NV_GLOBAL(FreeSurfaceLoad), NV_KWNAMES("distribution", "selection"), id, name, load_case, direction, q1, q2, q3, points, distribution, selection));
+                         make_kw(NV_GLOBAL(FreeSurfaceLoad), NV_KWNAMES("distribution", "selection"), id, name,
+                                 load_case, direction, q1, q2, q3, points, distribution, selection));
         },
-        {bind::pos("name"), bind::pos("load_case"), bind::pos("direction"), bind::pos("q1"), bind::pos("q2", nb::none()), bind::pos("q3", nb::none()), bind::pos("points", nb::none()), bind::kw("distribution", nb::none()), bind::kw("selection", nb::none())},
+        bind::params({bind::required({"name", "load_case", "direction", "q1"}), bind::optional({"q2", "q3", "points"}),
+            bind::kw_optional({"distribution", "selection"})}),
         "Creates a load on a polygon of the XY plane.");
 
     bind::def_fast(
@@ -177,9 +198,10 @@ void add_load_methods(nb::handle cls) {
             check(self, load_cases, load_case, kLoadCase);
             nb::object id = next_id(self, free_line_loads);
             return store(self, free_line_loads,
-                         make(NV_GLOBAL(FreeLineLoad), id, name, load_case, point_1, point_2, direction, magnitude_1, magnitude_2));
+                         make(NV_GLOBAL(FreeLineLoad), id, name, load_case, point_1, point_2, direction, magnitude_1,
+                              magnitude_2));
         },
-        {bind::pos("name"), bind::pos("load_case"), bind::pos("point_1"), bind::pos("point_2"), bind::pos("direction"), bind::pos("magnitude_1"), bind::pos("magnitude_2")},
+        bind::required({"name", "load_case", "point_1", "point_2", "direction", "magnitude_1", "magnitude_2"}),
         "Creates a line load between two points of the XY plane.");
 
     bind::def_fast(
@@ -191,7 +213,7 @@ void add_load_methods(nb::handle cls) {
             return store(self, free_point_loads,
                          make(NV_GLOBAL(FreePointLoad), id, name, load_case, direction, magnitude, position));
         },
-        {bind::pos("name"), bind::pos("load_case"), bind::pos("direction"), bind::pos("magnitude"), bind::pos("position")},
+        bind::required({"name", "load_case", "direction", "magnitude", "position"}),
         "Creates a force at a point of the XY plane.");
 }
 

@@ -13,44 +13,47 @@ void add_material_methods(nb::handle cls) {
             nb::object nm = default_name(name, "Layer", id);
             nb::object reg = registry(self, layers);
             int taken = PySequence_Contains(reg.ptr(), nm.ptr());
-            if (taken < 0)
-                throw nb::python_error();
+            if (taken < 0) throw nb::python_error();
             if (taken) {
-                nb::object text = nb::steal(PyUnicode_FromFormat("Layer '%S' already exists in current model.", nm.ptr()));
-                if (!text.is_valid())
-                    throw nb::python_error();
+                nb::object text =
+                    nb::steal(PyUnicode_FromFormat("Layer '%S' already exists in current model.", nm.ptr()));
+                if (!text.is_valid()) throw nb::python_error();
                 PyErr_SetObject(PyExc_ValueError, text.ptr());
                 throw nb::python_error();
             }
             nb::object layer = make(NV_GLOBAL(Layer), id, nm, comment, structural_model_only, current_used_activity);
-            if (PyObject_SetItem(registry(self, layers).ptr(), nm.ptr(), layer.ptr()) < 0)
-                throw nb::python_error();
+            if (PyObject_SetItem(registry(self, layers).ptr(), nm.ptr(), layer.ptr()) < 0) throw nb::python_error();
             return layer;
         },
-        {bind::pos("name", nb::none()), bind::kw("comment", nb::none()), bind::kw("structural_model_only", nb::none()), bind::kw("current_used_activity", nb::none())},
+        bind::params({bind::optional({"name"}), bind::kw_optional({"comment", "structural_model_only",
+            "current_used_activity"})}),
         "Creates a layer; a missing name becomes Layer<id>. Layer names are unique.");
 
     bind::def_fast(
         cls, "update_concrete_material",
         [](nb::handle self, nb::handle object_id, nb::handle name, nb::handle part, nb::handle thermal_expansion,
-           nb::handle unit_mass, nb::handle wet_density, nb::handle e_modulus, nb::handle poisson,
-           nb::handle g_modulus, nb::handle log_decrement, nb::handle specific_heat,
-           nb::handle thermal_conductivity, nb::handle fck) {
+           nb::handle unit_mass, nb::handle wet_density, nb::handle e_modulus, nb::handle poisson, nb::handle g_modulus,
+           nb::handle log_decrement, nb::handle specific_heat, nb::handle thermal_conductivity, nb::handle fck) {
             return store(self, concrete_materials,
-                         make_kw(NV_GLOBAL(Concrete), NV_KWNAMES("fck"), object_id, name, part, thermal_expansion, unit_mass, wet_density, e_modulus, poisson, g_modulus, log_decrement, specific_heat, thermal_conductivity, fck));
+                         make_kw(NV_GLOBAL(Concrete), NV_KWNAMES("fck"), object_id, name, part, thermal_expansion,
+                                 unit_mass, wet_density, e_modulus, poisson, g_modulus, log_decrement, specific_heat,
+                                 thermal_conductivity, fck));
         },
-        {bind::pos("object_id"), bind::pos("name"), bind::pos("part"), bind::pos("thermal_expansion", nb::none()), bind::pos("unit_mass", nb::none()), bind::pos("wet_density", nb::none()), bind::pos("e_modulus", nb::none()), bind::pos("poisson", nb::none()), bind::pos("g_modulus", nb::none()), bind::pos("log_decrement", nb::none()), bind::pos("specific_heat", nb::none()), bind::pos("thermal_conductivity", nb::none()), bind::kw("fck", nb::none())},
+        bind::params({bind::required({"object_id", "name", "part"}), bind::optional({"thermal_expansion", "unit_mass",
+            "wet_density", "e_modulus", "poisson", "g_modulus", "log_decrement", "specific_heat",
+            "thermal_conductivity"}), bind::kw_optional({"fck"})}),
         "Overrides properties of the concrete material `object_id` of the project file.");
 
     bind::def_fast(
         cls, "create_nonlinear_function",
-        [](nb::handle self, nb::handle name, nb::handle function_type, nb::handle positive_end,
-           nb::handle negative_end, nb::handle impulse) {
+        [](nb::handle self, nb::handle name, nb::handle function_type, nb::handle positive_end, nb::handle negative_end,
+           nb::handle impulse) {
             nb::object id = next_id(self, nonlinear_functions);
-            return store(self, nonlinear_functions,
-                         make(NV_GLOBAL(NonLinearFunction), id, name, function_type, positive_end, negative_end, impulse));
+            return store(
+                self, nonlinear_functions,
+                make(NV_GLOBAL(NonLinearFunction), id, name, function_type, positive_end, negative_end, impulse));
         },
-        {bind::pos("name"), bind::pos("function_type"), bind::pos("positive_end"), bind::pos("negative_end"), bind::pos("impulse")},
+        bind::required({"name", "function_type", "positive_end", "negative_end", "impulse"}),
         "Creates a non-linear function from (x, y) points.");
 
     bind::def_fast(
@@ -63,21 +66,26 @@ void add_material_methods(nb::handle cls) {
                            "Non-linear function not defined in current model");
             nb::object id = next_id(self, subsoils);
             return store(self, subsoils,
-                         make(NV_GLOBAL(Subsoil), id, name, stiffness, c1x, c1y, c1z, nonlinear_function, c2x, c2y, is_drained, water_air_in_clay_subgrade, specific_weight, fi, sigma_oc, c, cu));
+                         make(NV_GLOBAL(Subsoil), id, name, stiffness, c1x, c1y, c1z, nonlinear_function, c2x, c2y,
+                              is_drained, water_air_in_clay_subgrade, specific_weight, fi, sigma_oc, c, cu));
         },
-        {bind::pos("name"), bind::kw("stiffness"), bind::kw("c1x", nb::none()), bind::kw("c1y", nb::none()), bind::kw("c1z", nb::none()), bind::kw("nonlinear_function", nb::none()), bind::kw("c2x", nb::none()), bind::kw("c2y", nb::none()), bind::kw("is_drained", nb::none()), bind::kw("water_air_in_clay_subgrade", nb::none()), bind::kw("specific_weight", nb::none()), bind::kw("fi", nb::none()), bind::kw("sigma_oc", nb::none()), bind::kw("c", nb::none()), bind::kw("cu", nb::none())},
+        bind::params({bind::required({"name"}), bind::kw_required({"stiffness"}), bind::kw_optional({"c1x", "c1y",
+            "c1z", "nonlinear_function", "c2x", "c2y", "is_drained", "water_air_in_clay_subgrade", "specific_weight",
+            "fi", "sigma_oc", "c", "cu"})}),
         "Creates a subsoil for surface supports.");
 
     bind::def_fast(
         cls, "create_orthotropy",
-        [](nb::handle self, nb::handle name, nb::handle material, nb::handle thickness, nb::handle D11,
-           nb::handle D22, nb::handle D12, nb::handle D33, nb::handle D44, nb::handle D55, nb::handle d11,
-           nb::handle d22, nb::handle d12, nb::handle d33, nb::handle kxy, nb::handle kyx) {
+        [](nb::handle self, nb::handle name, nb::handle material, nb::handle thickness, nb::handle D11, nb::handle D22,
+           nb::handle D12, nb::handle D33, nb::handle D44, nb::handle D55, nb::handle d11, nb::handle d22,
+           nb::handle d12, nb::handle d33, nb::handle kxy, nb::handle kyx) {
             nb::object id = next_id(self, orthotropy_objects);
             return store(self, orthotropy_objects,
-                         make(NV_GLOBAL(Orthotropy), id, name, material, thickness, D11, D22, D12, D33, D44, D55, d11, d22, d12, d33, kxy, kyx));
+                         make(NV_GLOBAL(Orthotropy), id, name, material, thickness, D11, D22, D12, D33, D44, D55, d11,
+                              d22, d12, d33, kxy, kyx));
         },
-        {bind::pos("name"), bind::pos("material"), bind::pos("thickness"), bind::pos("D11", nb::none()), bind::pos("D22", nb::none()), bind::pos("D12", nb::none()), bind::pos("D33", nb::none()), bind::pos("D44", nb::none()), bind::pos("D55", nb::none()), bind::pos("d11", nb::none()), bind::pos("d22", nb::none()), bind::pos("d12", nb::none()), bind::pos("d33", nb::none()), bind::pos("kxy", nb::none()), bind::pos("kyx", nb::none())},
+        bind::params({bind::required({"name", "material", "thickness"}), bind::optional({"D11", "D22", "D12", "D33",
+            "D44", "D55", "d11", "d22", "d12", "d33", "kxy", "kyx"})}),
         "Creates an orthotropy definition for planes.");
 
     bind::def_fast(
@@ -85,8 +93,7 @@ void add_material_methods(nb::handle cls) {
         [](nb::handle self, nb::handle name, nb::handle objects) {
             nb::list records;
             nb::object it = nb::steal(PyObject_GetIter(objects.ptr()));
-            if (!it.is_valid())
-                throw nb::python_error();
+            if (!it.is_valid()) throw nb::python_error();
             while (PyObject *raw = PyIter_Next(it.ptr())) {
                 nb::object obj = nb::steal(raw);
                 nb::dict record;
@@ -95,13 +102,11 @@ void add_material_methods(nb::handle cls) {
                 record["type"] = attr(nb::handle(reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))), NV_STR("__name__"));
                 records.append(record);
             }
-            if (PyErr_Occurred())
-                throw nb::python_error();
+            if (PyErr_Occurred()) throw nb::python_error();
             nb::object id = next_id(self, selections);
             return store(self, selections, make(NV_GLOBAL(Selection), id, name, records));
         },
-        {bind::pos("name"), bind::pos("objects")},
-        "Creates a named selection of model objects.");
+        bind::required({"name", "objects"}), "Creates a named selection of model objects.");
 }
 
 }  // namespace norvale::tarsis::model

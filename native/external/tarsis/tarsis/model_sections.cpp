@@ -8,10 +8,10 @@ void add_section_methods(nb::handle cls) {
         cls, "create_rectangular_cross_section",
         [](nb::handle self, nb::handle name, nb::handle material, nb::handle width, nb::handle height) {
             nb::object id = next_id(self, cross_sections);
-            return store(self, cross_sections, make(NV_GLOBAL(RectangularCrossSection), id, name, material, width, height));
+            return store(self, cross_sections,
+                         make(NV_GLOBAL(RectangularCrossSection), id, name, material, width, height));
         },
-        {bind::pos("name"), bind::pos("material"), bind::pos("width"), bind::pos("height")},
-        "Creates a rectangular cross-section.");
+        bind::required({"name", "material", "width", "height"}), "Creates a rectangular cross-section.");
 
     bind::def_fast(
         cls, "create_circular_cross_section",
@@ -19,8 +19,7 @@ void add_section_methods(nb::handle cls) {
             nb::object id = next_id(self, cross_sections);
             return store(self, cross_sections, make(NV_GLOBAL(CircularCrossSection), id, name, material, diameter));
         },
-        {bind::pos("name"), bind::pos("material"), bind::pos("diameter")},
-        "Creates a solid circular cross-section.");
+        bind::required({"name", "material", "diameter"}), "Creates a solid circular cross-section.");
 
     bind::def_fast(
         cls, "create_circular_hollow_cross_section",
@@ -29,28 +28,39 @@ void add_section_methods(nb::handle cls) {
             return store(self, cross_sections,
                          make(NV_GLOBAL(CircularHollowCrossSection), id, name, material, diameter, thickness));
         },
-        {bind::pos("name"), bind::pos("material"), bind::pos("diameter"), bind::pos("thickness")},
-        "Creates a circular tube cross-section.");
+        bind::required({"name", "material", "diameter", "thickness"}), "Creates a circular tube cross-section.");
 
     bind::def_fast(
         cls, "create_circular_composed_cross_section",
         [](nb::handle self, nb::handle name, nb::handle material, nb::handle material_2, nb::handle diameter,
            nb::handle thickness) {
             nb::object id = next_id(self, cross_sections);
-            return store(self, cross_sections,
-                         make(NV_GLOBAL(CircularComposedCrossSection), id, name, material, material_2, diameter, thickness));
+            return store(
+                self, cross_sections,
+                make(NV_GLOBAL(CircularComposedCrossSection), id, name, material, material_2, diameter, thickness));
         },
-        {bind::pos("name"), bind::pos("material"), bind::pos("material_2"), bind::pos("diameter"), bind::pos("thickness")},
+        bind::required({"name", "material", "material_2", "diameter", "thickness"}),
         "Creates a filled circular tube: `material` outside, `material_2` inside.");
 
     bind::def_fast(
         cls, "create_numerical_cross_section",
-        [](nb::handle self, nb::handle name, nb::handle material, nb::handle A, nb::handle Ay, nb::handle Az, nb::handle AL, nb::handle AD, nb::handle cYUCS, nb::handle cZUCS, nb::handle alpha, nb::handle Iy, nb::handle Iz, nb::handle Wely, nb::handle Welz, nb::handle Wply, nb::handle Wplz, nb::handle Mply_plus, nb::handle Mply_min, nb::handle Mplz_plus, nb::handle Mplz_min, nb::handle dy, nb::handle dz, nb::handle It, nb::handle Iw, nb::handle beta_y, nb::handle beta_z) {
+        [](nb::handle self, nb::handle name, nb::handle material, nb::handle A, nb::handle Ay, nb::handle Az,
+           nb::handle AL, nb::handle AD, nb::handle cYUCS, nb::handle cZUCS, nb::handle alpha, nb::handle Iy,
+           nb::handle Iz, nb::handle Wely, nb::handle Welz, nb::handle Wply, nb::handle Wplz, nb::handle Mply_plus,
+           nb::handle Mply_min, nb::handle Mplz_plus, nb::handle Mplz_min, nb::handle dy, nb::handle dz, nb::handle It,
+           nb::handle Iw, nb::handle beta_y, nb::handle beta_z) {
             nb::object id = next_id(self, cross_sections);
             return store(self, cross_sections,
-                         make_kw(NV_GLOBAL(NumericalCrossSection), NV_KWNAMES("A", "Ay", "Az", "AL", "AD", "cYUCS", "cZUCS", "alpha", "Iy", "Iz", "Wely", "Welz", "Wply", "Wplz", "Mply_plus", "Mply_min", "Mplz_plus", "Mplz_min", "dy", "dz", "It", "Iw", "beta_y", "beta_z"), id, name, material, A, Ay, Az, AL, AD, cYUCS, cZUCS, alpha, Iy, Iz, Wely, Welz, Wply, Wplz, Mply_plus, Mply_min, Mplz_plus, Mplz_min, dy, dz, It, Iw, beta_y, beta_z));
+                         make_kw(NV_GLOBAL(NumericalCrossSection),
+                                 NV_KWNAMES("A", "Ay", "Az", "AL", "AD", "cYUCS", "cZUCS", "alpha", "Iy", "Iz", "Wely",
+                                            "Welz", "Wply", "Wplz", "Mply_plus", "Mply_min", "Mplz_plus", "Mplz_min",
+                                            "dy", "dz", "It", "Iw", "beta_y", "beta_z"),
+                                 id, name, material, A, Ay, Az, AL, AD, cYUCS, cZUCS, alpha, Iy, Iz, Wely, Welz, Wply,
+                                 Wplz, Mply_plus, Mply_min, Mplz_plus, Mplz_min, dy, dz, It, Iw, beta_y, beta_z));
         },
-        {bind::pos("name"), bind::pos("material"), bind::kw("A", nb::none()), bind::kw("Ay", nb::none()), bind::kw("Az", nb::none()), bind::kw("AL", nb::none()), bind::kw("AD", nb::none()), bind::kw("cYUCS", nb::none()), bind::kw("cZUCS", nb::none()), bind::kw("alpha", nb::none()), bind::kw("Iy", nb::none()), bind::kw("Iz", nb::none()), bind::kw("Wely", nb::none()), bind::kw("Welz", nb::none()), bind::kw("Wply", nb::none()), bind::kw("Wplz", nb::none()), bind::kw("Mply_plus", nb::none()), bind::kw("Mply_min", nb::none()), bind::kw("Mplz_plus", nb::none()), bind::kw("Mplz_min", nb::none()), bind::kw("dy", nb::none()), bind::kw("dz", nb::none()), bind::kw("It", nb::none()), bind::kw("Iw", nb::none()), bind::kw("beta_y", nb::none()), bind::kw("beta_z", nb::none())},
+        bind::params({bind::required({"name", "material"}), bind::kw_optional({"A", "Ay", "Az", "AL", "AD", "cYUCS",
+            "cZUCS", "alpha", "Iy", "Iz", "Wely", "Welz", "Wply", "Wplz", "Mply_plus", "Mply_min", "Mplz_plus",
+            "Mplz_min", "dy", "dz", "It", "Iw", "beta_y", "beta_z"})}),
         "Creates a cross-section given by its section properties.");
 
     bind::def_fast(
@@ -58,18 +68,20 @@ void add_section_methods(nb::handle cls) {
         [](nb::handle self, nb::handle section, nb::handle profile, nb::handle material, nb::handle name) {
             nb::object id = next_id(self, cross_sections);
             nb::object nm = default_name(name, "CS", id);
-            return store(self, cross_sections, make(NV_GLOBAL(LibraryCrossSection), id, nm, material, section, profile));
+            return store(self, cross_sections,
+                         make(NV_GLOBAL(LibraryCrossSection), id, nm, material, section, profile));
         },
-        {bind::pos("section"), bind::pos("profile"), bind::pos("material"), bind::kw("name", nb::none())},
+        bind::params({bind::required({"section", "profile", "material"}), bind::kw_optional({"name"})}),
         "Creates a library profile cross-section; a missing name becomes CS<id>.");
 
     bind::def_fast(
         cls, "create_general_cross_section_element",
         [](nb::handle self, nb::handle name, nb::handle element_type, nb::handle points, nb::handle material) {
             return store(self, general_cross_section_elements,
-                         make_kw(NV_GLOBAL(GeneralCrossSectionElement), NV_KWNAMES("material"), name, element_type, points, material));
+                         make_kw(NV_GLOBAL(GeneralCrossSectionElement), NV_KWNAMES("material"), name, element_type,
+                                 points, material));
         },
-        {bind::pos("name"), bind::pos("element_type"), bind::pos("points"), bind::kw("material", nb::none())},
+        bind::params({bind::required({"name", "element_type", "points"}), bind::kw_optional({"material"})}),
         "Creates a polygon or opening for a general cross-section.");
 
     bind::def_fast(
@@ -77,22 +89,19 @@ void add_section_methods(nb::handle cls) {
         [](nb::handle self, nb::handle elements, nb::handle name) {
             check_each(self, general_cross_section_elements, elements,
                        "One or more elements not defined in current model");
-            nb::object polygon_type = attr(attr(NV_GLOBAL(GeneralCrossSectionElement), NV_STR("Type")), NV_STR("POLYGON"));
+            nb::object polygon_type =
+                attr(attr(NV_GLOBAL(GeneralCrossSectionElement), NV_STR("Type")), NV_STR("POLYGON"));
             nb::list polygons;
             nb::object it = nb::steal(PyObject_GetIter(elements.ptr()));
-            if (!it.is_valid())
-                throw nb::python_error();
+            if (!it.is_valid()) throw nb::python_error();
             while (PyObject *raw = PyIter_Next(it.ptr())) {
                 nb::object element = nb::steal(raw);
-                nb::object same =
-                    nb::steal(PyObject_RichCompare(attr(element, NV_STR("_element_type")).ptr(), polygon_type.ptr(), Py_EQ));
-                if (!same.is_valid())
-                    throw nb::python_error();
-                if (truthy(same))
-                    polygons.append(element);
+                nb::object same = nb::steal(
+                    PyObject_RichCompare(attr(element, NV_STR("_element_type")).ptr(), polygon_type.ptr(), Py_EQ));
+                if (!same.is_valid()) throw nb::python_error();
+                if (truthy(same)) polygons.append(element);
             }
-            if (PyErr_Occurred())
-                throw nb::python_error();
+            if (PyErr_Occurred()) throw nb::python_error();
             if (nb::len(polygons) != 1)
                 value_error("GeneralCrossSection should contain (only) one element of type POLYGON");
             nb::object material = attr(polygons[0], NV_STR("_material"));
@@ -100,7 +109,7 @@ void add_section_methods(nb::handle cls) {
             nb::object nm = default_name(name, "CS", id);
             return store(self, cross_sections, make(NV_GLOBAL(GeneralCrossSection), id, nm, material, elements));
         },
-        {bind::pos("elements"), bind::kw("name", nb::none())},
+        bind::params({bind::required({"elements"}), bind::kw_optional({"name"})}),
         "Creates a cross-section from one polygon element and any openings; a missing name becomes CS<id>.");
 
     bind::def_fast(
@@ -110,9 +119,10 @@ void add_section_methods(nb::handle cls) {
             check(self, cross_sections, cross_section_start, "Cross-section start not defined in current model");
             check(self, cross_sections, cross_section_end, "Cross-section end not defined in current model");
             return store(self, arbitrary_profile_spans,
-                         make(NV_GLOBAL(ArbitraryProfileSpan), length, type_of_css, cross_section_start, cross_section_end, alignment));
+                         make(NV_GLOBAL(ArbitraryProfileSpan), length, type_of_css, cross_section_start,
+                              cross_section_end, alignment));
         },
-        {bind::pos("length"), bind::pos("type_of_css"), bind::pos("cross_section_start"), bind::pos("cross_section_end"), bind::pos("alignment")},
+        bind::required({"length", "type_of_css", "cross_section_start", "cross_section_end", "alignment"}),
         "Creates one span of an arbitrary profile.");
 
     bind::def_fast(
@@ -126,7 +136,7 @@ void add_section_methods(nb::handle cls) {
             return store(self, arbitrary_profiles,
                          make(NV_GLOBAL(ArbitraryProfile), id, name, beam, c_def, cross_section, spans));
         },
-        {bind::pos("name"), bind::pos("beam"), bind::pos("c_def"), bind::pos("cross_section"), bind::pos("spans")},
+        bind::required({"name", "beam", "c_def", "cross_section", "spans"}),
         "Gives a beam a cross-section that changes from span to span.");
 }
 

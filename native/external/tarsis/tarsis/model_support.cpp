@@ -9,42 +9,77 @@
 // a registry changed from outside, equality-only matches) goes to Python's own containment test.
 #include "model_support.h"
 
-#include "model_index.h"
-
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
 
+#include "model_index.h"
+
 namespace norvale::tarsis {
 
 const std::array<const char *, kModelAttributeCount> kModelAttributeNames = {
-    "_layers", "_cross_sections", "_general_cross_section_elements", "_concrete_materials",
-    "_subsoils", "_nonlinear_functions", "_orthotropy_objects", "_selections", "_nodes", "_beams",
-    "_cross_links", "_arbitrary_profile_spans", "_arbitrary_profiles", "_hinges_on_beam",
-    "_hinges_on_plane", "_sections_on_beam", "_planes", "_open_slabs", "_internal_edges",
-    "_rigid_arms", "_point_supports", "_point_supports_line", "_line_supports_line",
-    "_line_supports_surface", "_surface_supports", "_load_cases", "_load_groups",
-    "_load_combinations", "_nonlinear_load_combinations", "_result_classes", "_point_loads",
-    "_point_loads_node", "_point_moments_node", "_line_loads", "_line_moments_on_beam",
-    "_line_moments_on_plane", "_line_force_surface_list", "_surface_loads", "_thermal_loads",
-    "_thermal_surface_loads", "_free_surface_loads", "_free_line_loads", "_free_point_loads",
-    "_integration_strips", "_averaging_strips", "_sections_on_plane", "_mesh_setup",
-    "_solver_setup", "_project_data",
+    "_layers",
+    "_cross_sections",
+    "_general_cross_section_elements",
+    "_concrete_materials",
+    "_subsoils",
+    "_nonlinear_functions",
+    "_orthotropy_objects",
+    "_selections",
+    "_nodes",
+    "_beams",
+    "_cross_links",
+    "_arbitrary_profile_spans",
+    "_arbitrary_profiles",
+    "_hinges_on_beam",
+    "_hinges_on_plane",
+    "_sections_on_beam",
+    "_planes",
+    "_open_slabs",
+    "_internal_edges",
+    "_rigid_arms",
+    "_point_supports",
+    "_point_supports_line",
+    "_line_supports_line",
+    "_line_supports_surface",
+    "_surface_supports",
+    "_load_cases",
+    "_load_groups",
+    "_load_combinations",
+    "_nonlinear_load_combinations",
+    "_result_classes",
+    "_point_loads",
+    "_point_loads_node",
+    "_point_moments_node",
+    "_line_loads",
+    "_line_moments_on_beam",
+    "_line_moments_on_plane",
+    "_line_force_surface_list",
+    "_surface_loads",
+    "_thermal_loads",
+    "_thermal_surface_loads",
+    "_free_surface_loads",
+    "_free_line_loads",
+    "_free_point_loads",
+    "_integration_strips",
+    "_averaging_strips",
+    "_sections_on_plane",
+    "_mesh_setup",
+    "_solver_setup",
+    "_project_data",
 };
 
 std::array<nb::object, kModelAttributeCount> model_attributes(nb::handle model) {
     nb::object dict = nb::steal(PyObject_GenericGetDict(model.ptr(), nullptr));
-    if (!dict.is_valid())
-        throw nb::python_error();
+    if (!dict.is_valid()) throw nb::python_error();
     std::array<nb::object, kModelAttributeCount> out;
     for (std::size_t i = 0; i < kModelAttributeCount; ++i) {
         PyObject *value = nullptr;
         int found = PyDict_GetItemRef(dict.ptr(), model::attr_name(static_cast<model::Reg>(i)), &value);
-        if (found < 0)
-            throw nb::python_error();
+        if (found < 0) throw nb::python_error();
         if (found == 0) {
-            PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%s'",
-                         Py_TYPE(model.ptr())->tp_name, kModelAttributeNames[i]);
+            PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%s'", Py_TYPE(model.ptr())->tp_name,
+                         kModelAttributeNames[i]);
             throw nb::python_error();
         }
         out[i] = nb::steal(value);
@@ -52,7 +87,7 @@ std::array<nb::object, kModelAttributeCount> model_attributes(nb::handle model) 
     return out;
 }
 
-} // namespace norvale::tarsis
+}  // namespace norvale::tarsis
 
 namespace norvale::tarsis::model {
 
@@ -70,14 +105,14 @@ int on_module_change(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
 /// Side state of one Model instance.
 struct ModelState {
     IdentityIndex index[registry_count];
-    std::vector<nb::object> layer_keys; // key under which each indexed layer was found
+    std::vector<nb::object> layer_keys;  // key under which each indexed layer was found
     nb::object weakref;                  // removes this state when the model goes away
 };
 
 // Deliberately never destroyed: they may hold Python references when the interpreter exits.
 auto &g_states = *new std::unordered_map<PyObject *, std::unique_ptr<ModelState>>();
-auto &g_ref_owner = *new std::unordered_map<PyObject *, PyObject *>(); // weakref -> model
-auto &g_dead_refs = *new std::vector<nb::object>(); // released outside their own callback
+auto &g_ref_owner = *new std::unordered_map<PyObject *, PyObject *>();  // weakref -> model
+auto &g_dead_refs = *new std::vector<nb::object>();                     // released outside their own callback
 PyObject *g_on_death = nullptr;
 PyObject *g_last_model = nullptr;
 ModelState *g_last_state = nullptr;
@@ -85,8 +120,7 @@ ModelState *g_last_state = nullptr;
 /// Weakref callback: the model is going away, so is its side state.
 PyObject *forget_model(PyObject *, PyObject *ref) {
     auto owner = g_ref_owner.find(ref);
-    if (owner == g_ref_owner.end())
-        Py_RETURN_NONE;
+    if (owner == g_ref_owner.end()) Py_RETURN_NONE;
     PyObject *key = owner->second;
     g_ref_owner.erase(owner);
     if (g_last_model == key) {
@@ -107,10 +141,8 @@ PyMethodDef g_forget_def = {"_forget_model", forget_model, METH_O, nullptr};
 /// State of `self`, or nullptr when the instance cannot be weakly referenced (then every check
 /// falls back to Python's containment test).
 ModelState *state_for(nb::handle self) {
-    if (self.ptr() == g_last_model)
-        return g_last_state;
-    if (!g_dead_refs.empty())
-        g_dead_refs.clear();
+    if (self.ptr() == g_last_model) return g_last_state;
+    if (!g_dead_refs.empty()) g_dead_refs.clear();
     auto it = g_states.find(self.ptr());
     if (it == g_states.end()) {
         PyObject *ref = PyWeakref_NewRef(self.ptr(), g_on_death);
@@ -130,32 +162,27 @@ ModelState *state_for(nb::handle self) {
 
 bool sequence_contains(PyObject *container, PyObject *obj) {
     int r = PySequence_Contains(container, obj);
-    if (r < 0)
-        throw nb::python_error();
+    if (r < 0) throw nb::python_error();
     return r == 1;
 }
 
 /// Containment in an exact list registry through its index.
 bool list_contains(IdentityIndex &index, PyObject *list, PyObject *obj) {
     Py_ssize_t n = PyList_GET_SIZE(list);
-    if (index.container() != list || index.indexed() > static_cast<std::size_t>(n))
-        index.reset(list);
+    if (index.container() != list || index.indexed() > static_cast<std::size_t>(n)) index.reset(list);
     std::int64_t pos = index.find(obj);
-    if (pos >= 0 && pos < n && PyList_GET_ITEM(list, pos) == obj)
-        return true;
+    if (pos >= 0 && pos < n && PyList_GET_ITEM(list, pos) == obj) return true;
     if (index.indexed() < static_cast<std::size_t>(n)) {
         for (Py_ssize_t i = static_cast<Py_ssize_t>(index.indexed()); i < n; ++i)
             index.insert(PyList_GET_ITEM(list, i), i);
         index.set_indexed(static_cast<std::size_t>(n));
         pos = index.find(obj);
-        if (pos >= 0 && pos < n && PyList_GET_ITEM(list, pos) == obj)
-            return true;
+        if (pos >= 0 && pos < n && PyList_GET_ITEM(list, pos) == obj) return true;
     }
     // Not found by identity at a recorded place: let Python decide (equality, or a list that was
     // reordered from outside). A hit means the index no longer describes the list: start over.
     bool found = sequence_contains(list, obj);
-    if (found)
-        index.reset(list);
+    if (found) index.reset(list);
     return found;
 }
 
@@ -163,17 +190,14 @@ bool list_contains(IdentityIndex &index, PyObject *list, PyObject *obj) {
 bool layer_contains(ModelState &state, PyObject *dict, PyObject *obj) {
     IdentityIndex &index = state.index[layers];
     auto verified = [&](std::int64_t pos) -> bool {
-        if (pos < 0 || pos >= static_cast<std::int64_t>(state.layer_keys.size()))
-            return false;
+        if (pos < 0 || pos >= static_cast<std::int64_t>(state.layer_keys.size())) return false;
         PyObject *value = nullptr;
         int r = PyDict_GetItemRef(dict, state.layer_keys[pos].ptr(), &value);
-        if (r < 0)
-            throw nb::python_error();
+        if (r < 0) throw nb::python_error();
         Py_XDECREF(value);
         return r == 1 && value == obj;
     };
-    if (verified(index.find(obj)))
-        return true;
+    if (verified(index.find(obj))) return true;
     Py_ssize_t n = PyDict_GET_SIZE(dict);
     if (index.container() != dict || index.indexed() != static_cast<std::size_t>(n)) {
         index.reset(dict);
@@ -185,16 +209,14 @@ bool layer_contains(ModelState &state, PyObject *dict, PyObject *obj) {
             state.layer_keys.push_back(nb::borrow(key));
         }
         index.set_indexed(static_cast<std::size_t>(n));
-        if (verified(index.find(obj)))
-            return true;
+        if (verified(index.find(obj))) return true;
     }
     nb::object values = nb::steal(PyObject_CallMethodNoArgs(dict, NV_STR("values")));
-    if (!values.is_valid())
-        throw nb::python_error();
+    if (!values.is_valid()) throw nb::python_error();
     return sequence_contains(values.ptr(), obj);
 }
 
-} // namespace
+}  // namespace
 
 void set_module(nb::handle m) {
     g_module_dict = PyModule_GetDict(m.ptr());
@@ -203,21 +225,18 @@ void set_module(nb::handle m) {
         PyErr_Clear();  // without a watcher every lookup goes to the dict
     else
         g_watching = true;
-    if (g_on_death == nullptr)
-        g_on_death = PyCFunction_New(&g_forget_def, nullptr);
+    if (g_on_death == nullptr) g_on_death = PyCFunction_New(&g_forget_def, nullptr);
 }
 
 PyObject *attr_name(Reg r) {
     static PyObject *names[kModelAttributeCount] = {};
-    if (names[r] == nullptr)
-        names[r] = PyUnicode_InternFromString(kModelAttributeNames[r]);
+    if (names[r] == nullptr) names[r] = PyUnicode_InternFromString(kModelAttributeNames[r]);
     return names[r];
 }
 
 nb::object attr(nb::handle obj, PyObject *name) {
     PyObject *v = PyObject_GetAttr(obj.ptr(), name);
-    if (v == nullptr)
-        throw nb::python_error();
+    if (v == nullptr) throw nb::python_error();
     return nb::steal(v);
 }
 
@@ -226,15 +245,12 @@ nb::object registry(nb::handle self, Reg r) {
     // could put a descriptor in the way) read them from the instance dict directly.
     if (Py_TYPE(self.ptr()) == reinterpret_cast<PyTypeObject *>(model_class().ptr())) {
         PyObject *dict = PyObject_GenericGetDict(self.ptr(), nullptr);
-        if (dict == nullptr)
-            throw nb::python_error();
+        if (dict == nullptr) throw nb::python_error();
         PyObject *value = nullptr;
         int found = PyDict_GetItemRef(dict, attr_name(r), &value);
         Py_DECREF(dict);
-        if (found < 0)
-            throw nb::python_error();
-        if (found > 0)
-            return nb::steal(value);
+        if (found < 0) throw nb::python_error();
+        if (found > 0) return nb::steal(value);
     }
     return attr(self, attr_name(r));
 }
@@ -243,15 +259,12 @@ bool contains(nb::handle self, Reg r, nb::handle obj) {
     nb::object reg = registry(self, r);
     ModelState *state = state_for(self);
     if (r == layers) {
-        if (state != nullptr && PyDict_CheckExact(reg.ptr()))
-            return layer_contains(*state, reg.ptr(), obj.ptr());
+        if (state != nullptr && PyDict_CheckExact(reg.ptr())) return layer_contains(*state, reg.ptr(), obj.ptr());
         nb::object values = nb::steal(PyObject_CallMethodNoArgs(reg.ptr(), NV_STR("values")));
-        if (!values.is_valid())
-            throw nb::python_error();
+        if (!values.is_valid()) throw nb::python_error();
         return sequence_contains(values.ptr(), obj.ptr());
     }
-    if (state != nullptr && PyList_CheckExact(reg.ptr()))
-        return list_contains(state->index[r], reg.ptr(), obj.ptr());
+    if (state != nullptr && PyList_CheckExact(reg.ptr())) return list_contains(state->index[r], reg.ptr(), obj.ptr());
     return sequence_contains(reg.ptr(), obj.ptr());
 }
 
@@ -261,42 +274,34 @@ void value_error(const char *message) {
 }
 
 bool truthy(nb::handle obj) {
-    if (obj.is_none())
-        return false;
+    if (obj.is_none()) return false;
     int r = PyObject_IsTrue(obj.ptr());
-    if (r < 0)
-        throw nb::python_error();
+    if (r < 0) throw nb::python_error();
     return r == 1;
 }
 
 void check(nb::handle self, Reg r, nb::handle obj, const char *message) {
-    if (!contains(self, r, obj))
-        value_error(message);
+    if (!contains(self, r, obj)) value_error(message);
 }
 
 void check_optional(nb::handle self, Reg r, nb::handle obj, const char *message) {
-    if (truthy(obj) && !contains(self, r, obj))
-        value_error(message);
+    if (truthy(obj) && !contains(self, r, obj)) value_error(message);
 }
 
 void check_each(nb::handle self, Reg r, nb::handle items, const char *message) {
     nb::object it = nb::steal(PyObject_GetIter(items.ptr()));
-    if (!it.is_valid())
-        throw nb::python_error();
+    if (!it.is_valid()) throw nb::python_error();
     while (PyObject *item = PyIter_Next(it.ptr())) {
         nb::object held = nb::steal(item);
-        if (!contains(self, r, held))
-            value_error(message);
+        if (!contains(self, r, held)) value_error(message);
     }
-    if (PyErr_Occurred())
-        throw nb::python_error();
+    if (PyErr_Occurred()) throw nb::python_error();
 }
 
 void check_edge(nb::handle self, nb::handle edge) {
     if (PyTuple_Check(edge.ptr())) {
         nb::object plane = nb::steal(PySequence_GetItem(edge.ptr(), 0));
-        if (!plane.is_valid())
-            throw nb::python_error();
+        if (!plane.is_valid()) throw nb::python_error();
         check(self, planes, plane, "Plane not defined in current model");
     } else {
         check(self, internal_edges, edge, "InternalEdge not defined in current model");
@@ -316,8 +321,7 @@ PyObject *g_pending_registry = nullptr;  // strong
 nb::object next_id(nb::handle self, Reg r) {
     nb::object reg = registry(self, r);
     Py_ssize_t n = PyObject_Size(reg.ptr());
-    if (n < 0)
-        throw nb::python_error();
+    if (n < 0) throw nb::python_error();
     g_pending_model = self.ptr();
     g_pending_reg = r;
     Py_XSETREF(g_pending_registry, reg.release().ptr());
@@ -325,11 +329,9 @@ nb::object next_id(nb::handle self, Reg r) {
 }
 
 nb::object default_name(nb::handle name, const char *prefix, nb::handle id) {
-    if (truthy(name))
-        return nb::borrow(name);
+    if (truthy(name)) return nb::borrow(name);
     PyObject *text = PyUnicode_FromFormat("%s%S", prefix, id.ptr());
-    if (text == nullptr)
-        throw nb::python_error();
+    if (text == nullptr) throw nb::python_error();
     return nb::steal(text);
 }
 
@@ -343,12 +345,10 @@ nb::object store(nb::handle self, Reg r, nb::object obj) {
     }
     g_pending_model = nullptr;
     if (PyList_CheckExact(reg.ptr())) {
-        if (PyList_Append(reg.ptr(), obj.ptr()) < 0)
-            throw nb::python_error();
+        if (PyList_Append(reg.ptr(), obj.ptr()) < 0) throw nb::python_error();
     } else {
         nb::object res = nb::steal(PyObject_CallMethodOneArg(reg.ptr(), NV_STR("append"), obj.ptr()));
-        if (!res.is_valid())
-            throw nb::python_error();
+        if (!res.is_valid()) throw nb::python_error();
     }
     return obj;
 }
@@ -361,12 +361,10 @@ initproc python_init_slot() {
     if (g_python_init == nullptr) {
         nb::dict ns;
         PyObject *code = Py_CompileString("def __init__(self):\n    pass\n", "<probe>", Py_file_input);
-        if (code == nullptr)
-            throw nb::python_error();
+        if (code == nullptr) throw nb::python_error();
         nb::object done = nb::steal(PyEval_EvalCode(code, PyEval_GetBuiltins(), ns.ptr()));
         Py_DECREF(code);
-        if (!done.is_valid())
-            throw nb::python_error();
+        if (!done.is_valid()) throw nb::python_error();
         nb::object probe = nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))("_Probe", nb::make_tuple(), ns);
         g_python_init = reinterpret_cast<PyTypeObject *>(probe.ptr())->tp_init;
     }
@@ -383,8 +381,7 @@ PyObject *empty_tuple() {
 PyObject *kwnames(std::initializer_list<const char *> names) {
     PyObject *t = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
     Py_ssize_t i = 0;
-    for (const char *n : names)
-        PyTuple_SET_ITEM(t, i++, PyUnicode_InternFromString(n));
+    for (const char *n : names) PyTuple_SET_ITEM(t, i++, PyUnicode_InternFromString(n));
     return t;
 }
 
@@ -401,11 +398,9 @@ InitCache g_init_cache[8];
 
 PyObject *python_init_of(PyTypeObject *type) {
     InitCache &slot = g_init_cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) & 7];
-    if (slot.type == type && slot.version == type->tp_version_tag && slot.version != 0)
-        return slot.init;
+    if (slot.type == type && slot.version == type->tp_version_tag && slot.version != 0) return slot.init;
     PyObject *init = _PyType_Lookup(type, NV_STR("__init__"));  // borrowed; assigns a version tag
-    if (init == nullptr || !PyFunction_Check(init))
-        return nullptr;
+    if (init == nullptr || !PyFunction_Check(init)) return nullptr;
     Py_INCREF(init);
     Py_XDECREF(slot.init);
     slot = InitCache{type, type->tp_version_tag, init};
@@ -424,16 +419,14 @@ nb::object construct(nb::handle cls, PyObject **args, std::size_t nargs, PyObjec
         if (init != nullptr) {
             // What type.__call__ does: object.__new__(cls), then cls.__init__(obj, ...).
             nb::object obj = nb::steal(type->tp_new(type, empty_tuple(), nullptr));
-            if (!obj.is_valid())
-                throw nb::python_error();
+            if (!obj.is_valid()) throw nb::python_error();
             Py_INCREF(init);  // the call may change the class and drop the cached reference
             PyObject *saved = args[-1];
             args[-1] = obj.ptr();
             PyObject *res = PyObject_Vectorcall(init, args - 1, (nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
             args[-1] = saved;
             Py_DECREF(init);
-            if (res == nullptr)
-                throw nb::python_error();
+            if (res == nullptr) throw nb::python_error();
             if (res != Py_None) {
                 PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(res)->tp_name);
                 Py_DECREF(res);
@@ -444,14 +437,12 @@ nb::object construct(nb::handle cls, PyObject **args, std::size_t nargs, PyObjec
         }
     }
     PyObject *res = PyObject_Vectorcall(c, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
-    if (res == nullptr)
-        throw nb::python_error();
+    if (res == nullptr) throw nb::python_error();
     return nb::steal(res);
 }
 
 nb::object global(GlobalSlot &slot) {
-    if (slot.epoch == g_globals_epoch && slot.value != nullptr)
-        return nb::borrow(slot.value);
+    if (slot.epoch == g_globals_epoch && slot.value != nullptr) return nb::borrow(slot.value);
     nb::object value = global(slot.name);
     if (g_watching) {
         PyObject *in_module = nullptr;
@@ -468,13 +459,10 @@ nb::object global(GlobalSlot &slot) {
 nb::object global(PyObject *name) {
     PyObject *value = nullptr;
     int r = g_module_dict ? PyDict_GetItemRef(g_module_dict, name, &value) : 0;
-    if (r < 0)
-        throw nb::python_error();
-    if (r == 1)
-        return nb::steal(value);
+    if (r < 0) throw nb::python_error();
+    if (r == 1) return nb::steal(value);
     r = PyDict_GetItemRef(PyEval_GetBuiltins(), name, &value);
-    if (r < 0)
-        throw nb::python_error();
+    if (r < 0) throw nb::python_error();
     if (r == 0) {
         PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
         throw nb::python_error();
@@ -482,4 +470,4 @@ nb::object global(PyObject *name) {
     return nb::steal(value);
 }
 
-} // namespace norvale::tarsis::model
+}  // namespace norvale::tarsis::model

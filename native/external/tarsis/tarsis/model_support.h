@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "bindings/fastmethod.h"
 #include "model.h"
 #include "tarsis.h"
-#include "bindings/fastmethod.h"
 
 namespace norvale::tarsis::model {
 
@@ -17,16 +17,55 @@ namespace nb = nanobind;
 
 /// Registries and setup objects, in the order of kModelAttributeNames.
 enum Reg : int {
-    layers, cross_sections, general_cross_section_elements, concrete_materials, subsoils,
-    nonlinear_functions, orthotropy_objects, selections, nodes, beams, cross_links,
-    arbitrary_profile_spans, arbitrary_profiles, hinges_on_beam, hinges_on_plane, sections_on_beam,
-    planes, open_slabs, internal_edges, rigid_arms, point_supports, point_supports_line,
-    line_supports_line, line_supports_surface, surface_supports, load_cases, load_groups,
-    load_combinations, nonlinear_load_combinations, result_classes, point_loads, point_loads_node,
-    point_moments_node, line_loads, line_moments_on_beam, line_moments_on_plane,
-    line_force_surface_list, surface_loads, thermal_loads, thermal_surface_loads,
-    free_surface_loads, free_line_loads, free_point_loads, integration_strips, averaging_strips,
-    sections_on_plane, mesh_setup, solver_setup, project_data,
+    layers,
+    cross_sections,
+    general_cross_section_elements,
+    concrete_materials,
+    subsoils,
+    nonlinear_functions,
+    orthotropy_objects,
+    selections,
+    nodes,
+    beams,
+    cross_links,
+    arbitrary_profile_spans,
+    arbitrary_profiles,
+    hinges_on_beam,
+    hinges_on_plane,
+    sections_on_beam,
+    planes,
+    open_slabs,
+    internal_edges,
+    rigid_arms,
+    point_supports,
+    point_supports_line,
+    line_supports_line,
+    line_supports_surface,
+    surface_supports,
+    load_cases,
+    load_groups,
+    load_combinations,
+    nonlinear_load_combinations,
+    result_classes,
+    point_loads,
+    point_loads_node,
+    point_moments_node,
+    line_loads,
+    line_moments_on_beam,
+    line_moments_on_plane,
+    line_force_surface_list,
+    surface_loads,
+    thermal_loads,
+    thermal_surface_loads,
+    free_surface_loads,
+    free_line_loads,
+    free_point_loads,
+    integration_strips,
+    averaging_strips,
+    sections_on_plane,
+    mesh_setup,
+    solver_setup,
+    project_data,
     registry_count = mesh_setup,
 };
 
@@ -34,7 +73,11 @@ enum Reg : int {
 PyObject *attr_name(Reg r);
 
 /// Interned text, created once per call site.
-#define NV_STR(text) ([]() -> PyObject * { static PyObject *s_ = PyUnicode_InternFromString(text); return s_; }())
+#define NV_STR(text)                                            \
+    ([]() -> PyObject * {                                       \
+        static PyObject *s_ = PyUnicode_InternFromString(text); \
+        return s_;                                              \
+    }())
 
 /// `self.<registry>` (ordinary attribute lookup, as a Python method would do).
 nb::object registry(nb::handle self, Reg r);
@@ -81,10 +124,10 @@ struct GlobalSlot {
     std::uint64_t epoch = 0;
 };
 nb::object global(GlobalSlot &slot);
-#define NV_GLOBAL(name)                                                                          \
-    ::norvale::tarsis::model::global([]() -> ::norvale::tarsis::model::GlobalSlot & {            \
-        static ::norvale::tarsis::model::GlobalSlot s_{PyUnicode_InternFromString(#name)};      \
-        return s_;                                                                               \
+#define NV_GLOBAL(name)                                                                    \
+    ::norvale::tarsis::model::global([]() -> ::norvale::tarsis::model::GlobalSlot & {      \
+        static ::norvale::tarsis::model::GlobalSlot s_{PyUnicode_InternFromString(#name)}; \
+        return s_;                                                                         \
     }())
 
 /// `cls(*args, **kwargs)` as Python would call it; `args` has one free slot before it
@@ -111,8 +154,11 @@ nb::object make_kw(nb::handle cls, PyObject *kwnames, const Args &...args) {
 
 /// A tuple of interned keyword names, built once per call site.
 PyObject *kwnames(std::initializer_list<const char *> names);
-#define NV_KWNAMES(...) \
-    ([]() -> PyObject * { static PyObject *t_ = ::norvale::tarsis::model::kwnames({__VA_ARGS__}); return t_; }())
+#define NV_KWNAMES(...)                                                         \
+    ([]() -> PyObject * {                                                       \
+        static PyObject *t_ = ::norvale::tarsis::model::kwnames({__VA_ARGS__}); \
+        return t_;                                                              \
+    }())
 
 /// `obj.<name>`.
 nb::object attr(nb::handle obj, PyObject *name);
@@ -130,4 +176,4 @@ void add_load_methods(nb::handle cls);       // loads
 /// Prepares call-time global lookup in the module's namespace (called by init_model).
 void set_module(nb::handle m);
 
-} // namespace norvale::tarsis::model
+}  // namespace norvale::tarsis::model

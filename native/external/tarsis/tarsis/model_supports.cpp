@@ -11,9 +11,11 @@ void add_support_methods(nb::handle cls) {
             check(self, nodes, node, "Node not defined in current model");
             nb::object id = next_id(self, point_supports);
             return store(self, point_supports,
-                         make(NV_GLOBAL(PointSupport), id, name, node, spring_type, freedom, stiffness, c_sys, default_size, angle));
+                         make(NV_GLOBAL(PointSupport), id, name, node, spring_type, freedom, stiffness, c_sys,
+                              default_size, angle));
         },
-        {bind::pos("name"), bind::pos("node"), bind::pos("spring_type"), bind::pos("freedom"), bind::pos("stiffness"), bind::pos("c_sys"), bind::pos("default_size", nb::float_(0.2)), bind::kw("angle", nb::none())},
+        bind::params({bind::required({"name", "node", "spring_type", "freedom", "stiffness", "c_sys"}),
+            {bind::pos("default_size", nb::float_(0.2))}, bind::kw_optional({"angle"})}),
         "Creates a support in a node: six constraints and six stiffnesses (X, Y, Z, Rx, Ry, Rz).");
 
     bind::def_fast(
@@ -27,9 +29,13 @@ void add_support_methods(nb::handle cls) {
             nb::object id = next_id(self, point_supports_line);
             nb::object nm = default_name(name, "Sb", id);
             return store(self, point_supports_line,
-                         make(NV_GLOBAL(PointSupportLine), id, nm, beam, x, stiffness_x, y, stiffness_y, z, stiffness_z, rx, stiffness_rx, ry, stiffness_ry, rz, stiffness_rz, default_size, c_sys, c_def, position_x, origin, repeat, delta_x));
+                         make(NV_GLOBAL(PointSupportLine), id, nm, beam, x, stiffness_x, y, stiffness_y, z, stiffness_z,
+                              rx, stiffness_rx, ry, stiffness_ry, rz, stiffness_rz, default_size, c_sys, c_def,
+                              position_x, origin, repeat, delta_x));
         },
-        {bind::pos("beam"), bind::kw("name", nb::none()), bind::kw("x", nb::none()), bind::kw("stiffness_x", nb::none()), bind::kw("y", nb::none()), bind::kw("stiffness_y", nb::none()), bind::kw("z", nb::none()), bind::kw("stiffness_z", nb::none()), bind::kw("rx", nb::none()), bind::kw("stiffness_rx", nb::none()), bind::kw("ry", nb::none()), bind::kw("stiffness_ry", nb::none()), bind::kw("rz", nb::none()), bind::kw("stiffness_rz", nb::none()), bind::kw("default_size", nb::none()), bind::kw("c_sys", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x", nb::none()), bind::kw("origin", nb::none()), bind::kw("repeat", nb::none()), bind::kw("delta_x", nb::none())},
+        bind::params({bind::required({"beam"}), bind::kw_optional({"name", "x", "stiffness_x", "y", "stiffness_y", "z",
+            "stiffness_z", "rx", "stiffness_rx", "ry", "stiffness_ry", "rz", "stiffness_rz", "default_size", "c_sys",
+            "c_def", "position_x", "origin", "repeat", "delta_x"})}),
         "Creates point supports on a beam; a missing name becomes Sb<id>.");
 
     bind::def_fast(
@@ -49,10 +55,16 @@ void add_support_methods(nb::handle cls) {
             check_optional(self, nonlinear_functions, function_rz, "function_rz is not defined in current model");
             nb::object id = next_id(self, line_supports_line);
             nb::object nm = default_name(name, "Slb", id);
-            return store(self, line_supports_line,
-                         make(NV_GLOBAL(LineSupportLine), id, nm, beam, x, stiffness_x, function_x, y, stiffness_y, function_y, z, stiffness_z, function_z, rx, stiffness_rx, function_rx, ry, stiffness_ry, function_ry, rz, stiffness_rz, function_rz, c_sys, extent, c_def, position_x1, position_x2, origin));
+            return store(
+                self, line_supports_line,
+                make(NV_GLOBAL(LineSupportLine), id, nm, beam, x, stiffness_x, function_x, y, stiffness_y, function_y,
+                     z, stiffness_z, function_z, rx, stiffness_rx, function_rx, ry, stiffness_ry, function_ry, rz,
+                     stiffness_rz, function_rz, c_sys, extent, c_def, position_x1, position_x2, origin));
         },
-        {bind::pos("beam"), bind::kw("name", nb::none()), bind::kw("x", nb::none()), bind::kw("stiffness_x", nb::none()), bind::kw("function_x", nb::none()), bind::kw("y", nb::none()), bind::kw("stiffness_y", nb::none()), bind::kw("function_y", nb::none()), bind::kw("z", nb::none()), bind::kw("stiffness_z", nb::none()), bind::kw("function_z", nb::none()), bind::kw("rx", nb::none()), bind::kw("stiffness_rx", nb::none()), bind::kw("function_rx", nb::none()), bind::kw("ry", nb::none()), bind::kw("stiffness_ry", nb::none()), bind::kw("function_ry", nb::none()), bind::kw("rz", nb::none()), bind::kw("stiffness_rz", nb::none()), bind::kw("function_rz", nb::none()), bind::kw("c_sys", nb::none()), bind::kw("extent", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x1", nb::none()), bind::kw("position_x2", nb::none()), bind::kw("origin", nb::none())},
+        bind::params({bind::required({"beam"}), bind::kw_optional({"name", "x", "stiffness_x", "function_x", "y",
+            "stiffness_y", "function_y", "z", "stiffness_z", "function_z", "rx", "stiffness_rx", "function_rx", "ry",
+            "stiffness_ry", "function_ry", "rz", "stiffness_rz", "function_rz", "c_sys", "extent", "c_def",
+            "position_x1", "position_x2", "origin"})}),
         "Creates a line support along a beam; a missing name becomes Slb<id>.");
 
     bind::def_fast(
@@ -64,10 +76,14 @@ void add_support_methods(nb::handle cls) {
             check_edge(self, edge);
             nb::object id = next_id(self, line_supports_surface);
             nb::object nm = default_name(name, "Sle", id);
-            return store(self, line_supports_surface,
-                         make(NV_GLOBAL(LineSupportSurface), id, nm, edge, x, stiffness_x, y, stiffness_y, z, stiffness_z, rx, stiffness_rx, ry, stiffness_ry, rz, stiffness_rz, c_sys, c_def, position_x1, position_x2, origin));
+            return store(
+                self, line_supports_surface,
+                make(NV_GLOBAL(LineSupportSurface), id, nm, edge, x, stiffness_x, y, stiffness_y, z, stiffness_z, rx,
+                     stiffness_rx, ry, stiffness_ry, rz, stiffness_rz, c_sys, c_def, position_x1, position_x2, origin));
         },
-        {bind::pos("edge"), bind::kw("name", nb::none()), bind::kw("x", nb::none()), bind::kw("stiffness_x", nb::none()), bind::kw("y", nb::none()), bind::kw("stiffness_y", nb::none()), bind::kw("z", nb::none()), bind::kw("stiffness_z", nb::none()), bind::kw("rx", nb::none()), bind::kw("stiffness_rx", nb::none()), bind::kw("ry", nb::none()), bind::kw("stiffness_ry", nb::none()), bind::kw("rz", nb::none()), bind::kw("stiffness_rz", nb::none()), bind::kw("c_sys", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x1", nb::none()), bind::kw("position_x2", nb::none()), bind::kw("origin", nb::none())},
+        bind::params({bind::required({"edge"}), bind::kw_optional({"name", "x", "stiffness_x", "y", "stiffness_y", "z",
+            "stiffness_z", "rx", "stiffness_rx", "ry", "stiffness_ry", "rz", "stiffness_rz", "c_sys", "c_def",
+            "position_x1", "position_x2", "origin"})}),
         "Creates a line support on a plate edge; a missing name becomes Sle<id>.");
 
     bind::def_fast(
@@ -79,7 +95,7 @@ void add_support_methods(nb::handle cls) {
             nb::object nm = default_name(name, "SS", id);
             return store(self, surface_supports, make(NV_GLOBAL(SurfaceSupportSurface), id, nm, plane, subsoil));
         },
-        {bind::pos("plane"), bind::pos("subsoil"), bind::kw("name", nb::none())},
+        bind::params({bind::required({"plane", "subsoil"}), bind::kw_optional({"name"})}),
         "Beds a plate on a subsoil; a missing name becomes SS<id>.");
 
     bind::def_fast(
@@ -91,9 +107,11 @@ void add_support_methods(nb::handle cls) {
             nb::object id = next_id(self, hinges_on_plane);
             nb::object nm = default_name(name, "L", id);
             return store(self, hinges_on_plane,
-                         make(NV_GLOBAL(HingeOnPlane), id, nm, edge, ux, stiffness_ux, uy, stiffness_uy, uz, stiffness_uz, fix, stiffness_fix, c_def, position_x1, position_x2, origin));
+                         make(NV_GLOBAL(HingeOnPlane), id, nm, edge, ux, stiffness_ux, uy, stiffness_uy, uz,
+                              stiffness_uz, fix, stiffness_fix, c_def, position_x1, position_x2, origin));
         },
-        {bind::pos("edge"), bind::kw("name", nb::none()), bind::kw("ux", nb::none()), bind::kw("stiffness_ux", nb::none()), bind::kw("uy", nb::none()), bind::kw("stiffness_uy", nb::none()), bind::kw("uz", nb::none()), bind::kw("stiffness_uz", nb::none()), bind::kw("fix", nb::none()), bind::kw("stiffness_fix", nb::none()), bind::kw("c_def", nb::none()), bind::kw("position_x1", nb::none()), bind::kw("position_x2", nb::none()), bind::kw("origin", nb::none())},
+        bind::params({bind::required({"edge"}), bind::kw_optional({"name", "ux", "stiffness_ux", "uy", "stiffness_uy",
+            "uz", "stiffness_uz", "fix", "stiffness_fix", "c_def", "position_x1", "position_x2", "origin"})}),
         "Creates a hinge along a plate edge; a missing name becomes L<id>.");
 }
 
