@@ -641,3 +641,18 @@ def test_subclass_instances_and_setattr_follow_python_rules():
     assert m.create_beam(n, n, cs).name == "B1"
     m._beams = ["sentinel"]
     assert m.create_beam(n, n, cs).object_id == 2 and m.beams[0] == "sentinel"
+
+
+def test_example_frame_builds():
+    import importlib.util
+    import pathlib
+
+    path = pathlib.Path(__file__).parents[3] / "examples" / "tarsis_model.py"
+    spec = importlib.util.spec_from_file_location("tarsis_model_example", path)
+    example = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(example)
+    m = example.build_example_model()
+    assert (len(m.nodes), len(m.beams), len(m.point_supports), len(m.load_cases)) == (31, 36, 9, 4)
+    uls = m.load_combinations[0]
+    assert [case.name for case in uls.load_cases] == ["LC1", "LC2", "LC3", "LC4"]
+    assert all(beam.begin_node in m.nodes for beam in m.beams)
