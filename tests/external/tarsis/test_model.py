@@ -656,3 +656,19 @@ def test_example_frame_builds():
     uls = m.load_combinations[0]
     assert [case.name for case in uls.load_cases] == ["LC1", "LC2", "LC3", "LC4"]
     assert all(beam.begin_node in m.nodes for beam in m.beams)
+
+
+def test_models_and_their_objects_are_freed():
+    import weakref
+
+    w, f = build_world(), build_world()
+    with pytest.raises(ValueError):
+        w.model.create_beam(w.n1, w.n2, f.cs)
+    with pytest.raises(ValueError):
+        w.model.create_circular_plane(w.n1, 1.0, -0.2, material=MAT)
+    hub = w.model.create_node("Hub", 0, 0, 0)
+    w.model.create_circular_plane(hub, 1.0, 0.2, material=MAT, axis=(1, 0, 0))
+    refs = [weakref.ref(x) for x in (w.model, w.n1, w.beam, w.plane, w.case, w.layer, hub, w.model.nodes[-1], f.cs)]
+    del w, f, hub
+    gc.collect()
+    assert [r() for r in refs] == [None] * len(refs)
