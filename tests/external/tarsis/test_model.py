@@ -541,6 +541,21 @@ class TestReferenceChecksKeepContainmentMeaning:
         w.model._load_groups.append(Same())
         w.model.create_permanent_load_case("L", "", Same(), "STANDARD")
 
+    def test_error_raised_by_equality_during_a_check_passes_through(self, w, f):
+        class Touchy:
+            def __eq__(self, other):
+                raise LookupError("compared")
+
+            __hash__ = object.__hash__
+
+        w.model._nodes.insert(0, Touchy())
+        before = sizes(w.model)
+        with pytest.raises(LookupError, match="compared"):
+            w.model.create_beam(f.n1, w.n2, w.cs)
+        assert sizes(w.model) == before
+        w.model._nodes.append(w.model._nodes.pop(0))  # behind every node, as `in` would reach it
+        assert w.model.create_beam(w.n1, w.n2, w.cs).name == "B3"
+
     def test_layer_check_looks_at_the_layer_objects_not_their_names(self, w, f):
         with pytest.raises(ValueError, match="Layer not defined"):
             w.model.create_beam(w.n1, w.n2, w.cs, layer="L1")
@@ -589,6 +604,12 @@ class TestSignatures:
             w.model.create_line_moment_on_plane(w.edge, 1.0)
         with pytest.raises(TypeError, match=r"got an unexpected keyword argument 'nam'$"):
             w.model.create_beam(w.n1, w.n2, w.cs, nam="x")
+
+    def test_keywords_built_at_run_time_are_matched_by_text(self, w):
+        key = "".join(["na", "me"])
+        assert w.model.create_beam(w.n1, w.n2, w.cs, **{key: "Built"}).name == "Built"
+        with pytest.raises(TypeError, match="multiple values for argument 'name'"):
+            w.model.create_node("A", 0, 0, 0, **{key: "B"})
 
     def test_signatures_and_defaults_evaluated_once(self):
         sig = inspect.signature(Model.create_hinge_on_beam)
