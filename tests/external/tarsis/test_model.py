@@ -373,6 +373,36 @@ def test_missing_optional_references_and_empty_sequences_pass(w, method, call):
     getattr(w.model, method)(*args, **kwargs)
 
 
+@pytest.mark.parametrize("bad", [None, "N1", 1, [None]])
+@pytest.mark.parametrize("method, call, message", [
+    ("create_beam", lambda w, x: C(x, w.n2, w.cs), "Begin node not defined in current model"),
+    ("create_hinge_on_beam", lambda w, x: C(x, "BEGIN"), "Beam not defined in current model"),
+    ("create_surface_support", lambda w, x: C(w.plane, x), "Subsoil not defined in current model"),
+    ("create_point_load_node", lambda w, x: C(w.n1, x, 1.0), "Load case not defined in current model"),
+    ("create_hinge_on_plane", lambda w, x: C(x), "InternalEdge not defined in current model"),
+])
+def test_required_reference_that_is_none_or_of_another_kind_is_not_defined(w, bad, method, call, message):
+    before = sizes(w.model)
+    with pytest.raises(ValueError) as info:
+        getattr(w.model, method)(*call(w, bad)[0])
+    assert str(info.value) == message
+    assert sizes(w.model) == before
+
+
+def test_empty_edge_tuple_fails_reading_its_plane(w):
+    with pytest.raises(IndexError, match="tuple index out of range"):
+        w.model.create_line_load_on_plane((), 1.0, load_case=w.case)
+
+
+def test_equal_names_and_equal_places_are_accepted_except_for_layers(w):
+    a = w.model.create_node("Same", 1, 1, 1)
+    b = w.model.create_node("Same", 1, 1, 1)
+    assert a is not b and w.model.nodes[-2:] == (a, b)
+    assert w.model.create_load_group("G", "PERMANENT").name == w.group.name
+    with pytest.raises(ValueError, match="^Layer 'L1' already exists in current model.$"):
+        w.model.create_layer("L1")
+
+
 def test_construction_creates_the_attributes_in_order():
     m = Model()
     assert list(vars(m)) == REGISTRIES + ["_mesh_setup", "_solver_setup", "_project_data"]
