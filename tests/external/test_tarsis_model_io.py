@@ -3,6 +3,7 @@
 import base64
 import binascii
 import gzip
+import inspect
 import io
 import json
 import math
@@ -11,14 +12,11 @@ from unittest import mock
 
 import pytest
 
-import norvale.external.tarsis.tarsis as tarsis
 from norvale.core import File
 from norvale.errors import InternalError
 from norvale.external.tarsis import TARSIS_NAMESPACE
-obj = pytest.importorskip("norvale.external.tarsis.object")
-if not hasattr(tarsis, "Model"):
-    pytest.skip("the model builder is not in this build", allow_module_level=True)
-Model = tarsis.Model
+from norvale.external.tarsis import object as obj
+from norvale.external.tarsis.tarsis import Model
 
 KEYS = [
     "concrete_en1992_1_1", "concrete_en1992_2", "layers", "nonlinear_functions", "subsoils", "orthotropy_objects",
@@ -81,6 +79,16 @@ def reply_for(files=(b"<project/>", b"<definition/>")):
 
 
 # ---------------------------------------------------------------------------------------------- _serialize
+
+
+def test_signatures():
+    assert str(inspect.signature(Model._serialize)) == "(self, /)"
+    assert str(inspect.signature(Model.generate_xml_input)) == "(self, /, as_file=False)"
+    assert Model.generate_xml_input.__qualname__ == "Model.generate_xml_input"
+    with pytest.raises(TypeError):
+        Model()._serialize(1)
+    with pytest.raises(TypeError):
+        Model().generate_xml_input(True, False)
 
 
 def test_empty_model_has_all_49_members_in_order():

@@ -3,6 +3,7 @@
 
 #include "tarsis.h"
 
+#include "bindings/fastmethod.h"
 #include "bindings/gzip_compress.h"
 #include "bindings/json_writer.h"
 #include "engine/base64/base64.h"
@@ -199,16 +200,19 @@ void init_model_io(nb::module_ &m) {
     if (!globals.contains("gzip")) globals["gzip"] = nb::module_::import_("gzip");
     if (!globals.contains("BytesIO")) globals["BytesIO"] = nb::module_::import_("io").attr("BytesIO");
 
-    if (!nb::hasattr(m, "Model")) return;  // the model builder is not part of this build
     scope().import_from("norvale.core", {"_post_on_addon_endpoint"});
     scope().import_from("norvale.errors", {"InternalError"});
     scope().import_from("norvale.external.external_program", {"_StreamedDict"});
     scope().import_from("norvale.external.tarsis.object", {"Concrete", "NumericalCrossSection"});
     nb::object model = m.attr("Model");
-    nb::setattr(model, "_serialize", nb::cpp_function(&model_serialize, nb::is_method(), nb::name("_serialize")));
-    nb::setattr(model, "generate_xml_input",
-                nb::cpp_function(&generate_xml_input, nb::is_method(), nb::name("generate_xml_input"),
-                                 nb::arg("as_file").none() = false));
+    norvale::bind::def_fast(model, "_serialize", [](nb::handle self) { return model_serialize(self); }, {},
+                            "The model document: its 49 members as plain data (what the JSON encoder with a\n"
+                            "`_serialize` hook followed by the JSON decoder gives).");
+    norvale::bind::def_fast(
+        model, "generate_xml_input", [](nb::handle self, nb::handle as_file) { return generate_xml_input(self, as_file); },
+        {norvale::bind::pos("as_file", nb::bool_(false), "False")},
+        "The Tarsis input XML and definition file of the model, made by the template-filling service:\n"
+        "two BytesIO streams, or two Files when `as_file` is true.");
 }
 
 }  // namespace norvale::tarsis
