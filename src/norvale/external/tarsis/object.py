@@ -193,7 +193,8 @@ def _field_serializer(cls: type, numbered: bool):
 
     Same result as looping over the fields with ``_plain(getattr(self, attr))``, without the loop,
     the key slicing and a call per plain value: models of many thousands of objects are serialized
-    at once. Built on first use per class and rebuilt if the class's `_fields` changes.
+    at once. Returns (fields, function, method): `method` may stand in the class itself, as it
+    hands instances of subclasses, and a class whose `_fields` changed, back to the generic path.
     """
     items = ['"id": self._object_id', '"name": self._name'] if numbered else []
     for attr in cls._fields:
@@ -202,14 +203,21 @@ def _field_serializer(cls: type, numbered: bool):
         items.append(f"{attr[1:]!r}: (v if (v := self.{attr}) is None or type(v) in plain_types "
                      f"else v._reference() if isinstance(v, numbered_type) "
                      f"else v._value_ if isinstance(v, enum_type) else plain(v))")
-    source = "def _serialize(self):\n    return {" + ", ".join(items) + "}\n"
+    display = "{" + ", ".join(items) + "}"
+    source = (f"def serialize(self):\n    return {display}\n"
+              f"def _serialize(self):\n"
+              f"    if type(self) is not cls or cls._fields is not fields:\n"
+              f"        return generic(self, {numbered})\n"
+              f"    return {display}\n")
     namespace = {"plain": _plain, "plain_types": _PLAIN_TYPES, "numbered_type": TarsisObject,
-                 "enum_type": enum.Enum}
+                 "enum_type": enum.Enum, "cls": cls, "fields": cls._fields, "generic": _serialize_fields}
     exec(compile(source, f"<{cls.__qualname__}._serialize>", "exec"), namespace)
-    return cls._fields, namespace["_serialize"]
+    method = namespace["_serialize"]
+    method.__qualname__ = f"{cls.__qualname__}._serialize"
+    return cls._fields, namespace["serialize"], method
 
 
-_serializers: Dict[Tuple[type, bool], Tuple[Tuple[str, ...], Any]] = {}
+_serializers: Dict[Tuple[type, bool], Tuple[Tuple[str, ...], Any, Any]] = {}
 
 
 def _serialize_fields(self: Any, numbered: bool) -> Dict[str, Any]:
@@ -217,6 +225,9 @@ def _serialize_fields(self: Any, numbered: bool) -> Dict[str, Any]:
     entry = _serializers.get((cls, numbered))
     if entry is None or entry[0] is not cls._fields:
         entry = _serializers[(cls, numbered)] = _field_serializer(cls, numbered)
+        # A class that serializes with the generic method gets its compiled one as its own.
+        if cls._serialize is (TarsisObject._serialize if numbered else _Part._serialize):
+            cls._serialize = entry[2]
     return entry[1](self)
 
 
