@@ -52,6 +52,18 @@ std::string Signature::text() const {
     return out + ")";
 }
 
+nb::object Signature::to_inspect() const {
+    nb::module_ inspect = nb::module_::import_("inspect");
+    nb::object parameter = inspect.attr("Parameter");
+    nb::object empty = parameter.attr("empty");
+    nb::list parameters;
+    for (const Param &p : params_) {
+        nb::object kind = parameter.attr(p.keyword_only ? "KEYWORD_ONLY" : "POSITIONAL_OR_KEYWORD");
+        parameters.append(parameter(p.name, kind, nb::arg("default") = p.has_default ? p.default_value : empty));
+    }
+    return inspect.attr("Signature")(parameters);
+}
+
 namespace {
 
 /// "'a'", "'a' and 'b'", "'a', 'b', and 'c'": how Python lists missing arguments.
@@ -123,5 +135,46 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
     }
     return true;
 }
+
+namespace detail {
+
+namespace {
+
+// A descriptor type whose instances answer `cls.__signature__` for one class: the signature of its
+// `__init__` without `self`, for as long as `__init__` is still the recorded one (None, inspect's
+// own way of saying "look elsewhere", for subclasses that define their own).
+nb::handle init_signature_type() {
+    static nb::handle type = [] {
+        nb::dict ns;
+        ns["__module__"] = nb::str("norvale");
+        ns["__qualname__"] = nb::str("_InitSignature");
+        ns["__doc__"] = nb::str("The call signature of a class whose __init__ is a native method.");
+        ns["__slots__"] = nb::make_tuple("init", "signature");
+        ns["__get__"] = nb::cpp_function(
+            [](nb::handle self, nb::handle obj, nb::handle owner) -> nb::object {
+                if (!obj.is_none() || owner.is_none()) return nb::none();
+                nb::object init = nb::steal(PyObject_GetAttrString(owner.ptr(), "__init__"));
+                if (!init.is_valid()) throw nb::python_error();
+                if (!init.is(self.attr("init"))) return nb::none();
+                return self.attr("signature");
+            },
+            nb::is_method(), nb::name("__get__"), nb::arg("obj").none(), nb::arg("owner").none() = nb::none());
+        return nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))("_InitSignature", nb::make_tuple(), ns)
+            .release();
+    }();
+    return type;
+}
+
+}  // namespace
+
+void install_init_signature(nb::handle cls, const Signature &sig) {
+    nb::object descriptor = init_signature_type()();
+    descriptor.attr("init") =
+        nb::borrow(PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict, "__init__"));
+    descriptor.attr("signature") = sig.to_inspect();
+    nb::setattr(cls, "__signature__", descriptor);
+}
+
+}  // namespace detail
 
 }  // namespace norvale::bind

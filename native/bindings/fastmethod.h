@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -67,6 +68,8 @@ public:
     std::size_t size() const { return params_.size(); }
     /// "($self, a, b=None, *, c)" for `__text_signature__`.
     std::string text() const;
+    /// The same as an `inspect.Signature` without `self`, holding the real default objects.
+    nb::object to_inspect() const;
 
 private:
     std::string qualname_;
@@ -117,6 +120,10 @@ struct FastMethod {
     }
 };
 
+/// After `__init__` is added: gives `cls` a `__signature__` that `inspect.signature(cls)` reads, since
+/// inspect cannot bind a method descriptor to the class to find the signature itself.
+void install_init_signature(nb::handle cls, const Signature &sig);
+
 }  // namespace detail
 
 /// Adds `f` to the built class `cls` as the method `name`. `f` takes `nb::handle self` and then
@@ -139,6 +146,7 @@ void def_fast(nb::handle cls, const char *name, F f, std::vector<Param> params, 
     nb::object descr = nb::steal(PyDescr_NewMethod(reinterpret_cast<PyTypeObject *>(cls.ptr()), &M::def));
     if (!descr.is_valid()) throw nb::python_error();
     nb::setattr(cls, name, descr);
+    if (std::string_view(name) == "__init__") detail::install_init_signature(cls, *M::sig);
 }
 
 }  // namespace norvale::bind

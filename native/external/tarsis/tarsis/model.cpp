@@ -194,30 +194,6 @@ void init_model(nb::module_ &m) {
         bind::kw_optional({"mesh_setup", "solver_setup", "project_data"}),
         "Creates an empty model; a setup not given (or false) is made with its class's defaults.");
 
-    // inspect.signature(Model) reads the class's __signature__ before looking at __init__, which,
-    // being a method descriptor, it could not bind to the class. Answer for classes whose
-    // __init__ is still this one; None (inspect's own way) for anything else.
-    nb::object init_descr =
-        nb::borrow(PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(built.ptr())->tp_dict, "__init__"));
-    nb::dict sig_ns;
-    sig_ns["__module__"] = nb::str(scope().name().c_str());
-    sig_ns["__qualname__"] = nb::str("Model._InitSignature");
-    sig_ns["__doc__"] = nb::str("The call signature of classes that construct with Model.__init__.");
-    sig_ns["__get__"] = nb::cpp_function(
-        [init_descr](nb::handle, nb::handle obj, nb::handle owner) -> nb::object {
-            if (!obj.is_none() || owner.is_none()) return nb::none();
-            nb::object init = nb::steal(PyObject_GetAttrString(owner.ptr(), "__init__"));
-            if (!init.is_valid()) throw nb::python_error();
-            if (!init.is(init_descr)) return nb::none();
-            nb::object sig = nb::module_::import_("inspect").attr("signature")(init);
-            nb::list params = nb::list(sig.attr("parameters").attr("values")());
-            PySequence_DelItem(params.ptr(), 0);  // self
-            return sig.attr("replace")(nb::arg("parameters") = params);
-        },
-        nb::is_method(), nb::name("__get__"), nb::arg("obj").none(), nb::arg("owner").none() = nb::none());
-    nb::object sig_type =
-        nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))("_InitSignature", nb::make_tuple(), sig_ns);
-    nb::setattr(built, "__signature__", sig_type());
 
     model::add_material_methods(built);
     model::add_section_methods(built);
