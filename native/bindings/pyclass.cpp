@@ -1,0 +1,176 @@
+#include "bindings/pyclass.h"
+
+#include "engine/base64/base64.h"
+
+namespace norvale::bind {
+
+void ModuleScope::attach(nb::module_ m) {
+    module_ = m.release();  // modules live as long as the interpreter; keep one reference
+    dict_ = PyModule_GetDict(module_.ptr());
+    name_ = nb::cast<std::string>(nb::getattr(module_, "__name__"));
+}
+
+nb::object ModuleScope::global(const char *name) const {
+    PyObject *value = PyDict_GetItemString(dict_.ptr(), name);  // borrowed
+    if (value) return nb::borrow(value);
+    nb::object builtins = nb::module_::import_("builtins");
+    if (nb::hasattr(builtins, name)) return nb::getattr(builtins, name);
+    PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+    throw nb::python_error();
+}
+
+void ModuleScope::import_from(const char *module, std::initializer_list<const char *> names) const {
+    nb::module_ source = nb::module_::import_(module);
+    for (const char *n : names) nb::setattr(module_, n, nb::getattr(source, n));
+}
+
+void ModuleScope::set_all(std::initializer_list<const char *> names) const {
+    nb::list all;
+    for (const char *n : names) all.append(nb::str(n));
+    nb::setattr(module_, "__all__", all);
+}
+
+ClassBuilder::ClassBuilder(const ModuleScope &scope, const char *name, nb::tuple bases, nb::handle metaclass)
+    : scope_(scope), name_(name), bases_(std::move(bases)) {
+    metaclass_ = metaclass ? nb::borrow(metaclass) : nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type));
+    ns_["__module__"] = nb::str(scope.name().c_str());
+    ns_["__qualname__"] = nb::str(name);
+}
+
+ClassBuilder &ClassBuilder::doc(const char *text) {
+    ns_["__doc__"] = nb::str(text);
+    return *this;
+}
+
+ClassBuilder &ClassBuilder::attr(const char *name, nb::handle value) {
+    ns_[name] = value;
+    return *this;
+}
+
+nb::object ClassBuilder::finish() {
+    // Methods carry the class's qualified name, as functions defined in a class body do.
+    nb::list keys = nb::list(ns_.keys());
+    for (nb::handle key : keys) {
+        nb::object value = ns_[key];
+        nb::object target = value;
+        if (nb::hasattr(value, "__func__")) target = nb::getattr(value, "__func__");
+        else if (nb::isinstance(value, nb::module_::import_("builtins").attr("property")))
+            target = nb::getattr(value, "fget");
+        if (target.is_valid() && !target.is_none() && nb::hasattr(target, "__nb_signature__")) {
+            std::string qual = name_ + "." + nb::cast<std::string>(nb::str(key));
+            PyObject_SetAttrString(target.ptr(), "__qualname__", nb::str(qual.c_str()).ptr());
+            PyErr_Clear();  // nanobind functions may refuse the attribute; their repr still works
+        }
+    }
+    nb::object cls = metaclass_(nb::str(name_.c_str()), bases_, ns_);
+    nb::setattr(scope_.module(), name_.c_str(), cls);
+    return cls;
+}
+
+nb::object ClassBuilder::staticmethod(nb::handle f) {
+    return nb::borrow(reinterpret_cast<PyObject *>(&PyStaticMethod_Type))(f);
+}
+
+nb::object ClassBuilder::classmethod(nb::handle f) {
+    return nb::borrow(reinterpret_cast<PyObject *>(&PyClassMethod_Type))(f);
+}
+
+nb::object ClassBuilder::property(nb::handle fget, const char *docstring) {
+    nb::object prop = nb::borrow(reinterpret_cast<PyObject *>(&PyProperty_Type));
+    if (docstring) return prop(fget, nb::none(), nb::none(), nb::str(docstring));
+    return prop(fget);
+}
+
+nb::object ClassBuilder::abstractmethod(nb::handle f) {
+    return nb::module_::import_("abc").attr("abstractmethod")(f);
+}
+
+nb::object super_of(nb::handle cls, nb::handle self) {
+    return nb::borrow(reinterpret_cast<PyObject *>(&PySuper_Type))(cls, self);
+}
+
+nb::object make_enum(const ModuleScope &scope, const char *name, nb::list members, const char *docstring,
+                     nb::handle mixin) {
+    nb::module_ enum_mod = nb::module_::import_("enum");
+    nb::dict kwargs;
+    kwargs["module"] = nb::str(scope.name().c_str());
+    kwargs["qualname"] = nb::str(name);
+    if (mixin) kwargs["type"] = mixin;
+    nb::object cls = enum_mod.attr("Enum")(nb::str(name), members, **kwargs);
+    if (docstring) nb::setattr(cls, "__doc__", nb::str(docstring));
+    nb::setattr(scope.module(), name, cls);
+    return cls;
+}
+
+namespace {
+
+[[noreturn]] void raise_instance(nb::handle exc_type, nb::object exc) {
+    PyErr_SetObject(exc_type.ptr(), exc.ptr());
+    throw nb::python_error();
+}
+
+}  // namespace
+
+void raise_from_none(nb::handle exc_type, nb::handle message) {
+    PyErr_Clear();
+    nb::object exc = nb::borrow(exc_type)(message);
+    PyException_SetCause(exc.ptr(), nullptr);  // sets __suppress_context__ = True
+    raise_instance(exc_type, exc);
+}
+
+void raise_from_none(nb::handle exc_type, const char *message) { raise_from_none(exc_type, nb::str(message)); }
+
+void raise_with_cause(nb::handle exc_type, nb::handle message, nb::handle cause) {
+    PyErr_Clear();
+    nb::object exc = nb::borrow(exc_type)(message);
+    PyException_SetCause(exc.ptr(), nb::borrow(cause).release().ptr());  // steals the reference
+    PyException_SetContext(exc.ptr(), nb::borrow(cause).release().ptr());
+    raise_instance(exc_type, exc);
+}
+
+void raise_new(nb::handle exc_type, nb::handle message) {
+    nb::object exc = nb::borrow(exc_type)(message);
+    raise_instance(exc_type, exc);
+}
+
+void raise_bare(nb::handle exc_type) {
+    nb::object exc = nb::borrow(exc_type)();
+    raise_instance(exc_type, exc);
+}
+
+bool error_matches(const nb::python_error &e, nb::handle exc_type) { return e.matches(exc_type); }
+
+nb::object builtin(const char *name) { return nb::module_::import_("builtins").attr(name); }
+
+nb::object input_bytes(nb::handle obj, nb::handle bytes_io) {
+    const int is_bytes_io = PyObject_IsInstance(obj.ptr(), bytes_io.ptr());
+    if (is_bytes_io < 0) throw nb::python_error();
+    if (is_bytes_io) return obj.attr("getvalue")();
+    return obj.attr("getvalue_binary")();
+}
+
+bool truthy(nb::handle obj) {
+    const int r = PyObject_IsTrue(obj.ptr());
+    if (r < 0) throw nb::python_error();
+    return r != 0;
+}
+
+nb::object b64encode_text(nb::handle bytes_like) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(bytes_like.ptr(), &view, PyBUF_SIMPLE) != 0) throw nb::python_error();
+    const std::size_t n = static_cast<std::size_t>(view.len);
+    PyObject *text = PyUnicode_New(static_cast<Py_ssize_t>(engine::base64::encoded_size(n)), 127);
+    if (!text) {
+        PyBuffer_Release(&view);
+        throw nb::python_error();
+    }
+    {
+        nb::gil_scoped_release nogil;
+        engine::base64::encode(static_cast<const unsigned char *>(view.buf), n,
+                               static_cast<char *>(PyUnicode_DATA(text)));
+    }
+    PyBuffer_Release(&view);
+    return nb::steal(text);
+}
+
+}  // namespace norvale::bind

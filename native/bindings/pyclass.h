@@ -1,0 +1,140 @@
+// Helpers every extension module uses to look like a module written in Python.
+//
+// Classes are assembled at import time as ordinary Python classes (`type(...)`, `abc.ABCMeta(...)`)
+// whose methods are C++ functions, so subclassing, `super()`, instance `__dict__`, ABCs, properties
+// and `unittest.mock.patch` behave as users expect. Kit names a module imports are kept in the
+// module's namespace and looked up there at call time.
+#pragma once
+
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+namespace norvale::bind {
+
+namespace nb = nanobind;
+
+/// The namespace of one extension module; functions read its globals at call time.
+class ModuleScope {
+public:
+    /// Binds the scope to the module being initialised (call once, first thing in NB_MODULE).
+    void attach(nb::module_ m);
+    /// The module object.
+    nb::handle module() const { return module_; }
+    /// The module's `__name__`.
+    const std::string &name() const { return name_; }
+    /// Looks `name` up as a Python function body would: module globals, then builtins; NameError otherwise.
+    nb::object global(const char *name) const;
+    /// `from <module> import a, b, ...` into this module's namespace.
+    void import_from(const char *module, std::initializer_list<const char *> names) const;
+    /// Sets `__all__` to the given names, in order.
+    void set_all(std::initializer_list<const char *> names) const;
+
+private:
+    nb::handle module_;
+    nb::handle dict_;
+    std::string name_;
+};
+
+/// Assembles one Python class: a namespace filled with C++ methods, then `metaclass(name, bases, ns)`.
+class ClassBuilder {
+public:
+    /// `bases` is a tuple of base classes (empty for `object`); `metaclass` defaults to `type`.
+    ClassBuilder(const ModuleScope &scope, const char *name, nb::tuple bases = nb::tuple(),
+                 nb::handle metaclass = nb::handle());
+
+    /// Sets the class docstring.
+    ClassBuilder &doc(const char *text);
+    /// Puts any value in the class namespace (class attributes, descriptors).
+    ClassBuilder &attr(const char *name, nb::handle value);
+
+    /// An instance method; `f` takes the instance (`nb::handle self`) first.
+    template <typename Func, typename... Extra>
+    ClassBuilder &def(const char *name, Func &&f, const Extra &...extra) {
+        ns_[name] = nb::cpp_function(std::forward<Func>(f), nb::name(name), nb::is_method(), extra...);
+        return *this;
+    }
+
+    /// A static method (wrapped in `staticmethod`).
+    template <typename Func, typename... Extra>
+    ClassBuilder &def_static(const char *name, Func &&f, const Extra &...extra) {
+        ns_[name] = staticmethod(nb::cpp_function(std::forward<Func>(f), nb::name(name), extra...));
+        return *this;
+    }
+
+    /// A class method (wrapped in `classmethod`); `f` takes the class first.
+    template <typename Func, typename... Extra>
+    ClassBuilder &def_classmethod(const char *name, Func &&f, const Extra &...extra) {
+        ns_[name] = classmethod(nb::cpp_function(std::forward<Func>(f), nb::name(name), nb::is_method(), extra...));
+        return *this;
+    }
+
+    /// A read-only property whose getter takes the instance.
+    template <typename Func>
+    ClassBuilder &def_property_readonly(const char *name, Func &&getter, const char *docstring = nullptr) {
+        ns_[name] = property(nb::cpp_function(std::forward<Func>(getter), nb::name(name), nb::is_method()), docstring);
+        return *this;
+    }
+
+    /// A read-only property whose getter is marked abstract (for ABCs).
+    template <typename Func>
+    ClassBuilder &def_abstract_property(const char *name, Func &&getter, const char *docstring = nullptr) {
+        nb::object fget = abstractmethod(nb::cpp_function(std::forward<Func>(getter), nb::name(name), nb::is_method()));
+        ns_[name] = property(fget, docstring);
+        return *this;
+    }
+
+    /// Creates the class, stores it in the module under its name and returns it.
+    nb::object finish();
+
+    /// Wrapping helpers, usable on their own.
+    static nb::object staticmethod(nb::handle f);
+    static nb::object classmethod(nb::handle f);
+    static nb::object property(nb::handle fget, const char *docstring = nullptr);
+    static nb::object abstractmethod(nb::handle f);
+
+private:
+    const ModuleScope &scope_;
+    std::string name_;
+    nb::tuple bases_;
+    nb::object metaclass_;
+    nb::dict ns_;
+};
+
+/// `super(cls, self)`: the proxy a Python method defined in `cls` gets from a bare `super()`.
+nb::object super_of(nb::handle cls, nb::handle self);
+
+/// Creates `enum.Enum` (or the given enum base, e.g. a `str`-mixin enum) from (name, value) pairs.
+nb::object make_enum(const ModuleScope &scope, const char *name, nb::list members, const char *docstring,
+                     nb::handle mixin = nb::handle());
+
+/// Raises `exc_type(*args)` "from None": no cause, context suppressed.
+[[noreturn]] void raise_from_none(nb::handle exc_type, nb::handle message);
+[[noreturn]] void raise_from_none(nb::handle exc_type, const char *message);
+/// Raises `exc_type(message)` with `__cause__` set to `cause`.
+[[noreturn]] void raise_with_cause(nb::handle exc_type, nb::handle message, nb::handle cause);
+/// Raises `exc_type(args...)` as a Python `raise exc_type(...)` would (no explicit cause).
+[[noreturn]] void raise_new(nb::handle exc_type, nb::handle message);
+/// Raises `exc_type()` without arguments.
+[[noreturn]] void raise_bare(nb::handle exc_type);
+
+/// True when the pending/caught error `e` is an instance of `exc_type` (e.g. KeyError).
+bool error_matches(const nb::python_error &e, nb::handle exc_type);
+
+/// Builtin type or exception by name (`"KeyError"`, `"ValueError"`, ...).
+nb::object builtin(const char *name);
+
+/// Bytes of a job input: `obj.getvalue()` when `isinstance(obj, bytes_io)`, else `obj.getvalue_binary()`
+/// (a kit `File`). Pass the module's `BytesIO` global so patching it takes effect.
+nb::object input_bytes(nb::handle obj, nb::handle bytes_io);
+
+/// Truth value of `obj`, as Python's `if obj:` (may raise).
+bool truthy(nb::handle obj);
+
+/// The Base64 text (standard alphabet, padded) of a bytes-like object, as `str`.
+nb::object b64encode_text(nb::handle bytes_like);
+
+}  // namespace norvale::bind

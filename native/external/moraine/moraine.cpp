@@ -1,0 +1,67 @@
+// norvale.external.moraine: the Moraine slope-stability analysis job.
+#include "bindings/pyclass.h"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+using norvale::bind::ClassBuilder;
+using norvale::bind::ModuleScope;
+
+namespace {
+
+ModuleScope scope;
+nb::handle analysis_class;  // MoraineAnalysis, for super()
+
+constexpr const char *kClassDoc =
+    "Runs one calculation of the Moraine slope-stability program on a worker.\n\n"
+    "Send a Moraine input file (\".sti\") and read back the output files the worker returns:\n\n"
+    "    analysis = MoraineAnalysis(input_file=input_file)\n"
+    "    analysis.execute(timeout=10)\n"
+    "    output = analysis.get_output_file()\n\n"
+    "During calculation the generic ExecutionError can be raised; its message says more.";
+
+void init(nb::handle self, nb::handle input_file) {
+    self.attr("input_file") = input_file;
+    norvale::bind::super_of(analysis_class, self).attr("__init__")("moraine", "version"_a = 1);
+}
+
+nb::object generate_job_content(nb::handle self) {
+    nb::object data = norvale::bind::input_bytes(self.attr("input_file"), scope.global("BytesIO"));
+    return scope.global("_JobContent")("body"_a = norvale::bind::b64encode_text(data));
+}
+
+nb::object handle_execution_error(nb::handle, nb::handle message) {
+    nb::object pair = scope.global("_strata_exception_map").attr("get")(message, nb::make_tuple("", nb::none()));
+    nb::object text = pair[0];
+    nb::object error_class = pair[1];
+    if (error_class.is_none()) return nb::none();
+    norvale::bind::raise_new(error_class, text);
+}
+
+nb::object get_output_file(nb::handle self, nb::handle extension, nb::handle as_file) {
+    nb::object result_content = self.attr("_get_result_content")();
+    nb::object value = scope.global("_get_strata_file_body")(result_content, extension);
+    if (norvale::bind::truthy(value) && norvale::bind::truthy(as_file))
+        return scope.global("File").attr("from_data")(value.attr("getvalue")());
+    return value;
+}
+
+}  // namespace
+
+NB_MODULE(moraine, m) {
+    scope.attach(m);
+    m.doc() = "Moraine slope-stability analysis through the kit's job machinery.";
+    scope.import_from("io", {"BytesIO"});
+    scope.import_from("norvale.core", {"File"});
+    scope.import_from("norvale.external.external_program",
+                      {"ExternalProgram", "_JobContent", "_strata_exception_map", "_get_strata_file_body"});
+
+    ClassBuilder cls(scope, "MoraineAnalysis", nb::make_tuple(scope.global("ExternalProgram")));
+    cls.doc(kClassDoc)
+        .def("__init__", &init, "input_file"_a)
+        .def("_generate_job_content", &generate_job_content)
+        .def("_handle_execution_error", &handle_execution_error, "message"_a)
+        .def("get_output_file", &get_output_file, "extension"_a = ".sto", nb::kw_only(), "as_file"_a = false);
+    analysis_class = cls.finish().release();
+
+    scope.set_all({"MoraineAnalysis"});
+}

@@ -1,0 +1,7 @@
+#include "tarsis.h"
+
+namespace norvale::tarsis {
+
+void init_model_io(nb::module_ &) {}
+
+}  // namespace norvale::tarsis

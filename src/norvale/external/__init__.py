@@ -1,0 +1,1 @@
+"""Integration modules of the kit and their shared job machinery."""

@@ -1,0 +1,373 @@
+"""The job machinery every integration module builds on.
+
+An integration's job class derives from `ExternalProgram` and supplies its job content, either as a
+`_JobContent` record (`_generate_job_content`) or streamed as JSON members (`_write_job_content`,
+for classes with `_multipart_job_content`). `execute` writes the job to a temporary job file, hands
+it to the worker (`norvale.worker`), and keeps the worker's result; the job's getters read it back.
+
+Result content is a dict whose file bodies are Base64 text or `ResultBody` objects (a file the
+worker left on disk, so large outputs never sit in memory twice); every helper here accepts both.
+The formats per integration are described in docs/results.md.
+"""
+
+from __future__ import annotations
+
+import base64
+import binascii
+import codecs
+import gzip
+import io
+import json
+import numbers
+import os
+import tempfile
+from typing import Any, BinaryIO, Mapping, Optional, TextIO, Union
+
+from norvale.core import File
+from norvale.errors import ExecutionError
+
+__all__ = [
+    "ExternalProgram",
+    "ResultBody",
+    "_JobContent",
+    "_StreamedDict",
+    "_get_file_body",
+    "_get_strata_file_body",
+    "_strata_exception_map",
+]
+
+# Bytes read per step when streaming a file into a job: a multiple of 3, so Base64 pieces join.
+_STREAM_CHUNK = 3 * (1 << 20)
+
+
+class ResultBody:
+    """A result file the worker left on disk, in place of its Base64 text.
+
+    It holds the decoded bytes; `text()` gives the Base64 text when something asks for it. The
+    object keeps the worker's result directory alive while it is referenced.
+    """
+
+    __slots__ = ("path", "_owner", "__weakref__")
+
+    def __init__(self, path: str, owner: Any = None) -> None:
+        self.path = path
+        self._owner = owner
+
+    @property
+    def size(self) -> int:
+        return os.path.getsize(self.path)
+
+    def read_bytes(self) -> bytes:
+        with open(self.path, "rb") as f:
+            return f.read()
+
+    def open_binary(self) -> BinaryIO:
+        return open(self.path, "rb")
+
+    def text(self) -> str:
+        """The Base64 text of the content (standard alphabet, padded, no line breaks)."""
+        return base64.b64encode(self.read_bytes()).decode("ascii")
+
+    def as_file(self) -> File:
+        """A `File` backed by this body on disk (not loaded into memory)."""
+        file = File.from_path(self.path)
+        file._keepalive = self
+        return file
+
+    def __len__(self) -> int:
+        return self.size
+
+    def __bool__(self) -> bool:
+        return True
+
+    def __repr__(self) -> str:
+        return f"<ResultBody {self.path!r}>"
+
+
+class _JobContent:
+    """What a worker is to do: named members, each a file entry, a list of them, or a text."""
+
+    __slots__ = ("_members",)
+
+    def __init__(self, **members: Any) -> None:
+        self._members = members
+
+    def items(self):
+        return self._members.items()
+
+    def keys(self):
+        return self._members.keys()
+
+    def __getitem__(self, key: str) -> Any:
+        return self._members[key]
+
+    def __contains__(self, key: object) -> bool:
+        return key in self._members
+
+    def __eq__(self, other: object) -> bool:
+        if isinstance(other, _JobContent):
+            return self._members == other._members
+        return NotImplemented
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def to_dict(self) -> dict:
+        return dict(self._members)
+
+    def __repr__(self) -> str:
+        inner = ", ".join(f"{k}={_short_repr(v)}" for k, v in self._members.items())
+        return f"_JobContent({inner})"
+
+
+def _short_repr(value: Any) -> str:
+    text = repr(value)
+    return text if len(text) <= 80 else text[:77] + "..."
+
+
+def _body_to_bytes(body: Any) -> Optional[bytes]:
+    """Bytes of a result body: Base64 text, a `ResultBody`, or raw bytes; None when it holds nothing."""
+    if body is None:
+        return None
+    if isinstance(body, ResultBody):
+        return body.read_bytes()
+    if isinstance(body, (bytes, bytearray, memoryview)):
+        return bytes(body)
+    if isinstance(body, str):
+        if not body:
+            return None
+        try:
+            return base64.b64decode(body, validate=True)
+        except binascii.Error as exc:
+            raise ExecutionError(f"The worker returned a file body that is not valid Base64: {exc}") from None
+    raise TypeError(f"a result body must be Base64 text, not {type(body).__name__}")
+
+
+def _get_file_body(body: Any) -> Optional[io.BytesIO]:
+    """The content of a result body as a BytesIO at position 0, or None when the body holds nothing."""
+    data = _body_to_bytes(body)
+    if data is None:
+        return None
+    return io.BytesIO(data)
+
+
+def _entry_body(entry: Any) -> Any:
+    """The body of a file entry (dict with "body"), or the entry itself when it is a body."""
+    if isinstance(entry, Mapping):
+        return entry.get("body")
+    return entry
+
+
+# Worker messages of the stratigraphy-family programs (Moraine) and what the user is told.
+_strata_exception_map: dict[str, tuple[str, type]] = {
+    "Error creating input file": (
+        "Error creating the input file on the worker, please check worker installation and permissions",
+        ExecutionError,
+    ),
+    "Error running analysis": (
+        "Error running the analysis, please check the input file, license and server",
+        ExecutionError,
+    ),
+    "Error running analysis: no output": (
+        "The analysis finished without writing an output file, please check the input file",
+        ExecutionError,
+    ),
+}
+
+
+def _get_strata_file_body(result_content: Mapping[str, Any], extension: str) -> Optional[io.BytesIO]:
+    """The first output file whose name ends with `extension`, as BytesIO; None when there is none.
+
+    The result content holds the program's output files as a list of file entries under
+    "output_files" (see docs/results.md).
+    """
+    files = result_content.get("output_files") if isinstance(result_content, Mapping) else None
+    if not files:
+        return None
+    for entry in files:
+        name = entry.get("filename", "") if isinstance(entry, Mapping) else ""
+        if isinstance(name, str) and name.endswith(extension):
+            return _get_file_body(_entry_body(entry))
+    return None
+
+
+class _StreamedDict:
+    """Read access to a service reply or result whose values are (possibly compressed) Base64 files."""
+
+    __slots__ = ("_data",)
+
+    def __init__(self, data: Mapping[str, Any]) -> None:
+        self._data = data
+
+    @classmethod
+    def from_dict(cls, data: Mapping[str, Any]) -> "_StreamedDict":
+        if not isinstance(data, Mapping):
+            raise TypeError(f"expected a mapping, not {type(data).__name__}")
+        return cls(data)
+
+    def __getitem__(self, key: str) -> Any:
+        value = self._data[key]
+        if isinstance(value, ResultBody):
+            return value.text()
+        return value
+
+    def __contains__(self, key: object) -> bool:
+        return key in self._data
+
+    def get(self, key: str, default: Any = None) -> Any:
+        return self[key] if key in self._data else default
+
+    def keys(self):
+        return self._data.keys()
+
+    def get_value_as_bytes(self, key: str, decompress: bool = False) -> Optional[bytes]:
+        """The decoded content under `key` (gunzipped when `decompress`), or None when there is none."""
+        data = _body_to_bytes(_entry_body(self._data.get(key)))
+        if data is None:
+            return None
+        if decompress:
+            data = gzip.decompress(data)
+        return data
+
+    def get_value_as_file(self, key: str, decompress: bool = False) -> Optional[File]:
+        """The content under `key` as a `File` (gunzipped when `decompress`), or None when there is none."""
+        data = self.get_value_as_bytes(key, decompress=decompress)
+        return None if data is None else File.from_data(data)
+
+    def __repr__(self) -> str:
+        return f"_StreamedDict({sorted(self._data)})"
+
+
+class _JobState:
+    """The kit's bookkeeping for one job object, kept outside the instance `__dict__`."""
+
+    __slots__ = ("integration", "version", "result")
+
+    def __init__(self, integration: str, version: Optional[int]) -> None:
+        self.integration = integration
+        self.version = version
+        self.result = None  # norvale.worker.WorkerResult after a successful run
+
+
+class ExternalProgram:
+    """Base of every analysis job that an outside program performs on a worker."""
+
+    __slots__ = ("_norvale_job", "__dict__", "__weakref__")
+
+    #: True for jobs that stream their content through `_write_job_content(w)`.
+    _multipart_job_content = False
+    #: How the worker runs the job: "program" (an integration adapter) or "script".
+    _job_kind = "program"
+
+    def __init__(self, integration: str, version: Optional[int] = None) -> None:
+        if not isinstance(integration, str) or not integration:
+            raise ValueError("the integration name must be a non-empty text")
+        self._norvale_job = _JobState(integration, version)
+
+    # -- hooks filled by the integration modules ----------------------------------------------
+    def _generate_job_content(self) -> _JobContent:
+        raise NotImplementedError(f"{type(self).__name__} does not define its job content")
+
+    def _write_job_content(self, w: TextIO) -> None:
+        raise NotImplementedError(f"{type(self).__name__} does not define its job content")
+
+    def _handle_execution_error(self, message: str) -> None:
+        return None
+
+    # -- running ------------------------------------------------------------------------------
+    def _job_state(self) -> _JobState:
+        try:
+            return self._norvale_job
+        except AttributeError:
+            raise ExecutionError(
+                f"{type(self).__name__} was not initialised: its constructor must call ExternalProgram.__init__"
+            ) from None
+
+    def _job_header(self) -> dict:
+        state = self._job_state()
+        return {"integration": state.integration, "version": state.version, "kind": self._job_kind}
+
+    def execute(self, timeout: float) -> None:
+        """Runs the job on the worker and keeps its result; waits at most `timeout` seconds.
+
+        A failure reported by the worker goes to `_handle_execution_error`; when that does not
+        raise, `ExecutionError` with the worker's message is raised. Running out of time raises
+        `ExecutionError` too, and the job's processes are stopped.
+        """
+        from norvale import worker as _worker  # the worker layer sits above the kit's types
+
+        if isinstance(timeout, bool) or not isinstance(timeout, numbers.Real):
+            raise TypeError(f"timeout must be a number of seconds, not {type(timeout).__name__}")
+        if not timeout > 0:
+            raise ValueError(f"timeout must be a positive number of seconds, got {timeout!r}")
+        state = self._job_state()
+        previous, state.result = state.result, None
+        if previous is not None:
+            previous.release()
+        with tempfile.TemporaryDirectory(prefix="norvale-job-") as tmp:
+            job_path = os.path.join(tmp, "job.json")
+            self._write_job_file(job_path)
+            try:
+                result = _worker.get_worker().run(job_path, timeout=float(timeout))
+            except _worker.WorkerFailure as failure:
+                message = failure.message
+                self._handle_execution_error(message)
+                raise ExecutionError(message) from None
+        state.result = result
+
+    def _write_job_file(self, path: str) -> None:
+        """Writes the job (header and content) as one JSON object, streaming file bodies."""
+        with open(path, "w", encoding="utf-8", newline="") as w:
+            header = json.dumps(self._job_header())
+            w.write(header[:-1] + ', "content": {')
+            if self._multipart_job_content:
+                self._write_job_content(w)
+            else:
+                content = self._generate_job_content()
+                if not isinstance(content, _JobContent):
+                    raise TypeError(
+                        f"_generate_job_content() must return a _JobContent, not {type(content).__name__}"
+                    )
+                encoder = json.JSONEncoder()
+                for i, (key, value) in enumerate(content.items()):
+                    w.write((", " if i else "") + json.dumps(key) + ": ")
+                    for chunk in encoder.iterencode(value):
+                        w.write(chunk)
+            w.write("}}")
+
+    def _write_file_content_to_file(self, w: TextIO, stream: BinaryIO, base64_encoding: bool = True) -> None:
+        """Writes what `stream` holds from its current position into the text stream `w`.
+
+        With `base64_encoding` the bytes are written as Base64 characters only (no quotes, no line
+        breaks); otherwise they are decoded as UTF-8 text. Read in pieces, so memory stays bounded.
+        """
+        if base64_encoding:
+            while True:
+                chunk = stream.read(_STREAM_CHUNK)
+                if not chunk:
+                    break
+                w.write(binascii.b2a_base64(chunk, newline=False).decode("ascii"))
+        else:
+            decoder = codecs.getincrementaldecoder("utf-8")()
+            while True:
+                chunk = stream.read(_STREAM_CHUNK)
+                text = decoder.decode(chunk or b"", final=not chunk)
+                if text:
+                    w.write(text)
+                if not chunk:
+                    break
+
+    # -- results ------------------------------------------------------------------------------
+    def _get_result_content(self) -> dict:
+        """The worker's result as a dict; an empty dict before a successful `execute`."""
+        result = self._job_state().result
+        return result.content if result is not None else {}
+
+    def _get_result(self, key: str, as_file: bool = False) -> Union[io.BytesIO, File, None]:
+        """The result file `key` as BytesIO (at position 0), or as `File`; None when the result has none."""
+        body = _entry_body(self._get_result_content().get(key))
+        if isinstance(body, ResultBody):
+            return body.as_file() if as_file else io.BytesIO(body.read_bytes())
+        stream = _get_file_body(body)
+        if stream is None:
+            return None
+        return File.from_data(stream.getvalue()) if as_file else stream

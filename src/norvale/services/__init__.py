@@ -1,0 +1,1 @@
+"""Platform add-on services that the kit brings with it."""

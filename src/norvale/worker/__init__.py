@@ -1,0 +1,50 @@
+"""The worker: what actually runs a job.
+
+`execute` on a job hands its job file to the worker returned by `get_worker()`. By default that is
+an embedded `LocalWorker`, which runs each job on this machine in a fresh temporary directory
+through a program adapter per integration. Configure it with `configure(...)`, or install another
+worker with `set_worker(...)`.
+"""
+
+from __future__ import annotations
+
+from typing import Optional
+
+from norvale.worker.config import WorkerConfig
+from norvale.worker.result import WorkerFailure, WorkerResult
+from norvale.worker.local import LocalWorker
+
+__all__ = [
+    "LocalWorker",
+    "WorkerConfig",
+    "WorkerFailure",
+    "WorkerResult",
+    "configure",
+    "get_worker",
+    "set_worker",
+]
+
+_worker: Optional[object] = None
+
+
+def get_worker():
+    """The worker that `execute` uses; an embedded `LocalWorker` unless another was set."""
+    global _worker
+    if _worker is None:
+        _worker = LocalWorker()
+    return _worker
+
+
+def set_worker(worker) -> None:
+    """Makes `worker` (an object with `run(job_path, *, timeout)`) the one `execute` uses; None resets."""
+    global _worker
+    _worker = worker
+
+
+def configure(**options) -> WorkerConfig:
+    """Changes the configuration of the embedded worker; see `WorkerConfig` for the options."""
+    worker = get_worker()
+    if not isinstance(worker, LocalWorker):
+        raise TypeError("configure() applies to the embedded LocalWorker; configure your own worker directly")
+    worker.config.update(**options)
+    return worker.config

@@ -1,0 +1,97 @@
+"""Program adapters: one per integration, each turning a job into files, a program run and a result."""
+
+from __future__ import annotations
+
+import importlib
+import os
+import re
+import shutil
+from dataclasses import dataclass, field
+from typing import Any, Callable, Optional
+
+from norvale.external.external_program import ResultBody
+from norvale.worker.config import WorkerConfig
+from norvale.worker.process import ProgramRun, remaining, run_program
+from norvale.worker.result import WorkerFailure
+
+# integration name -> module of its adapter (a function `run(context) -> result content`)
+_PROGRAM_ADAPTERS = {
+    "korro": "norvale.worker.adapters.korro",
+    "moraine": "norvale.worker.adapters.moraine",
+    "tarsis": "norvale.worker.adapters.tarsis",
+}
+_SCRIPT_ADAPTER = "norvale.worker.adapters.script"
+
+_SAFE_NAME = re.compile(r"^[A-Za-z0-9_][A-Za-z0-9_.\- ]*$")
+
+
+@dataclass
+class JobContext:
+    integration: str
+    version: Any
+    content: dict
+    work_dir: str
+    result_dir: str
+    config: WorkerConfig
+    deadline: float
+    timeout: float
+    bodies: list = field(default_factory=list)
+
+    def remaining(self) -> float:
+        return remaining(self.deadline)
+
+    def program(self, display_name: str) -> list[str]:
+        """The configured command of this integration; a failure saying how to configure one otherwise."""
+        command = self.config.program(self.integration)
+        if not command:
+            raise WorkerFailure(
+                f"No {display_name} program is configured on this worker: configure one with "
+                f"norvale.worker.configure(programs={{'{self.integration}': [<command>, ...]}}) "
+                f"(for a stand-in: norvale.worker.standins.command('{self.integration}'))"
+            )
+        return list(command)
+
+    def run(self, argv: list[str], cwd: Optional[str] = None) -> ProgramRun:
+        log_dir = os.path.join(self.result_dir, ".logs")
+        os.makedirs(log_dir, exist_ok=True)
+        return run_program(argv, cwd=cwd or self.work_dir, log_dir=log_dir, timeout=self.remaining())
+
+    def result_file(self, source_path: str, name: str, file_type: Optional[str] = None) -> dict:
+        """Moves a produced file into the result directory and returns its file entry."""
+        target = os.path.join(self.result_dir, safe_name(name))
+        shutil.move(source_path, target)
+        body = ResultBody(target)
+        self.bodies.append(body)
+        if file_type is None:
+            file_type = os.path.splitext(name)[1].lstrip(".")
+        return {"filename": name, "type": file_type, "body": body}
+
+
+def safe_name(name: Any) -> str:
+    """A plain file name (no directories, no '..'); WorkerFailure otherwise."""
+    if not isinstance(name, str) or not _SAFE_NAME.match(name) or name in (".", "..") or "/" in name:
+        raise WorkerFailure(f"Invalid file name {name!r}: only plain file names are accepted")
+    return name
+
+
+def place_body(entry: Any, directory: str, name: Optional[str] = None) -> str:
+    """Writes the body of a job's file entry to `directory` under `name` (default: its own file name)."""
+    if not isinstance(entry, dict) or "body" not in entry:
+        raise WorkerFailure("Invalid job: a file entry is missing")
+    target = os.path.join(directory, safe_name(name if name is not None else entry.get("filename")))
+    body = entry["body"]
+    if isinstance(body, ResultBody):
+        shutil.move(body.path, target)
+    else:
+        raise WorkerFailure("Invalid job: a file body is not Base64 text")
+    return target
+
+
+def adapter_for(kind: str, integration: str) -> Callable[[JobContext], dict]:
+    if kind == "script":
+        module = _SCRIPT_ADAPTER
+    elif kind == "program" and integration in _PROGRAM_ADAPTERS:
+        module = _PROGRAM_ADAPTERS[integration]
+    else:
+        raise WorkerFailure(f"This worker does not run {integration!r} jobs")
+    return importlib.import_module(module).run
