@@ -1,6 +1,6 @@
 #include "chars.h"
 
-namespace norvale::xml {
+namespace norvale::engine::xml {
 
 namespace {
 
@@ -186,4 +186,4 @@ bool valid_chars(const char* p, const char* end, bool ascii_only) {
     return true;
 }
 
-}  // namespace norvale::xml
+}  // namespace norvale::engine::xml

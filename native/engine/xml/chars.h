@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace norvale::xml {
+namespace norvale::engine::xml {
 
 /// Bits of the per-byte class table.
 enum : uint8_t {
@@ -56,4 +56,4 @@ void decode_attr(std::string_view raw, std::string& out);
 /// Checks the characters of a comment, processing instruction or CDATA body.
 bool valid_chars(const char* p, const char* end, bool ascii_only);
 
-}  // namespace norvale::xml
+}  // namespace norvale::engine::xml

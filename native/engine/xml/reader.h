@@ -31,7 +31,7 @@
 
 #include "chars.h"
 
-namespace norvale::xml {
+namespace norvale::engine::xml {
 
 /// Outcome of Reader::feed.
 enum class Status {
@@ -291,7 +291,7 @@ private:
             } else if (c == '!') {
                 t = bang(p, false);
             } else {
-                if (phase_ == Phase::Epilog) return Tok::Bad;
+                if (phase_ == Phase::Epilog || c == '/') return Tok::Bad;
                 return Tok::Ok;
             }
             if (t != Tok::Ok) return t;
@@ -665,6 +665,7 @@ private:
         if (q == end_) return Tok::More;
         if (*q != '>') return Tok::Bad;
         ++q;
+        if (stack_.empty()) return Tok::Bad;
         const Open& o = stack_.back();
         if (qname.size() != o.name_len || std::memcmp(qname.data(), names_.data() + o.name_off, o.name_len) != 0)
             return Tok::Bad;
@@ -717,4 +718,4 @@ private:
     std::string scratch_;
 };
 
-}  // namespace norvale::xml
+}  // namespace norvale::engine::xml

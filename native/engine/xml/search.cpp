@@ -5,7 +5,7 @@
 
 #include "reader.h"
 
-namespace norvale::xml {
+namespace norvale::engine::xml {
 
 namespace {
 
@@ -293,4 +293,4 @@ DefResult find_def(ChunkSource& source, const std::string& ns, size_t chunk) {
     return r;
 }
 
-}  // namespace norvale::xml
+}  // namespace norvale::engine::xml

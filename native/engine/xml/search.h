@@ -9,7 +9,7 @@
 
 #include "tree.h"
 
-namespace norvale::xml {
+namespace norvale::engine::xml {
 
 /// Supplies the bytes of a document piece by piece.
 class ChunkSource {
@@ -59,4 +59,4 @@ TableResult find_table(ChunkSource& source, const TableQuery& query, size_t chun
 DefResult find_def(const char* data, size_t len, const std::string& ns);
 DefResult find_def(ChunkSource& source, const std::string& ns, size_t chunk);
 
-}  // namespace norvale::xml
+}  // namespace norvale::engine::xml

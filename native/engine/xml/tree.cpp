@@ -1,6 +1,6 @@
 #include "tree.h"
 
-namespace norvale::xml {
+namespace norvale::engine::xml {
 
 uint32_t Tree::name_id(std::string_view uri, bool has_ns, std::string_view local) {
     key_.clear();
@@ -55,4 +55,4 @@ void Tree::reset() {
     ids_.clear();
 }
 
-}  // namespace norvale::xml
+}  // namespace norvale::engine::xml

@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace norvale::xml {
+namespace norvale::engine::xml {
 
 /// Elements, attributes and character data of kept subtrees, in flat arrays.
 struct Tree {
@@ -64,4 +64,4 @@ private:
     std::string key_;
 };
 
-}  // namespace norvale::xml
+}  // namespace norvale::engine::xml
