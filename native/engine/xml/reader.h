@@ -132,8 +132,11 @@ public:
     std::string_view namespace_uri(int32_t id) const {
         return id < 0 ? std::string_view() : std::string_view(uris_[static_cast<size_t>(id)]);
     }
-    /// Depth of open elements.
-    size_t depth() const { return stack_.size(); }
+    /// Depth of the element being reported (in on_start), or of its parent (in on_end of
+    /// an element with content; see in_empty()).
+    size_t depth() const { return stack_.size() + pending_empty_; }
+    /// 1 while an empty element (<name/>) is being reported, else 0.
+    size_t in_empty() const { return pending_empty_; }
 
     /// The decoded value of an attribute (scratch is used when decoding is needed).
     static std::string_view value(const Attribute& a, std::string& scratch) {
@@ -468,17 +471,57 @@ private:
         return true;
     }
 
-    // Reads a name at q. Non-ASCII names are left to the full parser.
-    Tok name(const char*& q, std::string_view& out) {
+    // Reads a name at q, noting its first colon (nullptr: none). Non-ASCII names are left to
+    // the full parser.
+    Tok name(const char*& q, std::string_view& out, const char*& colon) {
         const char* s = q;
+        colon = nullptr;
         if (q == end_) return Tok::More;
         if (!is_name_start(static_cast<unsigned char>(*q))) return Tok::Bad;
-        ++q;
-        while (q < end_ && is_name_char(static_cast<unsigned char>(*q))) ++q;
-        if (q == end_) return Tok::More;
+        for (;;) {
+            if (*q == ':' && !colon) colon = q;
+            ++q;
+            if (q == end_) return Tok::More;
+            if (!is_name_char(static_cast<unsigned char>(*q))) break;
+        }
         if (static_cast<unsigned char>(*q) >= 0x80) return Tok::Bad;
         out = std::string_view(s, static_cast<size_t>(q - s));
         return Tok::Ok;
+    }
+    Tok name(const char*& q, std::string_view& out) {
+        const char* colon;
+        return name(q, out, colon);
+    }
+
+    // Splits a name whose first colon is known.
+    static bool split_at(std::string_view qname, const char* colon, std::string_view& prefix,
+                         std::string_view& local) {
+        if (!colon) {
+            prefix = {};
+            local = qname;
+            return true;
+        }
+        return split(qname, prefix, local);
+    }
+
+    // First byte of an attribute value that needs a closer look.
+    static const char* find_attr_stop(const char* q, const char* end, char quote) {
+#if defined(__SSE2__)
+        const __m128i qv = _mm_set1_epi8(quote);
+        const __m128i lt = _mm_set1_epi8('<');
+        const __m128i amp = _mm_set1_epi8('&');
+        const __m128i sp = _mm_set1_epi8(0x20);
+        while (end - q >= 16) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+            __m128i m = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, qv), _mm_cmpeq_epi8(v, lt)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmplt_epi8(v, sp)));
+            int mask = _mm_movemask_epi8(m);
+            if (mask) return q + __builtin_ctz(static_cast<unsigned>(mask));
+            q += 16;
+        }
+#endif
+        while (q < end && !(kCharClass[static_cast<unsigned char>(*q)] & kAttrStop)) ++q;
+        return q;
     }
 
     int32_t intern(const std::string& uri) {
@@ -507,7 +550,8 @@ private:
     Tok start_tag(const char*& p) {
         const char* q = p + 1;
         std::string_view qname;
-        Tok t = name(q, qname);
+        const char* qcolon;
+        Tok t = name(q, qname, qcolon);
         if (t != Tok::Ok) return t;
         attrs_.clear();
         bool empty = false;
@@ -530,8 +574,9 @@ private:
                 break;
             }
             if (q == ws) return Tok::Bad;
-            Attribute a;
-            t = name(q, a.qname);
+            Attribute& a = attrs_.emplace_back();
+            const char* colon;
+            t = name(q, a.qname, colon);
             if (t != Tok::Ok) return t;
             while (q < end_ && is_space(static_cast<unsigned char>(*q))) ++q;
             if (q == end_) return Tok::More;
@@ -543,7 +588,7 @@ private:
             if (quote != '"' && quote != '\'') return Tok::Bad;
             const char* v = ++q;
             for (;;) {
-                while (q < end_ && !(kCharClass[static_cast<unsigned char>(*q)] & kAttrStop)) ++q;
+                q = find_attr_stop(q, end_, quote);
                 if (q == end_) return Tok::More;
                 unsigned char ch = static_cast<unsigned char>(*q);
                 if (ch == static_cast<unsigned char>(quote)) break;
@@ -572,14 +617,18 @@ private:
             }
             a.raw = std::string_view(v, static_cast<size_t>(q - v));
             ++q;
-            if (!split(a.qname, a.prefix, a.local)) return Tok::Bad;
-            if (a.qname == "xmlns" || a.prefix == "xmlns") {
+            if (!split_at(a.qname, colon, a.prefix, a.local)) return Tok::Bad;
+            if (colon) {
+                if (a.prefix == "xmlns") {
+                    a.decl = true;
+                    any_decl = true;
+                } else {
+                    any_prefixed = true;
+                }
+            } else if (a.qname == "xmlns") {
                 a.decl = true;
                 any_decl = true;
-            } else if (!a.prefix.empty()) {
-                any_prefixed = true;
             }
-            attrs_.push_back(a);
         }
         token_end_ = q;
 
@@ -623,7 +672,7 @@ private:
         StartTag tag;
         tag.qname = qname;
         std::string_view prefix;
-        if (!split(qname, prefix, tag.local)) return Tok::Bad;
+        if (!split_at(qname, qcolon, prefix, tag.local)) return Tok::Bad;
         if (prefix == "xmlns" || !lookup(prefix, tag.ns)) return Tok::Bad;
         if (any_prefixed) {
             for (auto& a : attrs_)
@@ -632,6 +681,16 @@ private:
         tag.attrs = attrs_.data();
         tag.n_attrs = attrs_.size();
 
+        p = q;
+        if (empty) {
+            // <name/>: reported as a start and an end without touching the stack.
+            pending_empty_ = 1;
+            bool go_on = sink_.on_start(tag) && sink_.on_end(tag.local, tag.ns);
+            pending_empty_ = 0;
+            bindings_.resize(bindings_before);
+            if (!go_on) return Tok::Stop;
+            return Tok::Ok;
+        }
         Open o;
         o.name_off = names_.size();
         o.name_len = qname.size();
@@ -640,9 +699,7 @@ private:
         o.bindings = bindings_before;
         names_.append(qname.data(), qname.size());
         stack_.push_back(o);
-        p = q;
         if (!sink_.on_start(tag)) return Tok::Stop;
-        if (empty) return close_top();
         return Tok::Ok;
     }
 
@@ -707,6 +764,7 @@ private:
     bool final_ = false;
     bool ascii_only_ = false;
     size_t consumed_ = 0;
+    size_t pending_empty_ = 0;  // 1 while an empty element is being reported
     uint64_t offset_ = 0;
     std::vector<Attribute> attrs_;
     std::vector<std::string_view> names_sorted_;

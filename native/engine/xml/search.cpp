@@ -73,7 +73,7 @@ public:
     bool on_end(std::string_view local, int32_t) {
         if (tail_mode_) return finish_tail();
         flush();
-        size_t depth = reader_->depth() + 1;
+        size_t depth = reader_->depth() + 1 - reader_->in_empty();
         int32_t node = Tree::kNone;
         if (!open_.empty()) {
             node = open_.back();
@@ -183,7 +183,7 @@ public:
     }
 
     bool on_end(std::string_view local, int32_t) {
-        if (!open_.empty() && local == "def" && open_.back().depth == reader_->depth() + 1) {
+        if (!open_.empty() && local == "def" && open_.back().depth == reader_->depth() + 1 - reader_->in_empty()) {
             r_.name = std::move(open_.back().uri);
             open_.pop_back();
         }

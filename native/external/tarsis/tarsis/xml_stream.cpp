@@ -30,16 +30,13 @@ private:
     nb::object read_;
 };
 
-/// A BytesIO's buffer, exported without copying, from its current position.
+/// A BytesIO's content from its current position, without copying: getvalue() of a plain
+/// BytesIO hands out the bytes object it holds.
 struct BytesIOView {
-    Py_buffer view{};
-    bool held = false;
+    nb::object bytes;
     size_t pos = 0;
-    ~BytesIOView() {
-        if (held) PyBuffer_Release(&view);
-    }
-    const char *data() const { return static_cast<const char *>(view.buf) + pos; }
-    size_t size() const { return static_cast<size_t>(view.len) - pos; }
+    const char *data() const { return PyBytes_AS_STRING(bytes.ptr()) + pos; }
+    size_t size() const { return static_cast<size_t>(PyBytes_GET_SIZE(bytes.ptr())) - pos; }
 };
 
 bool is_exact_bytesio(nb::handle obj) {
@@ -48,11 +45,11 @@ bool is_exact_bytesio(nb::handle obj) {
 }
 
 void export_bytesio(nb::handle stream, BytesIOView &v) {
-    nb::object mv = stream.attr("getbuffer")();
-    if (PyObject_GetBuffer(mv.ptr(), &v.view, PyBUF_SIMPLE) != 0) throw nb::python_error();
-    v.held = true;
+    v.bytes = stream.attr("getvalue")();
+    if (!PyBytes_CheckExact(v.bytes.ptr())) throw nb::type_error("BytesIO.getvalue() did not return bytes");
     size_t pos = nb::cast<size_t>(stream.attr("tell")());
-    v.pos = pos > static_cast<size_t>(v.view.len) ? static_cast<size_t>(v.view.len) : pos;
+    size_t len = static_cast<size_t>(PyBytes_GET_SIZE(v.bytes.ptr()));
+    v.pos = pos > len ? len : pos;
 }
 
 /// Where a parse reading 16 KiB at a time stands once it has seen the byte before `end`.
