@@ -19,6 +19,19 @@ nb::object ModuleScope::global(const char *name) const {
     throw nb::python_error();
 }
 
+nb::object ModuleScope::global(nb::handle name) const {
+    PyObject *value = PyDict_GetItemWithError(dict_.ptr(), name.ptr());  // borrowed
+    if (value) return nb::borrow(value);
+    if (PyErr_Occurred()) throw nb::python_error();
+    return global(nb::cast<std::string>(nb::str(name)).c_str());
+}
+
+nb::handle interned(const char *text) {
+    PyObject *s = PyUnicode_InternFromString(text);
+    if (!s) throw nb::python_error();
+    return s;  // deliberately kept: callers store it in a static
+}
+
 void ModuleScope::import_from(const char *module, std::initializer_list<const char *> names) const {
     nb::module_ source = nb::module_::import_(module);
     for (const char *n : names) nb::setattr(module_, n, nb::getattr(source, n));
@@ -81,8 +94,10 @@ nb::object ClassBuilder::property(nb::handle fget, const char *docstring) {
     return prop(fget);
 }
 
-nb::object ClassBuilder::abstractmethod(nb::handle f) {
-    return nb::module_::import_("abc").attr("abstractmethod")(f);
+nb::object ClassBuilder::abstract_property(nb::handle fget, const char *docstring) {
+    nb::object prop = nb::module_::import_("abc").attr("abstractproperty");
+    if (docstring) return prop(fget, nb::none(), nb::none(), nb::str(docstring));
+    return prop(fget);
 }
 
 nb::object super_of(nb::handle cls, nb::handle self) {
@@ -147,6 +162,36 @@ nb::object input_bytes(nb::handle obj, nb::handle bytes_io) {
     if (is_bytes_io < 0) throw nb::python_error();
     if (is_bytes_io) return obj.attr("getvalue")();
     return obj.attr("getvalue_binary")();
+}
+
+std::pair<nb::object, nb::object> unpack_pair(nb::handle obj) {
+    PyObject *it = PyObject_GetIter(obj.ptr());
+    if (!it) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(obj.ptr())->tp_name);
+        }
+        throw nb::python_error();
+    }
+    nb::object iter = nb::steal(it);
+    nb::object items[2];
+    for (int k = 0; k < 2; ++k) {
+        PyObject *item = PyIter_Next(it);
+        if (!item) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", k);
+            throw nb::python_error();
+        }
+        items[k] = nb::steal(item);
+    }
+    PyObject *extra = PyIter_Next(it);
+    if (extra) {
+        Py_DECREF(extra);
+        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+        throw nb::python_error();
+    }
+    if (PyErr_Occurred()) throw nb::python_error();
+    return {std::move(items[0]), std::move(items[1])};
 }
 
 bool truthy(nb::handle obj) {

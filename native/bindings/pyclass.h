@@ -28,6 +28,8 @@ public:
     const std::string &name() const { return name_; }
     /// Looks `name` up as a Python function body would: module globals, then builtins; NameError otherwise.
     nb::object global(const char *name) const;
+    /// The same with a name object; hot paths keep an interned name (see `interned`) to skip the lookup of the text.
+    nb::object global(nb::handle name) const;
     /// `from <module> import a, b, ...` into this module's namespace.
     void import_from(const char *module, std::initializer_list<const char *> names) const;
     /// Sets `__all__` to the given names, in order.
@@ -38,6 +40,9 @@ private:
     nb::handle dict_;
     std::string name_;
 };
+
+/// An interned `str` that lives for the rest of the process (for names used on hot paths).
+nb::handle interned(const char *text);
 
 /// Assembles one Python class: a namespace filled with C++ methods, then `metaclass(name, bases, ns)`.
 class ClassBuilder {
@@ -82,8 +87,8 @@ public:
     /// A read-only property whose getter is marked abstract (for ABCs).
     template <typename Func>
     ClassBuilder &def_abstract_property(const char *name, Func &&getter, const char *docstring = nullptr) {
-        nb::object fget = abstractmethod(nb::cpp_function(std::forward<Func>(getter), nb::name(name), nb::is_method()));
-        ns_[name] = property(fget, docstring);
+        ns_[name] = abstract_property(nb::cpp_function(std::forward<Func>(getter), nb::name(name), nb::is_method()),
+                                      docstring);
         return *this;
     }
 
@@ -94,7 +99,8 @@ public:
     static nb::object staticmethod(nb::handle f);
     static nb::object classmethod(nb::handle f);
     static nb::object property(nb::handle fget, const char *docstring = nullptr);
-    static nb::object abstractmethod(nb::handle f);
+    /// A property that ABCs count as abstract (`abc.abstractproperty`: native functions take no attributes).
+    static nb::object abstract_property(nb::handle fget, const char *docstring = nullptr);
 
 private:
     const ModuleScope &scope_;
@@ -130,6 +136,9 @@ nb::object builtin(const char *name);
 /// Bytes of a job input: `obj.getvalue()` when `isinstance(obj, bytes_io)`, else `obj.getvalue_binary()`
 /// (a kit `File`). Pass the module's `BytesIO` global so patching it takes effect.
 nb::object input_bytes(nb::handle obj, nb::handle bytes_io);
+
+/// `a, b = obj`: unpacks exactly two items, raising the interpreter's own TypeError/ValueError texts.
+std::pair<nb::object, nb::object> unpack_pair(nb::handle obj);
 
 /// Truth value of `obj`, as Python's `if obj:` (may raise).
 bool truthy(nb::handle obj);

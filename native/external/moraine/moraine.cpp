@@ -51,6 +51,7 @@ NB_MODULE(moraine, m) {
     scope.attach(m);
     m.doc() = "Moraine slope-stability analysis through the kit's job machinery.";
     scope.import_from("io", {"BytesIO"});
+    nb::setattr(m, "base64", nb::module_::import_("base64"));
     scope.import_from("norvale.core", {"File"});
     scope.import_from("norvale.external.external_program",
                       {"ExternalProgram", "_JobContent", "_strata_exception_map", "_get_strata_file_body"});

@@ -237,6 +237,36 @@ class _StreamedDict:
         return f"_StreamedDict({sorted(self._data)})"
 
 
+_TEXT_SLICE = 1 << 22
+_encoder = json.JSONEncoder()
+
+
+def _write_json(w: TextIO, value: Any) -> None:
+    """Writes `value` as JSON; long texts (file bodies) go out in slices instead of as one copy."""
+    if isinstance(value, str) and len(value) > _TEXT_SLICE and value.isascii() and '"' not in value \
+            and "\\" not in value and value.isprintable():
+        w.write('"')
+        for start in range(0, len(value), _TEXT_SLICE):
+            w.write(value[start:start + _TEXT_SLICE])
+        w.write('"')
+    elif isinstance(value, Mapping) and all(isinstance(key, str) for key in value):
+        w.write("{")
+        for i, (key, item) in enumerate(value.items()):
+            w.write((", " if i else "") + json.dumps(key) + ": ")
+            _write_json(w, item)
+        w.write("}")
+    elif isinstance(value, (list, tuple)):
+        w.write("[")
+        for i, item in enumerate(value):
+            if i:
+                w.write(", ")
+            _write_json(w, item)
+        w.write("]")
+    else:
+        for chunk in _encoder.iterencode(value):
+            w.write(chunk)
+
+
 class _JobState:
     """The kit's bookkeeping for one job object, kept outside the instance `__dict__`."""
 
@@ -327,11 +357,9 @@ class ExternalProgram:
                     raise TypeError(
                         f"_generate_job_content() must return a _JobContent, not {type(content).__name__}"
                     )
-                encoder = json.JSONEncoder()
                 for i, (key, value) in enumerate(content.items()):
                     w.write((", " if i else "") + json.dumps(key) + ": ")
-                    for chunk in encoder.iterencode(value):
-                        w.write(chunk)
+                    _write_json(w, value)
             w.write("}}")
 
     def _write_file_content_to_file(self, w: TextIO, stream: BinaryIO, base64_encoding: bool = True) -> None:

@@ -1,0 +1,169 @@
+// KORROAnalysis: runs a Korro model with a list of actions on a worker; reads the zip of results.
+#include "korro.h"
+
+#include <string>
+
+namespace norvale::korro {
+
+using namespace nb::literals;
+using norvale::bind::ClassBuilder;
+
+namespace {
+
+nb::handle analysis_class;
+
+constexpr const char *kNoResults =
+    "Zip-file with results not available. Call .execute() before calling .get_model() or .get_result()";
+
+constexpr const char *kClassDoc =
+    "Runs a KORRO model, with an ordered list of actions, as one job on a worker.\n\n"
+    "    actions = [\n"
+    "        EnergyOptimizationAction([1, 2, 3], goal=10000, accuracy=0.1),\n"
+    "        EnergyOptimizationAction([4, 5, 6], goal=15000, accuracy=0.1),\n"
+    "        CopyNodalLoadAction([(1, 7), (2, 8), (3, 9)], factor=1.5),  # ULS = SLS x 1.5\n"
+    "        WriteResultsAction([1, 2, 3, 4, 5, 6, 7, 8, 9]),\n"
+    "    ]\n"
+    "    analysis = KORROAnalysis(kox_file=kox_file, actions=actions)\n"
+    "    analysis.execute(timeout=300)\n"
+    "    model = analysis.get_model()\n"
+    "    result_lc1 = analysis.get_result(1)\n\n"
+    "During calculation the generic ExecutionError can be raised; its message says more.";
+
+// Worker messages and what the user is told (every entry raises ExecutionError, looked up at call time).
+nb::dict error_table() {
+    static nb::handle table = [] {
+        nb::dict t;
+        const char *input_error =
+            "Error creating KORRO input file, please check worker installation and permissions";
+        for (const char *msg : {"Error creating KORRO input", "Error creating signature file", "Error hashing file",
+                                "Error signing hash"})
+            t[msg] = input_error;
+        t["Error running KORRO analysis"] = "Error running KORRO analysis, please check all inputs, license and server";
+        return t.release();
+    }();
+    return nb::borrow<nb::dict>(table);
+}
+
+nb::dict file_entry(const char *filename, const char *type, nb::handle data) {
+    nb::dict entry;
+    entry["filename"] = filename;
+    entry["type"] = type;
+    entry["body"] = norvale::bind::b64encode_text(data);
+    return entry;
+}
+
+nb::object json_bytes(nb::handle value) {
+    return scope().global("json").attr("dumps")(value).attr("encode")("utf-8");
+}
+
+void init(nb::handle self, nb::handle kox_file, nb::handle actions) {
+    norvale::bind::super_of(analysis_class, self).attr("__init__")("korro", 1);
+    self.attr("_kox_file") = kox_file;
+    self.attr("_actions") = actions;
+}
+
+nb::object generate_job_content(nb::handle self) {
+    const auto &s = scope();
+    nb::object model_bytes = norvale::bind::input_bytes(self.attr("_kox_file"), s.global("BytesIO"));
+    nb::dict model = file_entry("input.kox", "kox", model_bytes);
+
+    nb::object actions = self.attr("_actions");
+    nb::list configs;
+    nb::list ids;
+    std::size_t k = 0;
+    for (nb::handle action : actions) {
+        std::string name = "config" + std::to_string(++k) + ".json";
+        configs.append(file_entry(name.c_str(), "json", json_bytes(action.attr("_config"))));
+    }
+    for (nb::handle action : actions) ids.append(action.attr("_id"));
+    nb::dict actions_entry = file_entry("actions.json", "json", json_bytes(ids));
+    return s.global("_JobContent")("model"_a = model, "korro_configs"_a = configs, "actions"_a = actions_entry);
+}
+
+nb::object handle_execution_error(nb::handle, nb::handle message) {
+    nb::object text = error_table().attr("get")(message);
+    if (text.is_none()) return nb::none();
+    norvale::bind::raise_new(scope().global("ExecutionError"), text);
+}
+
+nb::object get_korro_result_content(nb::handle self) {
+    const auto &s = scope();
+    try {
+        nb::object content = self.attr("_get_result_content")();
+        nb::object result = s.global("_get_file_body")(content["model"]["body"]);
+        if (result.is_none()) norvale::bind::raise_bare(PyExc_KeyError);
+        return result;
+    } catch (nb::python_error &e) {
+        if (!e.matches(PyExc_KeyError)) throw;
+    }
+    norvale::bind::raise_from_none(s.global("ExecutionError"), kNoResults);
+}
+
+nb::object get_file_from_zip(nb::handle self, nb::handle file_name, nb::handle as_file) {
+    const auto &s = scope();
+    nb::object archive = s.global("zipfile").attr("ZipFile")(self.attr("_get_korro_result_content")());
+    nb::object data;
+    {
+        // `with ZipFile(...) as zf, zf.open(name) as member:` - both are closed on every path.
+        struct Closer {
+            nb::object obj;
+            ~Closer() {
+                if (!obj.is_valid()) return;
+                nb::error_scope keep;  // do not disturb an error on its way out
+                try {
+                    obj.attr("close")();
+                } catch (nb::python_error &) {
+                }
+            }
+        } archive_closer{archive};
+        nb::object member = archive.attr("open")(file_name);
+        Closer member_closer{member};
+        data = member.attr("read")();
+        member_closer.obj = nb::object();
+        member.attr("close")();
+        archive_closer.obj = nb::object();
+        archive.attr("close")();
+    }
+    if (norvale::bind::truthy(as_file)) return s.global("File").attr("from_data")(data);
+    return s.global("BytesIO")(data);
+}
+
+nb::object get_model(nb::handle self, nb::handle as_file) {
+    try {
+        return self.attr("_get_file_from_zip")("results.kox", "as_file"_a = as_file);
+    } catch (nb::python_error &e) {
+        if (!e.matches(PyExc_KeyError)) throw;
+    }
+    norvale::bind::raise_from_none(scope().global("ExecutionError"), "Could not find model within the result file");
+}
+
+nb::object get_result(nb::handle self, nb::handle load_case, nb::handle as_file) {
+    nb::str number = nb::str(load_case);
+    std::string name = "summary_" + std::string(number.c_str()) + ".json";
+    try {
+        return self.attr("_get_file_from_zip")(name.c_str(), "as_file"_a = as_file);
+    } catch (nb::python_error &e) {
+        if (!e.matches(PyExc_KeyError)) throw;
+    }
+    std::string message = "Could not find results for load case/combination " + std::string(number.c_str()) +
+                          ". Perform a 'WriteResultsAction' on the desired load cases to make it available here.";
+    norvale::bind::raise_from_none(PyExc_ValueError, message.c_str());
+}
+
+}  // namespace
+
+void init_analysis(nb::module_ &) {
+    const auto &s = scope();
+    ClassBuilder cls(s, "KORROAnalysis", nb::make_tuple(s.global("ExternalProgram")));
+    cls.doc(kClassDoc)
+        .def("__init__", &init, "kox_file"_a.none(), "actions"_a.none())
+        .def("_generate_job_content", &generate_job_content)
+        .def("_handle_execution_error", &handle_execution_error, "message"_a.none())
+        .def("get_model", &get_model, nb::kw_only(), "as_file"_a.none() = false)
+        .def("get_result", &get_result, "load_case"_a.none(), nb::kw_only(), "as_file"_a.none() = false)
+        .def("_get_korro_result_content", &get_korro_result_content)
+        .def("_get_file_from_zip", &get_file_from_zip, "file_name"_a.none(), nb::kw_only(), "as_file"_a.none());
+    analysis_class = cls.finish().release();
+}
+
+}  // namespace norvale::korro
