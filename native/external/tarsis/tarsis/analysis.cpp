@@ -242,24 +242,24 @@ void init_analysis(nb::module_ &m) {
     ClassBuilder cls(scope(), "TarsisAnalysis", nb::make_tuple(scope().global("ExternalProgram")));
     cls.doc(kAnalysisDoc)
         .attr("_multipart_job_content", nb::bool_(true))
-        .def("__init__", &init, "input_file"_a, "xml_def_file"_a, "tarsis_model"_a,
-             "calculation_setting"_a = nb::borrow(calc_setting_lin), "xml_doc_name"_a = "output", nb::kw_only(),
-             "result_type"_a = nb::borrow(result_model), "output_document"_a = "")
-        .def_static("get_xml_def_name", &get_xml_def_name, "input_file"_a)
-        .def("_write_job_content", &write_job_content, "w"_a)
-        .def("_handle_execution_error", &handle_execution_error, "message"_a)
+        .def("__init__", &init, "input_file"_a.none(), "xml_def_file"_a.none(), "tarsis_model"_a.none(),
+             "calculation_setting"_a.none() = nb::borrow(calc_setting_lin), "xml_doc_name"_a.none() = "output", nb::kw_only(),
+             "result_type"_a.none() = nb::borrow(result_model), "output_document"_a.none() = "")
+        .def_static("get_xml_def_name", &get_xml_def_name, "input_file"_a.none())
+        .def("_write_job_content", &write_job_content, "w"_a.none())
+        .def("_handle_execution_error", &handle_execution_error, "message"_a.none())
         .def(
             "get_xml_output_file",
             [](nb::handle self, nb::handle as_file) { return get_result(self, "output_xml", as_file); },
-            "as_file"_a = false)
+            "as_file"_a.none() = false)
         .def(
             "get_updated_esa_model",
             [](nb::handle self, nb::handle as_file) { return get_result(self, "esa_model", as_file); },
-            "as_file"_a = false)
+            "as_file"_a.none() = false)
         .def(
             "get_engineering_report",
             [](nb::handle self, nb::handle as_file) { return get_result(self, "engineering_report", as_file); },
-            "as_file"_a = false);
+            "as_file"_a.none() = false);
     analysis_class = cls.finish().release();
 }
 

@@ -389,11 +389,11 @@ void init_parser(nb::module_ &) {
     ClassBuilder cls(scope(), "OutputFileParser");
     cls.doc(kParserDoc)
         .attr("_NS", ns)
-        .def_classmethod("get_result", &get_result, "file"_a, "table_name"_a, nb::kw_only(), "parent"_a = nb::none())
-        .def_classmethod("_get_table_element", &get_table_element, "file"_a, "table_name"_a,
-                         "parent"_a = nb::none())
-        .def_classmethod("_result_element_to_dict", &result_element_to_dict, "element"_a)
-        .def_static("_tag_without_ns", &tag_without_ns, "elem"_a);
+        .def_classmethod("get_result", &get_result, "file"_a.none(), "table_name"_a.none(), nb::kw_only(), "parent"_a.none() = nb::none())
+        .def_classmethod("_get_table_element", &get_table_element, "file"_a.none(), "table_name"_a.none(),
+                         "parent"_a.none() = nb::none())
+        .def_classmethod("_result_element_to_dict", &result_element_to_dict, "element"_a.none())
+        .def_static("_tag_without_ns", &tag_without_ns, "elem"_a.none());
     nb::object built = cls.finish();
     fn_get_table_element = nb::object(nb::getattr(built, "_get_table_element").attr("__func__")).release();
     fn_result_element_to_dict = nb::object(nb::getattr(built, "_result_element_to_dict").attr("__func__")).release();
