@@ -9,6 +9,7 @@ constexpr uint8_t classify(int c) {
     bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
     if (alpha || c == '_' || c == ':') bits |= kNameStart | kName;
     if ((c >= '0' && c <= '9') || c == '.' || c == '-') bits |= kName;
+    if ((bits & kName) && c != ':') bits |= kNameNoColon;
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r') bits |= kSpace;
     if (c == '"' || c == '\'' || c == '<' || c == '&' || c < 0x20 || c >= 0x80) bits |= kAttrStop;
     return bits;

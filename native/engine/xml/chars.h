@@ -14,6 +14,7 @@ enum : uint8_t {
     kName = 2,        ///< ASCII name character (start chars, digits, '.', '-')
     kSpace = 4,       ///< XML white space: ' ', '\t', '\n', '\r'
     kAttrStop = 8,    ///< stops the scan of an attribute value
+    kNameNoColon = 16,  ///< ASCII name character other than ':'
 };
 
 /// Per-byte class table.

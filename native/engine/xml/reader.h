@@ -478,11 +478,13 @@ private:
         colon = nullptr;
         if (q == end_) return Tok::More;
         if (!is_name_start(static_cast<unsigned char>(*q))) return Tok::Bad;
+        if (*q == ':') colon = q;
         for (;;) {
-            if (*q == ':' && !colon) colon = q;
             ++q;
+            while (q < end_ && (kCharClass[static_cast<unsigned char>(*q)] & kNameNoColon)) ++q;
             if (q == end_) return Tok::More;
-            if (!is_name_char(static_cast<unsigned char>(*q))) break;
+            if (*q != ':') break;
+            if (!colon) colon = q;
         }
         if (static_cast<unsigned char>(*q) >= 0x80) return Tok::Bad;
         out = std::string_view(s, static_cast<size_t>(q - s));
@@ -534,6 +536,14 @@ private:
     }
 
     bool lookup(std::string_view prefix, int32_t& ns) const {
+        if (prefix.empty() && bindings_.size() == 1) {  // only "xml" is bound
+            ns = kNoNamespace;
+            return true;
+        }
+        if (prefix.empty() && bindings_.back().prefix.empty()) {
+            ns = bindings_.back().ns;
+            return true;
+        }
         for (size_t i = bindings_.size(); i-- > 0;) {
             if (bindings_[i].prefix == prefix) {
                 ns = bindings_[i].ns;
@@ -553,7 +563,7 @@ private:
         const char* qcolon;
         Tok t = name(q, qname, qcolon);
         if (t != Tok::Ok) return t;
-        attrs_.clear();
+        n_attrs_ = 0;
         bool empty = false;
         bool any_decl = false;
         bool any_prefixed = false;
@@ -574,7 +584,11 @@ private:
                 break;
             }
             if (q == ws) return Tok::Bad;
-            Attribute& a = attrs_.emplace_back();
+            if (n_attrs_ == attrs_.size()) attrs_.emplace_back();
+            Attribute& a = attrs_[n_attrs_++];
+            a.plain = true;
+            a.decl = false;
+            a.ns = kNoNamespace;
             const char* colon;
             t = name(q, a.qname, colon);
             if (t != Tok::Ok) return t;
@@ -633,7 +647,7 @@ private:
         token_end_ = q;
 
         // Duplicate attributes (as written, and after namespace expansion).
-        size_t n = attrs_.size();
+        size_t n = n_attrs_;
         if (n > 1) {
             if (n > 16 && any_prefixed) return Tok::Bad;
             if (n <= 16) {
@@ -646,7 +660,7 @@ private:
                     }
             } else {
                 names_sorted_.clear();
-                for (auto& a : attrs_) names_sorted_.push_back(a.qname);
+                for (size_t i = 0; i < n; ++i) names_sorted_.push_back(attrs_[i].qname);
                 std::sort(names_sorted_.begin(), names_sorted_.end());
                 for (size_t i = 1; i < n; ++i)
                     if (names_sorted_[i] == names_sorted_[i - 1]) return Tok::Bad;
@@ -656,7 +670,8 @@ private:
         size_t depth = stack_.size() + 1;
         size_t bindings_before = bindings_.size();
         if (any_decl) {
-            for (auto& a : attrs_) {
+            for (size_t i = 0; i < n; ++i) {
+                Attribute& a = attrs_[i];
                 if (!a.decl) continue;
                 std::string uri;
                 decode_attr(a.raw, uri);
@@ -675,11 +690,13 @@ private:
         if (!split_at(qname, qcolon, prefix, tag.local)) return Tok::Bad;
         if (prefix == "xmlns" || !lookup(prefix, tag.ns)) return Tok::Bad;
         if (any_prefixed) {
-            for (auto& a : attrs_)
+            for (size_t i = 0; i < n; ++i) {
+                Attribute& a = attrs_[i];
                 if (!a.decl && !a.prefix.empty() && !lookup(a.prefix, a.ns)) return Tok::Bad;
+            }
         }
         tag.attrs = attrs_.data();
-        tag.n_attrs = attrs_.size();
+        tag.n_attrs = n;
 
         p = q;
         if (empty) {
@@ -687,7 +704,7 @@ private:
             pending_empty_ = 1;
             bool go_on = sink_.on_start(tag) && sink_.on_end(tag.local, tag.ns);
             pending_empty_ = 0;
-            bindings_.resize(bindings_before);
+            if (bindings_.size() != bindings_before) bindings_.resize(bindings_before);
             if (!go_on) return Tok::Stop;
             return Tok::Ok;
         }
@@ -706,7 +723,7 @@ private:
     Tok close_top() {
         Open o = stack_.back();
         stack_.pop_back();
-        bindings_.resize(o.bindings);
+        if (bindings_.size() != o.bindings) bindings_.resize(o.bindings);
         std::string_view local(names_.data() + o.local_off, o.name_len - (o.local_off - o.name_off));
         bool go_on = sink_.on_end(local, o.ns);
         names_.resize(o.name_off);
@@ -766,7 +783,8 @@ private:
     size_t consumed_ = 0;
     size_t pending_empty_ = 0;  // 1 while an empty element is being reported
     uint64_t offset_ = 0;
-    std::vector<Attribute> attrs_;
+    std::vector<Attribute> attrs_;  // slots reused from tag to tag
+    size_t n_attrs_ = 0;
     std::vector<std::string_view> names_sorted_;
     std::vector<Binding> bindings_;
     std::vector<std::string> uris_;
