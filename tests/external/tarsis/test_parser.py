@@ -306,3 +306,33 @@ def test_deep_nesting_does_not_overflow(open_stream, depth):
     wrapped = f'<p xmlns="{NS}"><meta/><table name="W">'.encode() + data + b"</table></p>"
     table = OutputFileParser._get_table_element(io.BytesIO(wrapped), "W")
     assert table[0][0].tag == "{%s}d" % NS
+
+
+def test_repeated_calls_do_not_leak():
+    import gc
+    import tracemalloc
+
+    data = doc(titled("A", "a"), REACTIONS)
+    bad = data[:-5]
+
+    def once():
+        OutputFileParser.get_result(io.BytesIO(data), "Reactions")
+        OutputFileParser._get_table_element(ChunkedStream(data), "A")
+        for call in (lambda: OutputFileParser.get_result(io.BytesIO(data), "Missing"),
+                     lambda: OutputFileParser.get_result(io.BytesIO(bad), "Missing")):
+            try:
+                call()
+            except (TarsisParsingError, ET.ParseError):
+                pass
+
+    for _ in range(50):
+        once()
+    gc.collect()
+    tracemalloc.start()
+    start = tracemalloc.get_traced_memory()[0]
+    for _ in range(300):
+        once()
+    gc.collect()
+    grown = tracemalloc.get_traced_memory()[0] - start
+    tracemalloc.stop()
+    assert grown < 64 * 1024

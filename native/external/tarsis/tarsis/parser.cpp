@@ -135,7 +135,7 @@ std::optional<xml::TableResult> find_native(nb::handle file, nb::handle table_na
     } catch (nb::python_error &) {
         return std::nullopt;  // not a seekable stream: the host parser reads it as it is
     }
-    start = nb::cast<uint64_t>(pos);
+    if (!PyLong_CheckExact(pos.ptr()) || !nb::try_cast<uint64_t>(pos, start)) return std::nullopt;
     std::optional<xml::TableResult> r = search_table(file, start, q.query);
     if (!r || r->outcome == xml::Outcome::Fallback) {
         file.attr("seek")(start);

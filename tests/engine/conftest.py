@@ -1,4 +1,0 @@
-import pathlib
-import sys
-
-sys.path.insert(0, str(pathlib.Path(__file__).parent))
