@@ -535,13 +535,21 @@ private:
         return id;
     }
 
-    bool lookup(std::string_view prefix, int32_t& ns) const {
-        if (prefix.empty() && bindings_.size() == 1) {  // only "xml" is bound
-            ns = kNoNamespace;
-            return true;
+    // Drops the bindings above `keep` and brings the default namespace up to date.
+    void unbind(size_t keep) {
+        bindings_.resize(keep);
+        default_ns_ = kNoNamespace;
+        for (size_t i = bindings_.size(); i-- > 0;) {
+            if (bindings_[i].prefix.empty()) {
+                default_ns_ = bindings_[i].ns;
+                break;
+            }
         }
-        if (prefix.empty() && bindings_.back().prefix.empty()) {
-            ns = bindings_.back().ns;
+    }
+
+    bool lookup(std::string_view prefix, int32_t& ns) const {
+        if (prefix.empty()) {
+            ns = default_ns_;
             return true;
         }
         for (size_t i = bindings_.size(); i-- > 0;) {
@@ -557,7 +565,116 @@ private:
         return false;
     }
 
+    static constexpr size_t kFastAttrs = 8;
+
+    // The common start tag, read without the general machinery: names without ':', at most
+    // kFastAttrs attributes written name="value" with plain ASCII values, no declarations.
+    // Returns false, having changed nothing, for anything else.
+    bool fast_start_tag(const char*& p, Tok& result) {
+        const char* q = p + 1;
+        const char* end = end_;
+        auto cls = [](char c) { return kCharClass[static_cast<unsigned char>(c)]; };
+        if (!(cls(*q) & kNameNoColon) || !(cls(*q) & kNameStart)) return false;
+        const char* name_begin = q;
+        ++q;
+        while (q < end && (cls(*q) & kNameNoColon)) ++q;
+        if (q == end) return false;
+        std::string_view qname(name_begin, static_cast<size_t>(q - name_begin));
+        struct Span {
+            const char* data;
+            size_t size;
+        };
+        Span names[kFastAttrs];  // left uninitialised: filled up to n
+        Span values[kFastAttrs];
+        size_t n = 0;
+        bool empty;
+        for (;;) {
+            char c = *q;
+            if (c == '>') {
+                ++q;
+                empty = false;
+                break;
+            }
+            if (c == '/') {
+                if (q + 1 == end || q[1] != '>') return false;
+                q += 2;
+                empty = true;
+                break;
+            }
+            if (!(cls(c) & kSpace)) return false;
+            do ++q;
+            while (q < end && (cls(*q) & kSpace));
+            if (q == end) return false;
+            c = *q;
+            if (c == '>' || c == '/') continue;
+            if (!(cls(c) & kNameNoColon) || !(cls(c) & kNameStart) || n == kFastAttrs) return false;
+            const char* an = q;
+            ++q;
+            while (q < end && (cls(*q) & kNameNoColon)) ++q;
+            if (q == end || *q != '=') return false;
+            std::string_view aname(an, static_cast<size_t>(q - an));
+            if (aname == "xmlns") return false;
+            ++q;
+            if (q == end) return false;
+            char quote = *q;
+            if (quote != '"' && quote != '\'') return false;
+            const char* v = ++q;
+            q = find_attr_stop(q, end, quote);
+            if (q == end || *q != quote) return false;
+            for (size_t i = 0; i < n; ++i)
+                if (std::string_view(names[i].data, names[i].size) == aname) return false;
+            names[n] = {aname.data(), aname.size()};
+            values[n] = {v, static_cast<size_t>(q - v)};
+            ++n;
+            ++q;
+            if (q == end) return false;
+        }
+        while (attrs_.size() < n) attrs_.emplace_back();
+        for (size_t i = 0; i < n; ++i) {
+            Attribute& a = attrs_[i];
+            a.qname = a.local = std::string_view(names[i].data, names[i].size);
+            a.prefix = {};
+            a.raw = std::string_view(values[i].data, values[i].size);
+            a.plain = true;
+            a.decl = false;
+            a.ns = kNoNamespace;
+        }
+        n_attrs_ = n;
+        token_end_ = q;
+        StartTag tag;
+        tag.qname = tag.local = qname;
+        tag.ns = default_ns_;
+        tag.attrs = attrs_.data();
+        tag.n_attrs = n;
+        p = q;
+        result = report_start(tag, empty, bindings_.size());
+        return true;
+    }
+
+    // Reports a parsed start tag and opens the element (unless it is empty).
+    Tok report_start(const StartTag& tag, bool empty, size_t bindings_before) {
+        if (empty) {
+            // <name/>: reported as a start and an end without touching the stack.
+            pending_empty_ = 1;
+            bool go_on = sink_.on_start(tag) && sink_.on_end(tag.local, tag.ns);
+            pending_empty_ = 0;
+            if (bindings_.size() != bindings_before) unbind(bindings_before);
+            return go_on ? Tok::Ok : Tok::Stop;
+        }
+        Open o;
+        o.name_off = names_.size();
+        o.name_len = tag.qname.size();
+        o.local_off = o.name_off + static_cast<size_t>(tag.local.data() - tag.qname.data());
+        o.ns = tag.ns;
+        o.bindings = bindings_before;
+        names_.append(tag.qname.data(), tag.qname.size());
+        stack_.push_back(o);
+        return sink_.on_start(tag) ? Tok::Ok : Tok::Stop;
+    }
+
     Tok start_tag(const char*& p) {
+        Tok fast;
+        if (fast_start_tag(p, fast)) return fast;
         const char* q = p + 1;
         std::string_view qname;
         const char* qcolon;
@@ -678,6 +795,7 @@ private:
                 if (uri == kXmlNamespace || uri == kXmlnsNamespace) return Tok::Bad;
                 if (a.prefix.empty()) {
                     bindings_.push_back({std::string(), uri.empty() ? kNoNamespace : intern(uri), depth});
+                    default_ns_ = bindings_.back().ns;
                 } else {
                     if (uri.empty() || a.local == "xml" || a.local == "xmlns") return Tok::Bad;
                     bindings_.push_back({std::string(a.local), intern(uri), depth});
@@ -699,31 +817,13 @@ private:
         tag.n_attrs = n;
 
         p = q;
-        if (empty) {
-            // <name/>: reported as a start and an end without touching the stack.
-            pending_empty_ = 1;
-            bool go_on = sink_.on_start(tag) && sink_.on_end(tag.local, tag.ns);
-            pending_empty_ = 0;
-            if (bindings_.size() != bindings_before) bindings_.resize(bindings_before);
-            if (!go_on) return Tok::Stop;
-            return Tok::Ok;
-        }
-        Open o;
-        o.name_off = names_.size();
-        o.name_len = qname.size();
-        o.local_off = o.name_off + static_cast<size_t>(tag.local.data() - qname.data());
-        o.ns = tag.ns;
-        o.bindings = bindings_before;
-        names_.append(qname.data(), qname.size());
-        stack_.push_back(o);
-        if (!sink_.on_start(tag)) return Tok::Stop;
-        return Tok::Ok;
+        return report_start(tag, empty, bindings_before);
     }
 
     Tok close_top() {
         Open o = stack_.back();
         stack_.pop_back();
-        if (bindings_.size() != o.bindings) bindings_.resize(o.bindings);
+        if (bindings_.size() != o.bindings) unbind(o.bindings);
         std::string_view local(names_.data() + o.local_off, o.name_len - (o.local_off - o.name_off));
         bool go_on = sink_.on_end(local, o.ns);
         names_.resize(o.name_off);
@@ -731,6 +831,17 @@ private:
     }
 
     Tok end_tag(const char*& p) {
+        if (!stack_.empty()) {
+            // The usual case: exactly the open element's name, then '>'.
+            const Open& top = stack_.back();
+            size_t len = top.name_len;
+            if (static_cast<size_t>(end_ - p) >= len + 3 && p[2 + len] == '>' &&
+                std::memcmp(p + 2, names_.data() + top.name_off, len) == 0) {
+                p += len + 3;
+                token_end_ = p;
+                return close_top();
+            }
+        }
         const char* q = p + 2;
         std::string_view qname;
         Tok t = name(q, qname);
@@ -782,6 +893,7 @@ private:
     bool ascii_only_ = false;
     size_t consumed_ = 0;
     size_t pending_empty_ = 0;  // 1 while an empty element is being reported
+    int32_t default_ns_ = kNoNamespace;  // namespace of unprefixed element names here
     uint64_t offset_ = 0;
     std::vector<Attribute> attrs_;  // slots reused from tag to tag
     size_t n_attrs_ = 0;
