@@ -33,3 +33,19 @@ def test_constructs_inside_a_table_agree(fragment):
     data = (b'<project xmlns="urn:norvale:tarsis" xmlns:t="urn:norvale:tarsis"><meta/><table name="R">'
             + fragment + b"<obj/></table>\n</project>")
     assert differential.compare(data) == []
+
+
+@pytest.mark.parametrize("after", [
+    b"abc<?p?>def", b"abc<!--c-->def", b"abc<!--c-->def<?p?>gh", b"abc<![CDATA[x]]><!--c-->", b"<!--c-->x<!--d-->y<z/>",
+    b"\n</project>", b"tail<broken", b"t<!--c-->u&bogus;",
+])
+def test_text_after_the_found_table_agrees(after):
+    data = b'<project xmlns="urn:norvale:tarsis"><meta/><table name="R"><obj/></table>' + after
+    assert differential.compare(data) == []
+
+
+@pytest.mark.parametrize("uri", [b"urn:a}b", b"}", b"http://www.w3.org/XML/1998/namespace", b""])
+def test_namespace_declarations_the_host_refuses_or_accepts_agree(uri):
+    for decl in (b"xmlns", b"xmlns:q"):
+        data = b'<project xmlns:t="urn:norvale:tarsis"><meta/><t:table name="R" ' + decl + b'="' + uri + b'"><t:obj/></t:table></project>'
+        assert differential.compare(data) == []

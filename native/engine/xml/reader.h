@@ -102,6 +102,7 @@ inline constexpr std::string_view kXmlnsNamespace = "http://www.w3.org/2000/xmln
 ///   bool on_end(std::string_view local, int32_t ns)   false = stop
 ///   bool wants_text() const
 ///   void on_text(std::string_view decoded)
+///   void on_marker()                          a comment in content
 template <class Sink>
 class Reader {
 public:
@@ -792,7 +793,10 @@ private:
                 if (!a.decl) continue;
                 std::string uri;
                 decode_attr(a.raw, uri);
-                if (uri == kXmlNamespace || uri == kXmlnsNamespace) return Tok::Bad;
+                // The host parser joins namespace and local name with '}' and refuses a
+                // namespace that holds it.
+                if (uri == kXmlNamespace || uri == kXmlnsNamespace || uri.find('}') != std::string::npos)
+                    return Tok::Bad;
                 if (a.prefix.empty()) {
                     bindings_.push_back({std::string(), uri.empty() ? kNoNamespace : intern(uri), depth});
                     default_ns_ = bindings_.back().ns;
@@ -873,7 +877,9 @@ private:
             if (c == '/') {
                 t = end_tag(p);
             } else if (c == '!') {
+                bool cdata = end_ - p >= 3 && p[2] == '[';
                 t = bang(p, true);
+                if (t == Tok::Ok && !cdata) sink_.on_marker();
             } else if (c == '?') {
                 t = pi(p);
             } else {

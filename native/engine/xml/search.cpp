@@ -30,6 +30,11 @@ public:
 
     bool wants_text() const { return !open_.empty() || tail_mode_; }
     void on_text(std::string_view s) { pending_.append(s); }
+    // The host's tree builder hands collected text over at comments (not at processing
+    // instructions); for the returned table that decides whether a tail is seen.
+    void on_marker() {
+        if (tail_mode_) flush();
+    }
 
     bool on_start(const StartTag& tag) {
         if (tail_mode_) return finish_tail();
@@ -140,9 +145,17 @@ private:
         if (pending_.empty()) return;
         if (target_ != Tree::kNone) {
             Tree::Node& n = r_.tree.nodes[static_cast<size_t>(target_)];
-            Tree::Span s = r_.tree.store(pending_);
-            if (target_tail_) n.tail = s;
-            else n.text = s;
+            Tree::Span& span = target_tail_ ? n.tail : n.text;
+            if (span.present && span.off + span.len == r_.tree.pool.size()) {
+                r_.tree.pool.append(pending_);  // more of the same text
+                span.len += pending_.size();
+            } else if (span.present) {
+                std::string joined(r_.tree.get(span));
+                joined += pending_;
+                span = r_.tree.store(joined);
+            } else {
+                span = r_.tree.store(pending_);
+            }
         }
         pending_.clear();
     }
@@ -172,6 +185,7 @@ public:
     void attach(Reader<DefSink>* reader) { reader_ = reader; }
     bool wants_text() const { return false; }
     void on_text(std::string_view) {}
+    void on_marker() {}
 
     bool on_start(const StartTag& tag) {
         if (tag.local == "def" && tag.ns != kNoNamespace && reader_->namespace_uri(tag.ns) == ns_) {

@@ -30,6 +30,7 @@ struct Recorder {
     std::string text;
     bool wants_text() const { return true; }
     void on_text(std::string_view s) { text.append(s); }
+    void on_marker() {}
     void flush() {
         if (!text.empty()) log += "'" + text + "'";
         text.clear();
