@@ -16,10 +16,12 @@ _TEXTS = [
     "", " ", "\n  ", "x", "a b", "K1", "10.5", "&amp;", "&lt;&gt;", "&#65;&#x42;", "&quot;&apos;",
     "caf\u00e9", "\u65e5\u672c", "\U0001f600", "line\r\nbreak", "cr\rhere", "tab\there", "]", "]]", "a]b",
     "&#13;", "&#x10FFFF;", "&#9;&#10;", ">", "\u0085\u2028", "\u00a0",
+    "a longer run of plain text, well beyond sixteen bytes, for the wide scans", "x" * 40 + "&amp;" + "y" * 20,
 ]
 _ATTR_VALUES = [
     "", "v", "1.5", "K&amp;2", "a&lt;b", "say &quot;hi&quot;", "it&apos;s", "&#x20AC;", "tab\tnl\ncr\r",
     "crlf\r\nend", "&#10;&#13;&#9;", "caf\u00e9", "\U0001f600", ">", "'", '"',
+    "a-much-longer-attribute-value-0123456789-abcdefghij", "long value with > and spaces and 'quotes' too",
 ]
 
 
@@ -54,7 +56,7 @@ class Gen:
             value = value.replace("&", "&amp;").replace("<", "&lt;").replace(q, "&quot;" if q == '"' else "&apos;")
             parts.append(f"{name}={q}{value}{q}")
         for _ in range(self.rng.choice([0, 0, 0, 1, 2])):
-            name = self.rng.choice(["a", "b", "x:y", "o:k", "xml:lang", "t:z"])
+            name = self.rng.choice(["a", "b", "x:y", "o:k", "xml:lang", "t:z", "n.m-9_", "_u"])
             if name in extra or any(p.startswith(name + "=") for p in parts):
                 continue
             q = self.rng.choice('"\'')
@@ -119,7 +121,7 @@ class Gen:
                 kids.append(lambda: self.element("def", {"uri": self.rng.choice(["a.def", "b&c.def", "x\"y.def"])},
                                                  None))
             else:
-                kids.append(lambda: self.element(self.rng.choice(["meta", "o:def", "other"]), {}, None))
+                kids.append(lambda: self.element(self.rng.choice(["meta", "o:def", "other", "x.y-z_9", "_r"]), {}, None))
         self.element(self.rng.choice(["container", "group"]), {}, kids)
 
     def document(self) -> str:
