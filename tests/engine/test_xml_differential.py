@@ -37,7 +37,7 @@ def test_constructs_inside_a_table_agree(fragment):
 
 @pytest.mark.parametrize("after", [
     b"abc<?p?>def", b"abc<!--c-->def", b"abc<!--c-->def<?p?>gh", b"abc<![CDATA[x]]><!--c-->", b"<!--c-->x<!--d-->y<z/>",
-    b"\n</project>", b"tail<broken", b"t<!--c-->u&bogus;",
+    b"\n</project>", b"tail<broken", b"t<!--c-->u&bogus;", b"&quot;<a\xc3\xa9/></project>",
 ])
 def test_text_after_the_found_table_agrees(after):
     data = b'<project xmlns="urn:norvale:tarsis"><meta/><table name="R"><obj/></table>' + after

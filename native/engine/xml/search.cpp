@@ -258,8 +258,9 @@ Status run_chunks(Sink& sink, ChunkSource& source, size_t chunk, uint64_t& read)
 }
 
 TableResult table_outcome(TableResult r, Status st, const TableSink& sink) {
-    if (sink.done()) {
-        // Found: whatever follows only decides the table's tail.
+    if (sink.done() && st != Status::Fallback) {
+        // Found. What follows the table decided its tail; when that was something left to the
+        // full parser (which may accept it and hand the tail over), the full parser answers.
         r.outcome = Outcome::Found;
         return r;
     }
