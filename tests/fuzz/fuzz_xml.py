@@ -40,4 +40,5 @@ def main(argv: list[str]) -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    if main(sys.argv[1:]):  # returns quietly on success: tests/fuzz/run.py runs the next script
+        sys.exit(1)
