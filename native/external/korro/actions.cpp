@@ -1,6 +1,8 @@
 // Korro actions: what the worker does to the model, in order, each with a configuration dict.
 #include "korro.h"
 
+#include "bindings/fastmethod.h"
+
 namespace norvale::korro {
 
 using namespace nb::literals;
@@ -107,32 +109,50 @@ void init_actions(nb::module_ &) {
     nb::object loading_type = norvale::bind::make_enum(s, "LoadingType", members, kLoadingTypeDoc);
     nb::object load_case = loading_type.attr("LOAD_CASE");  // the default, evaluated once
 
+    using norvale::bind::def_fast;
+    using norvale::bind::kw;
+    using norvale::bind::pos;
     nb::module_ abc = nb::module_::import_("abc");
-    ClassBuilder base(s, "KORROAction", nb::make_tuple(abc.attr("ABC")), abc.attr("ABCMeta"));
-    base.doc("Abstract base class of all KORRO action objects.")
-        .def("__init__", &action_init, "id_"_a)
-        .def_abstract_property("_config", &action_config);
-    action_class = base.finish().release();
+    action_class = ClassBuilder(s, "KORROAction", nb::make_tuple(abc.attr("ABC")), abc.attr("ABCMeta"))
+                       .doc("Abstract base class of all KORRO action objects.")
+                       .def_abstract_property("_config", &action_config)
+                       .finish()
+                       .release();
+    def_fast(action_class, "__init__", [](nb::handle self, nb::handle id) { action_init(self, id); }, {pos("id_")});
 
-    ClassBuilder energy(s, "EnergyOptimizationAction", nb::make_tuple(action_class));
-    energy.doc(kEnergyDoc)
-        .def("__init__", &energy_init, "load_cases"_a.none(), "loading_type"_a.none() = load_case, nb::kw_only(),
-             "goal"_a.none(), "accuracy"_a.none())
-        .def_property_readonly("_config", &energy_config);
-    energy_class = energy.finish().release();
+    energy_class = ClassBuilder(s, "EnergyOptimizationAction", nb::make_tuple(action_class))
+                       .doc(kEnergyDoc)
+                       .def_property_readonly("_config", &energy_config)
+                       .finish()
+                       .release();
+    def_fast(energy_class, "__init__",
+             [](nb::handle self, nb::handle load_cases, nb::handle loading_type, nb::handle goal, nb::handle accuracy) {
+                 energy_init(self, load_cases, loading_type, goal, accuracy);
+             },
+             {pos("load_cases"), pos("loading_type", load_case, "LoadingType.LOAD_CASE"), kw("goal"), kw("accuracy")});
 
-    ClassBuilder copy(s, "CopyNodalLoadAction", nb::make_tuple(action_class));
-    copy.doc(kCopyDoc)
-        .def("__init__", &copy_init, "copy_from_to"_a.none(), "loading_type"_a.none() = load_case, nb::kw_only(),
-             "factor"_a.none() = 1.0)
-        .def_property_readonly("_config", &copy_config);
-    copy_class = copy.finish().release();
+    copy_class = ClassBuilder(s, "CopyNodalLoadAction", nb::make_tuple(action_class))
+                     .doc(kCopyDoc)
+                     .def_property_readonly("_config", &copy_config)
+                     .finish()
+                     .release();
+    def_fast(copy_class, "__init__",
+             [](nb::handle self, nb::handle copy_from_to, nb::handle loading_type, nb::handle factor) {
+                 copy_init(self, copy_from_to, loading_type, factor);
+             },
+             {pos("copy_from_to"), pos("loading_type", load_case, "LoadingType.LOAD_CASE"),
+              kw("factor", nb::float_(1.0))});
 
-    ClassBuilder write(s, "WriteResultsAction", nb::make_tuple(action_class));
-    write.doc(kWriteDoc)
-        .def("__init__", &write_init, "load_cases"_a.none() = nb::none(), "loading_type"_a.none() = load_case)
-        .def_property_readonly("_config", &write_config);
-    write_class = write.finish().release();
+    write_class = ClassBuilder(s, "WriteResultsAction", nb::make_tuple(action_class))
+                      .doc(kWriteDoc)
+                      .def_property_readonly("_config", &write_config)
+                      .finish()
+                      .release();
+    def_fast(write_class, "__init__",
+             [](nb::handle self, nb::handle load_cases, nb::handle loading_type) {
+                 write_init(self, load_cases, loading_type);
+             },
+             {pos("load_cases", nb::none()), pos("loading_type", load_case, "LoadingType.LOAD_CASE")});
 }
 
 }  // namespace norvale::korro

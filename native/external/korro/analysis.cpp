@@ -1,6 +1,8 @@
 // KORROAnalysis: runs a Korro model with a list of actions on a worker; reads the zip of results.
 #include "korro.h"
 
+#include "bindings/fastmethod.h"
+
 #include <string>
 
 namespace norvale::korro {
@@ -154,16 +156,24 @@ nb::object get_result(nb::handle self, nb::handle load_case, nb::handle as_file)
 
 void init_analysis(nb::module_ &) {
     const auto &s = scope();
-    ClassBuilder cls(s, "KORROAnalysis", nb::make_tuple(s.global("ExternalProgram")));
-    cls.doc(kClassDoc)
-        .def("__init__", &init, "kox_file"_a.none(), "actions"_a.none())
-        .def("_generate_job_content", &generate_job_content)
-        .def("_handle_execution_error", &handle_execution_error, "message"_a.none())
-        .def("get_model", &get_model, nb::kw_only(), "as_file"_a.none() = false)
-        .def("get_result", &get_result, "load_case"_a.none(), nb::kw_only(), "as_file"_a.none() = false)
-        .def("_get_korro_result_content", &get_korro_result_content)
-        .def("_get_file_from_zip", &get_file_from_zip, "file_name"_a.none(), nb::kw_only(), "as_file"_a.none());
-    analysis_class = cls.finish().release();
+    analysis_class =
+        ClassBuilder(s, "KORROAnalysis", nb::make_tuple(s.global("ExternalProgram"))).doc(kClassDoc).finish().release();
+    using namespace norvale::bind;
+    nb::handle cls = analysis_class;
+    def_fast(cls, "__init__", [](nb::handle self, nb::handle kox, nb::handle actions) { init(self, kox, actions); },
+             required({"kox_file", "actions"}));
+    def_fast(cls, "_generate_job_content", [](nb::handle self) { return generate_job_content(self); }, {});
+    def_fast(cls, "_handle_execution_error", [](nb::handle self, nb::handle m) { return handle_execution_error(self, m); },
+             required({"message"}));
+    def_fast(cls, "get_model", [](nb::handle self, nb::handle as_file) { return get_model(self, as_file); },
+             {kw("as_file", nb::bool_(false))});
+    def_fast(cls, "get_result",
+             [](nb::handle self, nb::handle load_case, nb::handle as_file) { return get_result(self, load_case, as_file); },
+             {pos("load_case"), kw("as_file", nb::bool_(false))});
+    def_fast(cls, "_get_korro_result_content", [](nb::handle self) { return get_korro_result_content(self); }, {});
+    def_fast(cls, "_get_file_from_zip",
+             [](nb::handle self, nb::handle name, nb::handle as_file) { return get_file_from_zip(self, name, as_file); },
+             {pos("file_name"), kw("as_file")});
 }
 
 }  // namespace norvale::korro

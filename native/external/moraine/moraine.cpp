@@ -1,4 +1,5 @@
 // norvale.external.moraine: the Moraine slope-stability analysis job.
+#include "bindings/fastmethod.h"
 #include "bindings/pyclass.h"
 
 namespace nb = nanobind;
@@ -56,13 +57,22 @@ NB_MODULE(moraine, m) {
     scope.import_from("norvale.external.external_program",
                       {"ExternalProgram", "_JobContent", "_strata_exception_map", "_get_strata_file_body"});
 
-    ClassBuilder cls(scope, "MoraineAnalysis", nb::make_tuple(scope.global("ExternalProgram")));
-    cls.doc(kClassDoc)
-        .def("__init__", &init, "input_file"_a)
-        .def("_generate_job_content", &generate_job_content)
-        .def("_handle_execution_error", &handle_execution_error, "message"_a)
-        .def("get_output_file", &get_output_file, "extension"_a = ".sto", nb::kw_only(), "as_file"_a = false);
-    analysis_class = cls.finish().release();
+    nb::object cls = ClassBuilder(scope, "MoraineAnalysis", nb::make_tuple(scope.global("ExternalProgram")))
+                         .doc(kClassDoc)
+                         .finish();
+    analysis_class = cls.release();
+    using namespace norvale::bind;
+    def_fast(analysis_class, "__init__", [](nb::handle self, nb::handle input_file) { init(self, input_file); },
+             required({"input_file"}));
+    def_fast(analysis_class, "_generate_job_content", [](nb::handle self) { return generate_job_content(self); }, {});
+    def_fast(analysis_class, "_handle_execution_error",
+             [](nb::handle self, nb::handle message) { return handle_execution_error(self, message); },
+             required({"message"}));
+    def_fast(analysis_class, "get_output_file",
+             [](nb::handle self, nb::handle extension, nb::handle as_file) {
+                 return get_output_file(self, extension, as_file);
+             },
+             {pos("extension", nb::str(".sto")), kw("as_file", nb::bool_(false))});
 
     scope.set_all({"MoraineAnalysis"});
 }

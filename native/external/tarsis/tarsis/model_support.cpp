@@ -1,0 +1,473 @@
+// Registry access and reference checks of the Tarsis Model.
+//
+// A reference check means `obj in self._nodes` (Python containment: identity, then equality).
+// Done literally it scans the whole list, which makes building a large model quadratic. Each Model
+// therefore gets a side table of identity indexes, one per registry, kept outside the instance so
+// that the instance's attributes stay exactly the documented ones. An index answers "where was
+// this object last seen"; the answer is used only after checking `registry[pos] is obj`, and the
+// index catches up with elements appended since it was last used. Anything else (a foreign object,
+// a registry changed from outside, equality-only matches) goes to Python's own containment test.
+#include "model_support.h"
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+#include "model_index.h"
+
+namespace norvale::tarsis {
+
+const std::array<const char *, kModelAttributeCount> kModelAttributeNames = {
+    "_layers",
+    "_cross_sections",
+    "_general_cross_section_elements",
+    "_concrete_materials",
+    "_subsoils",
+    "_nonlinear_functions",
+    "_orthotropy_objects",
+    "_selections",
+    "_nodes",
+    "_beams",
+    "_cross_links",
+    "_arbitrary_profile_spans",
+    "_arbitrary_profiles",
+    "_hinges_on_beam",
+    "_hinges_on_plane",
+    "_sections_on_beam",
+    "_planes",
+    "_open_slabs",
+    "_internal_edges",
+    "_rigid_arms",
+    "_point_supports",
+    "_point_supports_line",
+    "_line_supports_line",
+    "_line_supports_surface",
+    "_surface_supports",
+    "_load_cases",
+    "_load_groups",
+    "_load_combinations",
+    "_nonlinear_load_combinations",
+    "_result_classes",
+    "_point_loads",
+    "_point_loads_node",
+    "_point_moments_node",
+    "_line_loads",
+    "_line_moments_on_beam",
+    "_line_moments_on_plane",
+    "_line_force_surface_list",
+    "_surface_loads",
+    "_thermal_loads",
+    "_thermal_surface_loads",
+    "_free_surface_loads",
+    "_free_line_loads",
+    "_free_point_loads",
+    "_integration_strips",
+    "_averaging_strips",
+    "_sections_on_plane",
+    "_mesh_setup",
+    "_solver_setup",
+    "_project_data",
+};
+
+std::array<nb::object, kModelAttributeCount> model_attributes(nb::handle model) {
+    nb::object dict = nb::steal(PyObject_GenericGetDict(model.ptr(), nullptr));
+    if (!dict.is_valid()) throw nb::python_error();
+    std::array<nb::object, kModelAttributeCount> out;
+    for (std::size_t i = 0; i < kModelAttributeCount; ++i) {
+        PyObject *value = nullptr;
+        int found = PyDict_GetItemRef(dict.ptr(), model::attr_name(static_cast<model::Reg>(i)), &value);
+        if (found < 0) throw nb::python_error();
+        if (found == 0) {
+            PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%s'", Py_TYPE(model.ptr())->tp_name,
+                         kModelAttributeNames[i]);
+            throw nb::python_error();
+        }
+        out[i] = nb::steal(value);
+    }
+    return out;
+}
+
+}  // namespace norvale::tarsis
+
+namespace norvale::tarsis::model {
+
+namespace {
+
+PyObject *g_module_dict = nullptr;
+std::uint64_t g_globals_epoch = 1;  // bumped whenever the module namespace changes
+bool g_watching = false;
+
+int on_module_change(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
+    ++g_globals_epoch;
+    return 0;
+}
+
+/// Side state of one Model instance.
+struct ModelState {
+    IdentityIndex index[registry_count];
+    std::vector<nb::object> layer_keys;  // key under which each indexed layer was found
+    nb::object weakref;                  // removes this state when the model goes away
+};
+
+// Deliberately never destroyed: they may hold Python references when the interpreter exits.
+auto &g_states = *new std::unordered_map<PyObject *, std::unique_ptr<ModelState>>();
+auto &g_ref_owner = *new std::unordered_map<PyObject *, PyObject *>();  // weakref -> model
+auto &g_dead_refs = *new std::vector<nb::object>();                     // released outside their own callback
+PyObject *g_on_death = nullptr;
+PyObject *g_last_model = nullptr;
+ModelState *g_last_state = nullptr;
+
+/// Weakref callback: the model is going away, so is its side state.
+PyObject *forget_model(PyObject *, PyObject *ref) {
+    auto owner = g_ref_owner.find(ref);
+    if (owner == g_ref_owner.end()) Py_RETURN_NONE;
+    PyObject *key = owner->second;
+    g_ref_owner.erase(owner);
+    if (g_last_model == key) {
+        g_last_model = nullptr;
+        g_last_state = nullptr;
+    }
+    auto it = g_states.find(key);
+    if (it != g_states.end()) {
+        // The weakref is the argument of the running callback: keep it until the next check.
+        g_dead_refs.push_back(std::move(it->second->weakref));
+        g_states.erase(it);
+    }
+    Py_RETURN_NONE;
+}
+
+PyMethodDef g_forget_def = {"_forget_model", forget_model, METH_O, nullptr};
+
+/// State of `self`, or nullptr when the instance cannot be weakly referenced (then every check
+/// falls back to Python's containment test).
+ModelState *state_for(nb::handle self) {
+    if (self.ptr() == g_last_model) return g_last_state;
+    if (!g_dead_refs.empty()) g_dead_refs.clear();
+    auto it = g_states.find(self.ptr());
+    if (it == g_states.end()) {
+        PyObject *ref = PyWeakref_NewRef(self.ptr(), g_on_death);
+        if (ref == nullptr) {
+            PyErr_Clear();
+            return nullptr;
+        }
+        auto state = std::make_unique<ModelState>();
+        state->weakref = nb::steal(ref);
+        g_ref_owner[ref] = self.ptr();
+        it = g_states.emplace(self.ptr(), std::move(state)).first;
+    }
+    g_last_model = self.ptr();
+    g_last_state = it->second.get();
+    return g_last_state;
+}
+
+bool sequence_contains(PyObject *container, PyObject *obj) {
+    int r = PySequence_Contains(container, obj);
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+/// Containment in an exact list registry through its index.
+bool list_contains(IdentityIndex &index, PyObject *list, PyObject *obj) {
+    Py_ssize_t n = PyList_GET_SIZE(list);
+    if (index.container() != list || index.indexed() > static_cast<std::size_t>(n)) index.reset(list);
+    std::int64_t pos = index.find(obj);
+    if (pos >= 0 && pos < n && PyList_GET_ITEM(list, pos) == obj) return true;
+    if (index.indexed() < static_cast<std::size_t>(n)) {
+        for (Py_ssize_t i = static_cast<Py_ssize_t>(index.indexed()); i < n; ++i)
+            index.insert(PyList_GET_ITEM(list, i), i);
+        index.set_indexed(static_cast<std::size_t>(n));
+        pos = index.find(obj);
+        if (pos >= 0 && pos < n && PyList_GET_ITEM(list, pos) == obj) return true;
+    }
+    // Not found by identity at a recorded place: let Python decide (equality, or a list that was
+    // reordered from outside). A hit means the index no longer describes the list: start over.
+    bool found = sequence_contains(list, obj);
+    if (found) index.reset(list);
+    return found;
+}
+
+/// Containment among the values of the layer dict.
+bool layer_contains(ModelState &state, PyObject *dict, PyObject *obj) {
+    IdentityIndex &index = state.index[layers];
+    auto verified = [&](std::int64_t pos) -> bool {
+        if (pos < 0 || pos >= static_cast<std::int64_t>(state.layer_keys.size())) return false;
+        PyObject *value = nullptr;
+        int r = PyDict_GetItemRef(dict, state.layer_keys[pos].ptr(), &value);
+        if (r < 0) throw nb::python_error();
+        Py_XDECREF(value);
+        return r == 1 && value == obj;
+    };
+    if (verified(index.find(obj))) return true;
+    Py_ssize_t n = PyDict_GET_SIZE(dict);
+    if (index.container() != dict || index.indexed() != static_cast<std::size_t>(n)) {
+        index.reset(dict);
+        state.layer_keys.clear();
+        Py_ssize_t it = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(dict, &it, &key, &value)) {
+            index.insert(value, static_cast<std::int64_t>(state.layer_keys.size()));
+            state.layer_keys.push_back(nb::borrow(key));
+        }
+        index.set_indexed(static_cast<std::size_t>(n));
+        if (verified(index.find(obj))) return true;
+    }
+    nb::object values = nb::steal(PyObject_CallMethodNoArgs(dict, NV_STR("values")));
+    if (!values.is_valid()) throw nb::python_error();
+    return sequence_contains(values.ptr(), obj);
+}
+
+}  // namespace
+
+void set_module(nb::handle m) {
+    g_module_dict = PyModule_GetDict(m.ptr());
+    int watcher = PyDict_AddWatcher(on_module_change);
+    if (watcher < 0 || PyDict_Watch(watcher, g_module_dict) < 0)
+        PyErr_Clear();  // without a watcher every lookup goes to the dict
+    else
+        g_watching = true;
+    if (g_on_death == nullptr) g_on_death = PyCFunction_New(&g_forget_def, nullptr);
+}
+
+PyObject *attr_name(Reg r) {
+    static PyObject *names[kModelAttributeCount] = {};
+    if (names[r] == nullptr) names[r] = PyUnicode_InternFromString(kModelAttributeNames[r]);
+    return names[r];
+}
+
+nb::object attr(nb::handle obj, PyObject *name) {
+    PyObject *v = PyObject_GetAttr(obj.ptr(), name);
+    if (v == nullptr) throw nb::python_error();
+    return nb::steal(v);
+}
+
+nb::object registry(nb::handle self, Reg r) {
+    // A Model's registries are plain instance attributes; for the class itself (no subclass that
+    // could put a descriptor in the way) read them from the instance dict directly.
+    if (Py_TYPE(self.ptr()) == reinterpret_cast<PyTypeObject *>(model_class().ptr())) {
+        PyObject *dict = PyObject_GenericGetDict(self.ptr(), nullptr);
+        if (dict == nullptr) throw nb::python_error();
+        PyObject *value = nullptr;
+        int found = PyDict_GetItemRef(dict, attr_name(r), &value);
+        Py_DECREF(dict);
+        if (found < 0) throw nb::python_error();
+        if (found > 0) return nb::steal(value);
+    }
+    return attr(self, attr_name(r));
+}
+
+bool contains(nb::handle self, Reg r, nb::handle obj) {
+    nb::object reg = registry(self, r);
+    ModelState *state = state_for(self);
+    if (r == layers) {
+        if (state != nullptr && PyDict_CheckExact(reg.ptr())) return layer_contains(*state, reg.ptr(), obj.ptr());
+        nb::object values = nb::steal(PyObject_CallMethodNoArgs(reg.ptr(), NV_STR("values")));
+        if (!values.is_valid()) throw nb::python_error();
+        return sequence_contains(values.ptr(), obj.ptr());
+    }
+    if (state != nullptr && PyList_CheckExact(reg.ptr())) return list_contains(state->index[r], reg.ptr(), obj.ptr());
+    return sequence_contains(reg.ptr(), obj.ptr());
+}
+
+void value_error(const char *message) {
+    PyErr_SetString(PyExc_ValueError, message);
+    throw nb::python_error();
+}
+
+bool truthy(nb::handle obj) {
+    if (obj.is_none()) return false;
+    int r = PyObject_IsTrue(obj.ptr());
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+void check(nb::handle self, Reg r, nb::handle obj, const char *message) {
+    if (!contains(self, r, obj)) value_error(message);
+}
+
+void check_optional(nb::handle self, Reg r, nb::handle obj, const char *message) {
+    if (truthy(obj) && !contains(self, r, obj)) value_error(message);
+}
+
+void check_each(nb::handle self, Reg r, nb::handle items, const char *message) {
+    nb::object it = nb::steal(PyObject_GetIter(items.ptr()));
+    if (!it.is_valid()) throw nb::python_error();
+    while (PyObject *item = PyIter_Next(it.ptr())) {
+        nb::object held = nb::steal(item);
+        if (!contains(self, r, held)) value_error(message);
+    }
+    if (PyErr_Occurred()) throw nb::python_error();
+}
+
+void check_edge(nb::handle self, nb::handle edge) {
+    if (PyTuple_Check(edge.ptr())) {
+        nb::object plane = nb::steal(PySequence_GetItem(edge.ptr(), 0));
+        if (!plane.is_valid()) throw nb::python_error();
+        check(self, planes, plane, "Plane not defined in current model");
+    } else {
+        check(self, internal_edges, edge, "InternalEdge not defined in current model");
+    }
+}
+
+namespace {
+
+// The registry that next_id() read, kept for the store() that follows it in the same call (the
+// object's constructor runs in between; a nested create-call simply replaces it).
+PyObject *g_pending_model = nullptr;
+Reg g_pending_reg = layers;
+PyObject *g_pending_registry = nullptr;  // strong
+
+}  // namespace
+
+nb::object next_id(nb::handle self, Reg r) {
+    nb::object reg = registry(self, r);
+    Py_ssize_t n = PyObject_Size(reg.ptr());
+    if (n < 0) throw nb::python_error();
+    g_pending_model = self.ptr();
+    g_pending_reg = r;
+    Py_XSETREF(g_pending_registry, reg.release().ptr());
+    return nb::steal(PyLong_FromSsize_t(n + 1));
+}
+
+nb::object default_name(nb::handle name, const char *prefix, nb::handle id) {
+    if (truthy(name)) return nb::borrow(name);
+    PyObject *text = PyUnicode_FromFormat("%s%S", prefix, id.ptr());
+    if (text == nullptr) throw nb::python_error();
+    return nb::steal(text);
+}
+
+nb::object store(nb::handle self, Reg r, nb::object obj) {
+    nb::object reg;
+    if (g_pending_model == self.ptr() && g_pending_reg == r && g_pending_registry != nullptr) {
+        reg = nb::steal(g_pending_registry);
+        g_pending_registry = nullptr;
+    } else {
+        reg = registry(self, r);
+    }
+    g_pending_model = nullptr;
+    if (PyList_CheckExact(reg.ptr())) {
+        if (PyList_Append(reg.ptr(), obj.ptr()) < 0) throw nb::python_error();
+    } else {
+        nb::object res = nb::steal(PyObject_CallMethodOneArg(reg.ptr(), NV_STR("append"), obj.ptr()));
+        if (!res.is_valid()) throw nb::python_error();
+    }
+    return obj;
+}
+
+namespace {
+
+initproc g_python_init = nullptr;  // tp_init of classes whose __init__ is written in Python
+
+initproc python_init_slot() {
+    if (g_python_init == nullptr) {
+        nb::dict ns;
+        PyObject *code = Py_CompileString("def __init__(self):\n    pass\n", "<probe>", Py_file_input);
+        if (code == nullptr) throw nb::python_error();
+        nb::object done = nb::steal(PyEval_EvalCode(code, PyEval_GetBuiltins(), ns.ptr()));
+        Py_DECREF(code);
+        if (!done.is_valid()) throw nb::python_error();
+        nb::object probe = nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))("_Probe", nb::make_tuple(), ns);
+        g_python_init = reinterpret_cast<PyTypeObject *>(probe.ptr())->tp_init;
+    }
+    return g_python_init;
+}
+
+}  // namespace
+
+PyObject *empty_tuple() {
+    static PyObject *t = PyTuple_New(0);
+    return t;
+}
+
+PyObject *kwnames(std::initializer_list<const char *> names) {
+    PyObject *t = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
+    Py_ssize_t i = 0;
+    for (const char *n : names) PyTuple_SET_ITEM(t, i++, PyUnicode_InternFromString(n));
+    return t;
+}
+
+namespace {
+
+/// __init__ of the class last instantiated through the fast path, valid while the class's
+/// version tag is unchanged (any change to the class or its bases gives it a new tag).
+struct InitCache {
+    PyTypeObject *type = nullptr;
+    unsigned int version = 0;
+    PyObject *init = nullptr;  // strong
+};
+InitCache g_init_cache[8];
+
+PyObject *python_init_of(PyTypeObject *type) {
+    InitCache &slot = g_init_cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) & 7];
+    if (slot.type == type && slot.version == type->tp_version_tag && slot.version != 0) return slot.init;
+    PyObject *init = _PyType_Lookup(type, NV_STR("__init__"));  // borrowed; assigns a version tag
+    if (init == nullptr || !PyFunction_Check(init)) return nullptr;
+    Py_INCREF(init);
+    Py_XDECREF(slot.init);
+    slot = InitCache{type, type->tp_version_tag, init};
+    return init;
+}
+
+}  // namespace
+
+nb::object construct(nb::handle cls, PyObject **args, std::size_t nargs, PyObject *kwnames) {
+    PyObject *c = cls.ptr();
+    if (Py_IS_TYPE(c, &PyType_Type)) {
+        auto *type = reinterpret_cast<PyTypeObject *>(c);
+        PyObject *init = nullptr;
+        if (type->tp_new == PyBaseObject_Type.tp_new && type->tp_init == python_init_slot())
+            init = python_init_of(type);
+        if (init != nullptr) {
+            // What type.__call__ does: object.__new__(cls), then cls.__init__(obj, ...).
+            nb::object obj = nb::steal(type->tp_new(type, empty_tuple(), nullptr));
+            if (!obj.is_valid()) throw nb::python_error();
+            Py_INCREF(init);  // the call may change the class and drop the cached reference
+            PyObject *saved = args[-1];
+            args[-1] = obj.ptr();
+            PyObject *res = PyObject_Vectorcall(init, args - 1, (nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
+            args[-1] = saved;
+            Py_DECREF(init);
+            if (res == nullptr) throw nb::python_error();
+            if (res != Py_None) {
+                PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(res)->tp_name);
+                Py_DECREF(res);
+                throw nb::python_error();
+            }
+            Py_DECREF(res);
+            return obj;
+        }
+    }
+    PyObject *res = PyObject_Vectorcall(c, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
+    if (res == nullptr) throw nb::python_error();
+    return nb::steal(res);
+}
+
+nb::object global(GlobalSlot &slot) {
+    if (slot.epoch == g_globals_epoch && slot.value != nullptr) return nb::borrow(slot.value);
+    nb::object value = global(slot.name);
+    if (g_watching) {
+        PyObject *in_module = nullptr;
+        if (PyDict_GetItemRef(g_module_dict, slot.name, &in_module) > 0) {  // not for builtins
+            Py_XSETREF(slot.value, in_module);
+            slot.epoch = g_globals_epoch;
+        } else {
+            PyErr_Clear();
+        }
+    }
+    return value;
+}
+
+nb::object global(PyObject *name) {
+    PyObject *value = nullptr;
+    int r = g_module_dict ? PyDict_GetItemRef(g_module_dict, name, &value) : 0;
+    if (r < 0) throw nb::python_error();
+    if (r == 1) return nb::steal(value);
+    r = PyDict_GetItemRef(PyEval_GetBuiltins(), name, &value);
+    if (r < 0) throw nb::python_error();
+    if (r == 0) {
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+        throw nb::python_error();
+    }
+    return nb::steal(value);
+}
+
+}  // namespace norvale::tarsis::model
