@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "bindings/fastmethod.h"
 #include "tarsis.h"
 #include "xml_stream.h"
 
@@ -239,28 +240,47 @@ void init_analysis(nb::module_ &m) {
     for (const auto &[message, text] : kWorkerErrors) errors[message] = nb::make_tuple(text, "ExecutionError");
     error_table = errors.release();
 
-    ClassBuilder cls(scope(), "TarsisAnalysis", nb::make_tuple(scope().global("ExternalProgram")));
-    cls.doc(kAnalysisDoc)
-        .attr("_multipart_job_content", nb::bool_(true))
-        .def("__init__", &init, "input_file"_a.none(), "xml_def_file"_a.none(), "tarsis_model"_a.none(),
-             "calculation_setting"_a.none() = nb::borrow(calc_setting_lin), "xml_doc_name"_a.none() = "output", nb::kw_only(),
-             "result_type"_a.none() = nb::borrow(result_model), "output_document"_a.none() = "")
-        .def_static("get_xml_def_name", &get_xml_def_name, "input_file"_a.none())
-        .def("_write_job_content", &write_job_content, "w"_a.none())
-        .def("_handle_execution_error", &handle_execution_error, "message"_a.none())
-        .def(
-            "get_xml_output_file",
-            [](nb::handle self, nb::handle as_file) { return get_result(self, "output_xml", as_file); },
-            "as_file"_a.none() = false)
-        .def(
-            "get_updated_esa_model",
-            [](nb::handle self, nb::handle as_file) { return get_result(self, "esa_model", as_file); },
-            "as_file"_a.none() = false)
-        .def(
-            "get_engineering_report",
-            [](nb::handle self, nb::handle as_file) { return get_result(self, "engineering_report", as_file); },
-            "as_file"_a.none() = false);
-    analysis_class = cls.finish().release();
+    using norvale::bind::def_fast;
+    using norvale::bind::kw;
+    using norvale::bind::pos;
+    nb::object cls = ClassBuilder(scope(), "TarsisAnalysis", nb::make_tuple(scope().global("ExternalProgram")))
+                         .doc(kAnalysisDoc)
+                         .attr("_multipart_job_content", nb::bool_(true))
+                         .finish();
+    analysis_class = cls.release();
+    def_fast(
+        analysis_class, "__init__",
+        [](nb::handle self, nb::handle input_file, nb::handle xml_def_file, nb::handle tarsis_model,
+           nb::handle calculation_setting, nb::handle xml_doc_name, nb::handle result_type,
+           nb::handle output_document) {
+            init(self, input_file, xml_def_file, tarsis_model, calculation_setting, xml_doc_name, result_type,
+                 output_document);
+        },
+        {pos("input_file"), pos("xml_def_file"), pos("tarsis_model"),
+         pos("calculation_setting", nb::borrow(calc_setting_lin), "CalcSetting.LIN"),
+         pos("xml_doc_name", nb::str("output")), kw("result_type", nb::borrow(result_model), "ResultType.MODEL"),
+         kw("output_document", nb::str(""))});
+    norvale::bind::def_fast_static(
+        analysis_class, "get_xml_def_name", [](nb::handle input_file) { return get_xml_def_name(input_file); },
+        {pos("input_file")}, "The name of the definition file that the input XML refers to (\"\" when none).");
+    def_fast(analysis_class, "_write_job_content", [](nb::handle self, nb::handle w) { write_job_content(self, w); },
+             {pos("w")});
+    def_fast(
+        analysis_class, "_handle_execution_error",
+        [](nb::handle self, nb::handle message) { return handle_execution_error(self, message); }, {pos("message")});
+    def_fast(
+        analysis_class, "get_xml_output_file",
+        [](nb::handle self, nb::handle as_file) { return get_result(self, "output_xml", as_file); },
+        {pos("as_file", nb::bool_(false))}, "The output XML of the calculation (BytesIO, or File with as_file).");
+    def_fast(
+        analysis_class, "get_updated_esa_model",
+        [](nb::handle self, nb::handle as_file) { return get_result(self, "esa_model", as_file); },
+        {pos("as_file", nb::bool_(false))}, "The project file after the calculation (BytesIO, or File with as_file).");
+    def_fast(
+        analysis_class, "get_engineering_report",
+        [](nb::handle self, nb::handle as_file) { return get_result(self, "engineering_report", as_file); },
+        {pos("as_file", nb::bool_(false))}, "The engineering report (BytesIO, or File with as_file).");
+
 }
 
 }  // namespace norvale::tarsis

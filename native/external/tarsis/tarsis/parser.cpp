@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bindings/fastmethod.h"
 #include "tarsis.h"
 #include "xml_stream.h"
 
@@ -386,15 +387,28 @@ void init_parser(nb::module_ &) {
     nb::dict ns;
     ns["tarsis"] = nb::str(tarsis_namespace().c_str(), tarsis_namespace().size());
 
-    ClassBuilder cls(scope(), "OutputFileParser");
-    cls.doc(kParserDoc)
-        .attr("_NS", ns)
-        .def_classmethod("get_result", &get_result, "file"_a.none(), "table_name"_a.none(), nb::kw_only(), "parent"_a.none() = nb::none())
-        .def_classmethod("_get_table_element", &get_table_element, "file"_a.none(), "table_name"_a.none(),
-                         "parent"_a.none() = nb::none())
-        .def_classmethod("_result_element_to_dict", &result_element_to_dict, "element"_a.none())
-        .def_static("_tag_without_ns", &tag_without_ns, "elem"_a.none());
-    nb::object built = cls.finish();
+    using norvale::bind::kw;
+    using norvale::bind::pos;
+    nb::object built = ClassBuilder(scope(), "OutputFileParser").doc(kParserDoc).attr("_NS", ns).finish();
+    norvale::bind::def_fast_classmethod(
+        built, "get_result",
+        [](nb::handle cls, nb::handle file, nb::handle table_name, nb::handle parent) {
+            return get_result(cls, file, table_name, parent);
+        },
+        {pos("file"), pos("table_name"), kw("parent", nb::none())},
+        "The table named table_name (the first after the table named parent, when given) as a dictionary\n"
+        "from result block key to columns (column title to the list of values, one per row).");
+    norvale::bind::def_fast_classmethod(
+        built, "_get_table_element",
+        [](nb::handle cls, nb::handle file, nb::handle table_name, nb::handle parent) {
+            return get_table_element(cls, file, table_name, parent);
+        },
+        {pos("file"), pos("table_name"), pos("parent", nb::none())});
+    norvale::bind::def_fast_classmethod(
+        built, "_result_element_to_dict",
+        [](nb::handle cls, nb::handle element) { return result_element_to_dict(cls, element); }, {pos("element")});
+    norvale::bind::def_fast_static(
+        built, "_tag_without_ns", [](nb::handle elem) { return tag_without_ns(elem); }, {pos("elem")});
     fn_get_table_element = nb::object(nb::getattr(built, "_get_table_element").attr("__func__")).release();
     fn_result_element_to_dict = nb::object(nb::getattr(built, "_result_element_to_dict").attr("__func__")).release();
     fn_tag_without_ns = nb::getattr(built, "_tag_without_ns").release();
