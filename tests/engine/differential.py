@@ -84,6 +84,12 @@ def compare(data: bytes, step: int = 7) -> list[str]:
                 # A trickling stream is read in other steps: the table's tail and the final
                 # position depend on the steps.
                 got = ("ok", got[1][:3] + (want_loose[1][3],) + got[1][4:], want[2])
+            if not exact and got != want_loose and got[0] == "error":
+                # A faulty document read in small pieces: ElementTree's own answer depends on the
+                # pieces, so compare with it reading the same pieces.
+                same = outcome(reference.get_table_element, Trickle(data, step), name, parent)
+                if same == got:
+                    continue
             check(f"table {name!r}/{parent!r} ({label})", want if exact else want_loose, got)
         want = outcome(reference.get_result, io.BytesIO(data), name, parent=parent)
         check(f"result {name!r}/{parent!r}", want, outcome(OutputFileParser.get_result, io.BytesIO(data), name,
