@@ -73,6 +73,7 @@ nb::str def_name_by_host(nb::handle input_file) {
     for (nb::handle item : events) {
         nb::object elem = nb::borrow(item)[1];
         if (elem.attr("tag").equal(tag)) name = elem.attr("get")("uri", "");
+        elem.attr("clear")();  // read: nothing needs it any more, so the tree stays small
     }
     return nb::borrow<nb::str>(name);
 }

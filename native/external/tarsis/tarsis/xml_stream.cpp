@@ -16,8 +16,26 @@ struct NotBytes {};
 
 class PyReadSource : public xml::ChunkSource {
 public:
-    explicit PyReadSource(nb::handle stream) : read_(stream.attr("read")) {}
+    explicit PyReadSource(nb::handle stream) {
+        // Files from open(): read straight into the engine's buffer.
+        static nb::handle buffered = nb::object(nb::module_::import_("io").attr("BufferedReader")).release();
+        static nb::handle raw = nb::object(nb::module_::import_("io").attr("FileIO")).release();
+        PyTypeObject *type = Py_TYPE(stream.ptr());
+        into_ = type == reinterpret_cast<PyTypeObject *>(buffered.ptr()) ||
+                type == reinterpret_cast<PyTypeObject *>(raw.ptr());
+        read_ = stream.attr(into_ ? "readinto" : "read");
+    }
     size_t read(char *dst, size_t cap) override {
+        if (into_) {
+            nb::object view = nb::steal(PyMemoryView_FromMemory(dst, static_cast<Py_ssize_t>(cap), PyBUF_WRITE));
+            if (!view.is_valid()) throw nb::python_error();
+            nb::object got = read_(view);
+            view.attr("release")();  // nothing may write into the buffer later
+            if (got.is_none()) throw NotBytes{};
+            size_t n = nb::cast<size_t>(got);
+            if (n > cap) throw NotBytes{};
+            return n;
+        }
         nb::object data = read_(cap);
         if (!PyBytes_CheckExact(data.ptr())) throw NotBytes{};
         size_t n = static_cast<size_t>(PyBytes_GET_SIZE(data.ptr()));
@@ -28,6 +46,7 @@ public:
 
 private:
     nb::object read_;
+    bool into_ = false;
 };
 
 /// A BytesIO's content from its current position, without copying: getvalue() of a plain
