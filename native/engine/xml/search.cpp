@@ -39,9 +39,9 @@ public:
     bool on_start(const StartTag& tag) {
         if (tail_mode_) return finish_tail();
         flush();
-        size_t depth = reader_->depth();
         bool eq_name = false;
         if (tag.local == "table") {
+            size_t depth = reader_->depth();
             bool eq_parent = false;
             if (attribute(tag, "name", value_)) {
                 eq_name = value_ == q_.name;
@@ -78,7 +78,6 @@ public:
     bool on_end(std::string_view local, int32_t) {
         if (tail_mode_) return finish_tail();
         flush();
-        size_t depth = reader_->depth() + 1 - reader_->in_empty();
         int32_t node = Tree::kNone;
         if (!open_.empty()) {
             node = open_.back();
@@ -87,7 +86,8 @@ public:
             target_tail_ = true;
         }
         TableInfo info{0, false, false};
-        bool is_table = local == "table" && !tables_.empty() && tables_.back().depth == depth;
+        bool is_table = local == "table" && !tables_.empty() &&
+                        tables_.back().depth == reader_->depth() + 1 - reader_->in_empty();
         if (is_table) {
             info = tables_.back();
             tables_.pop_back();
