@@ -109,6 +109,7 @@ public:
     explicit Reader(Sink& sink) : sink_(sink) {
         intern(std::string(kXmlNamespace));
         bindings_.push_back({"xml", 0, 0});
+        attrs_.resize(kFastAttrs);
     }
 
     /// Parses data[0, len). final: no data follows.
@@ -581,12 +582,6 @@ private:
         while (q < end && (cls(*q) & kNameNoColon)) ++q;
         if (q == end) return false;
         std::string_view qname(name_begin, static_cast<size_t>(q - name_begin));
-        struct Span {
-            const char* data;
-            size_t size;
-        };
-        Span names[kFastAttrs];  // left uninitialised: filled up to n
-        Span values[kFastAttrs];
         size_t n = 0;
         bool empty;
         for (;;) {
@@ -623,22 +618,17 @@ private:
             q = find_attr_stop(q, end, quote);
             if (q == end || *q != quote) return false;
             for (size_t i = 0; i < n; ++i)
-                if (std::string_view(names[i].data, names[i].size) == aname) return false;
-            names[n] = {aname.data(), aname.size()};
-            values[n] = {v, static_cast<size_t>(q - v)};
-            ++n;
-            ++q;
-            if (q == end) return false;
-        }
-        while (attrs_.size() < n) attrs_.emplace_back();
-        for (size_t i = 0; i < n; ++i) {
-            Attribute& a = attrs_[i];
-            a.qname = a.local = std::string_view(names[i].data, names[i].size);
+                if (attrs_[i].qname == aname) return false;
+            Attribute& a = attrs_[n];  // slots 0 .. kFastAttrs-1 always exist
+            a.qname = a.local = aname;
             a.prefix = {};
-            a.raw = std::string_view(values[i].data, values[i].size);
+            a.raw = std::string_view(v, static_cast<size_t>(q - v));
             a.plain = true;
             a.decl = false;
             a.ns = kNoNamespace;
+            ++n;
+            ++q;
+            if (q == end) return false;
         }
         n_attrs_ = n;
         token_end_ = q;

@@ -36,7 +36,24 @@ public:
         if (tail_mode_) flush();
     }
 
-    bool on_start(const StartTag& tag) {
+    // Most elements lie outside every candidate table and are not tables: nothing to do but count.
+    [[gnu::always_inline]] bool on_start(const StartTag& tag) {
+        if (open_.empty() && !tail_mode_ && tag.local != "table" && pending_.empty()) {
+            target_ = Tree::kNone;
+            return true;
+        }
+        return start_slow(tag);
+    }
+
+    [[gnu::always_inline]] bool on_end(std::string_view local, int32_t ns) {
+        if (open_.empty() && !tail_mode_ && local != "table" && pending_.empty() && ended_ > 0) {
+            ++ended_;
+            return true;
+        }
+        return end_slow(local, ns);
+    }
+
+    [[gnu::noinline]] bool start_slow(const StartTag& tag) {
         if (tail_mode_) return finish_tail();
         flush();
         bool eq_name = false;
@@ -75,7 +92,7 @@ public:
         return true;
     }
 
-    bool on_end(std::string_view local, int32_t) {
+    [[gnu::noinline]] bool end_slow(std::string_view local, int32_t) {
         if (tail_mode_) return finish_tail();
         flush();
         int32_t node = Tree::kNone;
