@@ -572,7 +572,7 @@ private:
     // The common start tag, read without the general machinery: names without ':', at most
     // kFastAttrs attributes written name="value" with plain ASCII values, no declarations.
     // Returns false, having changed nothing, for anything else.
-    bool fast_start_tag(const char*& p, Tok& result) {
+    [[gnu::always_inline]] bool fast_start_tag(const char*& p, Tok& result) {
         const char* q = p + 1;
         const char* end = end_;
         auto cls = [](char c) { return kCharClass[static_cast<unsigned char>(c)]; };
@@ -643,7 +643,7 @@ private:
     }
 
     // Reports a parsed start tag and opens the element (unless it is empty).
-    Tok report_start(const StartTag& tag, bool empty, size_t bindings_before) {
+    [[gnu::always_inline]] Tok report_start(const StartTag& tag, bool empty, size_t bindings_before) {
         if (empty) {
             // <name/>: reported as a start and an end without touching the stack.
             pending_empty_ = 1;
@@ -666,6 +666,10 @@ private:
     Tok start_tag(const char*& p) {
         Tok fast;
         if (fast_start_tag(p, fast)) return fast;
+        return general_start_tag(p);
+    }
+
+    [[gnu::noinline]] Tok general_start_tag(const char*& p) {
         const char* q = p + 1;
         std::string_view qname;
         const char* qcolon;

@@ -9,6 +9,9 @@ namespace norvale::engine::xml {
 
 namespace {
 
+constexpr std::string_view kTable = "table";
+constexpr std::string_view kDef = "def";
+
 /// Unprefixed attribute `local` of a start tag, decoded; false when absent.
 bool attribute(const StartTag& tag, std::string_view local, std::string& out) {
     for (size_t i = 0; i < tag.n_attrs; ++i) {
@@ -38,7 +41,7 @@ public:
 
     // Most elements lie outside every candidate table and are not tables: nothing to do but count.
     [[gnu::always_inline]] bool on_start(const StartTag& tag) {
-        if (open_.empty() && !tail_mode_ && tag.local != "table" && pending_.empty()) {
+        if (open_.empty() && !tail_mode_ && tag.local != kTable && pending_.empty()) {
             target_ = Tree::kNone;
             return true;
         }
@@ -46,7 +49,7 @@ public:
     }
 
     [[gnu::always_inline]] bool on_end(std::string_view local, int32_t ns) {
-        if (open_.empty() && !tail_mode_ && local != "table" && pending_.empty() && ended_ > 0) {
+        if (open_.empty() && !tail_mode_ && local != kTable && pending_.empty() && ended_ > 0) {
             ++ended_;
             return true;
         }
@@ -57,7 +60,7 @@ public:
         if (tail_mode_) return finish_tail();
         flush();
         bool eq_name = false;
-        if (tag.local == "table") {
+        if (tag.local == kTable) {
             size_t depth = reader_->depth();
             bool eq_parent = false;
             if (attribute(tag, "name", value_)) {
@@ -103,7 +106,7 @@ public:
             target_tail_ = true;
         }
         TableInfo info{0, false, false};
-        bool is_table = local == "table" && !tables_.empty() &&
+        bool is_table = local == kTable && !tables_.empty() &&
                         tables_.back().depth == reader_->depth() + 1 - reader_->in_empty();
         if (is_table) {
             info = tables_.back();
@@ -205,7 +208,7 @@ public:
     void on_marker() {}
 
     bool on_start(const StartTag& tag) {
-        if (tag.local == "def" && tag.ns != kNoNamespace && reader_->namespace_uri(tag.ns) == ns_) {
+        if (tag.local == kDef && tag.ns != kNoNamespace && reader_->namespace_uri(tag.ns) == ns_) {
             Pending p{reader_->depth(), std::string()};
             attribute(tag, "uri", p.uri);
             open_.push_back(std::move(p));
@@ -214,7 +217,7 @@ public:
     }
 
     bool on_end(std::string_view local, int32_t) {
-        if (!open_.empty() && local == "def" && open_.back().depth == reader_->depth() + 1 - reader_->in_empty()) {
+        if (!open_.empty() && local == kDef && open_.back().depth == reader_->depth() + 1 - reader_->in_empty()) {
             r_.name = std::move(open_.back().uri);
             open_.pop_back();
         }
