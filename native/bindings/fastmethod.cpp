@@ -35,10 +35,12 @@ Signature::Signature(std::string qualname, std::vector<Param> params)
 }
 
 std::string Signature::text() const {
-    std::string out = "($self";
+    std::string out = leading_ == Leading::Self ? "($self" : leading_ == Leading::Cls ? "($cls" : "(";
     bool star = false;
+    bool first = leading_ == Leading::None;
     for (const Param &p : params_) {
-        out += ", ";
+        if (!first) out += ", ";
+        first = false;
         if (p.keyword_only && !star) {
             out += "*, ";
             star = true;
@@ -84,14 +86,17 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
     nargs = PyVectorcall_NARGS(nargs);
     const std::size_t n = params_.size();
     if (static_cast<std::size_t>(nargs) > positional_) {
+        // Python counts self and cls among the positional arguments, but not for static methods.
+        const std::size_t lead = leading_ == Leading::None ? 0 : 1;
         std::size_t required = 0;
         for (std::size_t i = 0; i < positional_; ++i) required += params_[i].has_default ? 0 : 1;
         if (required == positional_)
-            PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd were given", qualname_.c_str(),
-                         positional_ + 1, positional_ == 0 ? "" : "s", nargs + 1);
+            PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd %s given", qualname_.c_str(),
+                         positional_ + lead, positional_ + lead == 1 ? "" : "s", nargs + Py_ssize_t(lead),
+                         nargs + Py_ssize_t(lead) == 1 ? "was" : "were");
         else
             PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zu positional arguments but %zd were given",
-                         qualname_.c_str(), required + 1, positional_ + 1, nargs + 1);
+                         qualname_.c_str(), required + lead, positional_ + lead, nargs + Py_ssize_t(lead));
         return false;
     }
     for (std::size_t i = 0; i < n; ++i) out[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;

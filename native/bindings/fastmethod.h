@@ -61,6 +61,11 @@ class Signature {
 public:
     Signature(std::string qualname, std::vector<Param> params);
 
+    /// The leading parameter the caller does not list: "self" (methods, the default), "cls" (class
+    /// methods, counted in messages as Python counts it) or none (static methods).
+    enum class Leading { Self, Cls, None };
+    void set_leading(Leading leading) { leading_ = leading; }
+
     /// Fills out[0 .. size()) with borrowed references (defaults included) from vectorcall
     /// arguments that follow `self`; raises TypeError as Python does and returns false.
     bool parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out) const;
@@ -76,6 +81,7 @@ private:
     std::vector<Param> params_;
     std::vector<nb::object> names_;  // interned
     std::size_t positional_ = 0;     // how many may be given by position
+    Leading leading_ = Leading::Self;
 };
 
 namespace detail {
@@ -120,6 +126,67 @@ struct FastMethod {
     }
 };
 
+/// Storage of one static or class method: a builtin function (wrapped in staticmethod or
+/// classmethod by def_fast_static / def_fast_classmethod).
+template <typename F, bool WithClass>
+struct FastFunction {
+    static inline F *fn = nullptr;
+    static inline Signature *sig = nullptr;
+    static inline PyMethodDef def{};
+    static inline std::string doc;
+
+    template <std::size_t... I>
+    static PyObject *invoke(PyObject *cls, PyObject **a, std::index_sequence<I...>) {
+        if constexpr (WithClass)
+            return nb::object((*fn)(nb::handle(cls), nb::handle(a[I])...)).release().ptr();
+        else
+            return nb::object((*fn)(nb::handle(a[I])...)).release().ptr();
+    }
+
+    static PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+        constexpr std::size_t n = arity<F>::value - (WithClass ? 1 : 0);
+        PyObject *values[n > 0 ? n : 1];
+        PyObject *cls = nullptr;
+        nargs = PyVectorcall_NARGS(nargs);
+        if constexpr (WithClass) {  // classmethod passes the class first
+            if (nargs < 1) {
+                PyErr_SetString(PyExc_TypeError, "a class method needs its class");
+                return nullptr;
+            }
+            cls = args[0];
+            ++args;
+            --nargs;
+        }
+        if (!sig->parse(args, nargs, kwnames, values)) return nullptr;
+        try {
+            return invoke(cls, values, std::make_index_sequence<n>());
+        } catch (nb::python_error &e) {
+            e.restore();
+        } catch (const std::exception &e) {
+            PyErr_SetString(PyExc_RuntimeError, e.what());
+        }
+        return nullptr;
+    }
+
+    static nb::object make(nb::handle owner, const char *name, F f, std::vector<Param> params, const char *text_doc) {
+        std::string qualname = nb::cast<std::string>(nb::getattr(owner, "__qualname__")) + "." + name;
+        if (params.size() != arity<F>::value - (WithClass ? 1 : 0))
+            throw std::logic_error(qualname + ": parameter list does not match the function");
+        fn = new F(std::move(f));
+        sig = new Signature(qualname, std::move(params));
+        sig->set_leading(WithClass ? Signature::Leading::Cls : Signature::Leading::None);
+        doc = std::string(name) + sig->text() + "\n--\n\n" + (text_doc ? text_doc : "");
+        def.ml_name = name;
+        def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&call));
+        def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
+        def.ml_doc = doc.c_str();
+        nb::object module = nb::getattr(owner, "__module__", nb::none());
+        nb::object func = nb::steal(PyCFunction_NewEx(&def, nullptr, module.ptr()));
+        if (!func.is_valid()) throw nb::python_error();
+        return func;
+    }
+};
+
 /// After `__init__` is added: gives `cls` a `__signature__` that `inspect.signature(cls)` reads, since
 /// inspect cannot bind a method descriptor to the class to find the signature itself.
 void install_init_signature(nb::handle cls, const Signature &sig);
@@ -147,6 +214,22 @@ void def_fast(nb::handle cls, const char *name, F f, std::vector<Param> params, 
     if (!descr.is_valid()) throw nb::python_error();
     nb::setattr(cls, name, descr);
     if (std::string_view(name) == "__init__") detail::install_init_signature(cls, *M::sig);
+}
+
+/// Adds `f` to the built class `cls` as the static method `name`; `f` takes one `nb::handle` per
+/// parameter. Each lambda type may be added once.
+template <typename F>
+void def_fast_static(nb::handle cls, const char *name, F f, std::vector<Param> params, const char *doc = nullptr) {
+    nb::object func = detail::FastFunction<F, false>::make(cls, name, std::move(f), std::move(params), doc);
+    nb::setattr(cls, name, nb::steal(PyStaticMethod_New(func.ptr())));
+}
+
+/// Adds `f` to the built class `cls` as the class method `name`; `f` takes `nb::handle cls` first,
+/// then one `nb::handle` per parameter. Each lambda type may be added once.
+template <typename F>
+void def_fast_classmethod(nb::handle cls, const char *name, F f, std::vector<Param> params, const char *doc = nullptr) {
+    nb::object func = detail::FastFunction<F, true>::make(cls, name, std::move(f), std::move(params), doc);
+    nb::setattr(cls, name, nb::steal(PyClassMethod_New(func.ptr())));
 }
 
 }  // namespace norvale::bind

@@ -1,0 +1,198 @@
+#include "xml_stream.h"
+
+#include <cstring>
+#include <vector>
+
+namespace norvale::tarsis {
+
+namespace xml = norvale::engine::xml;
+
+namespace {
+
+std::string g_namespace;
+
+/// Thrown by PyReadSource when read() gives something other than bytes.
+struct NotBytes {};
+
+class PyReadSource : public xml::ChunkSource {
+public:
+    explicit PyReadSource(nb::handle stream) {
+        // Files from open(): read straight into the engine's buffer.
+        static nb::handle buffered = nb::object(nb::module_::import_("io").attr("BufferedReader")).release();
+        static nb::handle raw = nb::object(nb::module_::import_("io").attr("FileIO")).release();
+        PyTypeObject *type = Py_TYPE(stream.ptr());
+        into_ = type == reinterpret_cast<PyTypeObject *>(buffered.ptr()) ||
+                type == reinterpret_cast<PyTypeObject *>(raw.ptr());
+        read_ = stream.attr(into_ ? "readinto" : "read");
+    }
+    size_t read(char *dst, size_t cap) override {
+        if (into_) {
+            nb::object view = nb::steal(PyMemoryView_FromMemory(dst, static_cast<Py_ssize_t>(cap), PyBUF_WRITE));
+            if (!view.is_valid()) throw nb::python_error();
+            nb::object got = read_(view);
+            view.attr("release")();  // nothing may write into the buffer later
+            if (got.is_none()) throw NotBytes{};
+            size_t n = nb::cast<size_t>(got);
+            if (n > cap) throw NotBytes{};
+            return n;
+        }
+        nb::object data = read_(cap);
+        if (!PyBytes_CheckExact(data.ptr())) throw NotBytes{};
+        size_t n = static_cast<size_t>(PyBytes_GET_SIZE(data.ptr()));
+        if (n > cap) throw NotBytes{};
+        std::memcpy(dst, PyBytes_AS_STRING(data.ptr()), n);
+        return n;
+    }
+
+private:
+    nb::object read_;
+    bool into_ = false;
+};
+
+/// A BytesIO's content from its current position, without copying: getvalue() of a plain
+/// BytesIO hands out the bytes object it holds.
+struct BytesIOView {
+    nb::object bytes;
+    size_t pos = 0;
+    const char *data() const { return PyBytes_AS_STRING(bytes.ptr()) + pos; }
+    size_t size() const { return static_cast<size_t>(PyBytes_GET_SIZE(bytes.ptr())) - pos; }
+};
+
+bool is_exact_bytesio(nb::handle obj) {
+    static nb::handle bytes_io = nb::object(nb::module_::import_("io").attr("BytesIO")).release();
+    return Py_TYPE(obj.ptr()) == reinterpret_cast<PyTypeObject *>(bytes_io.ptr());
+}
+
+void export_bytesio(nb::handle stream, BytesIOView &v) {
+    v.bytes = stream.attr("getvalue")();
+    if (!PyBytes_CheckExact(v.bytes.ptr())) throw nb::type_error("BytesIO.getvalue() did not return bytes");
+    size_t pos = nb::cast<size_t>(stream.attr("tell")());
+    size_t len = static_cast<size_t>(PyBytes_GET_SIZE(v.bytes.ptr()));
+    v.pos = pos > len ? len : pos;
+}
+
+/// Where a parse reading 16 KiB at a time stands once it has seen the byte before `end`.
+uint64_t after_chunks(uint64_t end, uint64_t available) {
+    constexpr uint64_t kStep = 16 * 1024;
+    uint64_t pos = (end + kStep - 1) / kStep * kStep;
+    return pos < available ? pos : available;
+}
+
+}  // namespace
+
+const std::string &tarsis_namespace() { return g_namespace; }
+
+void load_tarsis_namespace() {
+    g_namespace = nb::cast<std::string>(nb::module_::import_("norvale.external.tarsis").attr("TARSIS_NAMESPACE"));
+}
+
+nb::object element_tree() {
+    static nb::handle et = nb::module_::import_("xml.etree.ElementTree").release();
+    return nb::borrow(et);
+}
+
+std::optional<std::string> exact_utf8(nb::handle obj) {
+    if (!PyUnicode_CheckExact(obj.ptr())) return std::nullopt;
+    Py_ssize_t n = 0;
+    const char *s = PyUnicode_AsUTF8AndSize(obj.ptr(), &n);
+    if (!s) {
+        PyErr_Clear();  // lone surrogates: no document can hold them, the host parser decides
+        return std::nullopt;
+    }
+    return std::string(s, static_cast<size_t>(n));
+}
+
+std::optional<xml::TableResult> search_table(nb::handle file, uint64_t start, const xml::TableQuery &query) {
+    if (is_exact_bytesio(file)) {
+        xml::TableResult r;
+        size_t size;
+        {
+            BytesIOView v;
+            export_bytesio(file, v);
+            size = v.size();
+            nb::gil_scoped_release unlocked;
+            r = xml::find_table(v.data(), v.size(), query);
+        }
+        if (r.outcome == xml::Outcome::Found) file.attr("seek")(start + after_chunks(r.end, size));
+        else if (r.outcome == xml::Outcome::NotFound) file.attr("seek")(start + size);
+        return r;
+    }
+    if (!nb::hasattr(file, "read")) return std::nullopt;
+    try {
+        PyReadSource source(file);
+        xml::TableResult r = xml::find_table(source, query, kReadChunk);
+        if (r.outcome == xml::Outcome::Found) file.attr("seek")(start + after_chunks(r.end, r.read));
+        return r;
+    } catch (const NotBytes &) {
+        return std::nullopt;
+    }
+}
+
+std::optional<xml::DefResult> search_def(nb::handle file) {
+    if (is_exact_bytesio(file)) {
+        BytesIOView v;
+        export_bytesio(file, v);
+        nb::gil_scoped_release unlocked;
+        return xml::find_def(v.data(), v.size(), g_namespace);
+    }
+    if (!nb::hasattr(file, "read")) return std::nullopt;
+    try {
+        PyReadSource source(file);
+        return xml::find_def(source, g_namespace, kReadChunk);
+    } catch (const NotBytes &) {
+        return std::nullopt;
+    }
+}
+
+nb::object to_element(const xml::Tree &tree, int32_t node) {
+    nb::object element_cls = element_tree().attr("Element");
+    std::vector<nb::object> names(tree.names.size());
+    auto name = [&](uint32_t id) -> nb::object & {
+        nb::object &o = names[id];
+        if (!o.is_valid()) {
+            const std::string &k = tree.names[id].key;
+            o = nb::steal(PyUnicode_DecodeUTF8(k.data(), static_cast<Py_ssize_t>(k.size()), nullptr));
+            if (!o.is_valid()) throw nb::python_error();
+        }
+        return o;
+    };
+    auto text = [&](const xml::Tree::Span &s) -> nb::object {
+        if (!s.present) return nb::none();
+        nb::object o = nb::steal(PyUnicode_DecodeUTF8(tree.pool.data() + s.off, static_cast<Py_ssize_t>(s.len), nullptr));
+        if (!o.is_valid()) throw nb::python_error();
+        return o;
+    };
+    auto make = [&](int32_t id) {
+        const xml::Tree::Node &n = tree.nodes[static_cast<size_t>(id)];
+        nb::dict attrib;
+        for (uint32_t i = 0; i < n.attr_count; ++i) {
+            const xml::Tree::Attr &a = tree.attrs[n.attr_begin + i];
+            xml::Tree::Span s{a.off, a.len, true};
+            attrib[name(a.key)] = text(s);
+        }
+        nb::object e = element_cls(name(n.tag), attrib);
+        if (n.text.present) e.attr("text") = text(n.text);
+        return e;
+    };
+    // Iterative depth-first construction: (tree node, its element).
+    nb::object root = make(node);
+    std::vector<std::pair<int32_t, nb::object>> stack;
+    stack.emplace_back(node, root);
+    while (!stack.empty()) {
+        auto [id, elem] = std::move(stack.back());
+        stack.pop_back();
+        for (int32_t c = tree.nodes[static_cast<size_t>(id)].first_child; c != xml::Tree::kNone;
+             c = tree.nodes[static_cast<size_t>(c)].next_sibling) {
+            nb::object child = make(c);
+            const xml::Tree::Node &cn = tree.nodes[static_cast<size_t>(c)];
+            if (cn.tail.present) child.attr("tail") = text(cn.tail);
+            elem.attr("append")(child);
+            if (cn.first_child != xml::Tree::kNone) stack.emplace_back(c, child);
+        }
+    }
+    const xml::Tree::Node &rn = tree.nodes[static_cast<size_t>(node)];
+    if (rn.tail.present) root.attr("tail") = text(rn.tail);
+    return root;
+}
+
+}  // namespace norvale::tarsis

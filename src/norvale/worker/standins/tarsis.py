@@ -1,0 +1,96 @@
+"""Stand-in for the Tarsis structural analysis program (not the real program).
+
+Usage: python -m norvale.worker.standins.tarsis tarsis_job.json   (see the Tarsis adapter)
+
+Reads the input XML and writes an output XML in the Tarsis namespace with a few tables derived
+from it: "Summary" (element counts of the input), "Nodes" (every element of the input that has an
+"id" attribute), and "Reactions" twice, once under each of the parent tables "Result classes - ULS"
+and "Result classes - SLS" (values made up from the node ids). With the result type "MODEL" it
+appends a line to the project file; with "ENGINEERING_REPORT" it writes a one-page PDF named after
+the output document. An input XML holding the text "TARSIS_EXIT=<n>" makes it exit with status n
+before writing anything, so that failures can be tried out.
+"""
+
+from __future__ import annotations
+
+import collections
+import json
+import re
+import sys
+import xml.etree.ElementTree as ET
+from xml.sax.saxutils import quoteattr
+
+from norvale.external.tarsis import TARSIS_NAMESPACE
+
+_EXIT = re.compile(rb"TARSIS_EXIT=(\d+)")
+
+
+def _table(name: str, blocks: dict[str, tuple[list[str], list[list[str]]]]) -> str:
+    out = [f"<table name={quoteattr(name)}><obj>"]
+    for key, (titles, rows) in blocks.items():
+        out.append(f"<block h={quoteattr(key)}><h>")
+        out.extend(f"<h{i} t={quoteattr(t)}/>" for i, t in enumerate(titles))
+        out.append("</h>\n")
+        for row in rows:
+            out.append("<row>" + "".join(f"<p{i} v={quoteattr(v)}/>" for i, v in enumerate(row)) + "</row>\n")
+        out.append("</block>")
+    out.append("</obj></table>\n")
+    return "".join(out)
+
+
+def _reactions(ids: list[str], factor: float) -> dict:
+    rows = [[i, f"{(k + 1) * factor:.3f}", "0.000", f"{-(k + 1) * 2 * factor:.3f}"] for k, i in enumerate(ids)]
+    return {"Reactions": (["Node", "Rx", "Ry", "Rz"], rows)}
+
+
+def output_xml(input_xml: bytes, options: dict) -> str:
+    root = ET.fromstring(input_xml)
+    counts = collections.Counter(el.tag.rpartition("}")[2] for el in root.iter())
+    ids = [el.get("id") for el in root.iter() if el.get("id") is not None][:1000]
+    summary = {"Input": (["Item", "Count"], [[tag, str(n)] for tag, n in sorted(counts.items())]),
+               "Options": (["Option", "Value"], [[k, str(options.get(k))] for k in
+                                                ("calculation_setting", "xml_doc_name", "result_type")])}
+    parts = [f'<?xml version="1.0" encoding="UTF-8"?>\n<project xmlns="{TARSIS_NAMESPACE}">\n<container>\n',
+             _table("Summary", summary),
+             _table("Nodes", {"Nodes": (["Id"], [[i] for i in ids])})]
+    for parent, factor in (("Result classes - ULS", 1.35), ("Result classes - SLS", 1.0)):
+        parts.append(f"<table name={quoteattr(parent)}><obj/></table>\n")
+        parts.append(_table("Reactions", _reactions(ids, factor)))
+    parts.append("</container>\n</project>\n")
+    return "".join(parts)
+
+
+_PDF = (b"%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+        b"3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 595 842]>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n")
+
+
+def main(argv: list[str]) -> int:
+    if len(argv) != 1:
+        print("usage: tarsis-standin tarsis_job.json", file=sys.stderr)
+        return 2
+    with open(argv[0], encoding="utf-8") as f:
+        options = json.load(f)
+    files = options["files"]
+    with open(files["input"], "rb") as f:
+        input_xml = f.read()
+    code = _EXIT.search(input_xml)
+    if code:
+        return int(code.group(1))
+    try:
+        text = output_xml(input_xml, options)
+    except ET.ParseError as exc:
+        print(f"cannot read the input XML: {exc}", file=sys.stderr)
+        return 7
+    with open(files["output"], "w", encoding="utf-8") as f:
+        f.write(text)
+    if options.get("result_type") == "MODEL":
+        with open(files["model"], "ab") as f:
+            f.write(f"\n# calculated: {options.get('calculation_setting')}\n".encode())
+    elif options.get("result_type") == "ENGINEERING_REPORT":
+        with open(f"{options['output_document']}.pdf", "wb") as f:
+            f.write(_PDF)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
