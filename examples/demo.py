@@ -10,7 +10,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
 from norvale.worker import standins  # noqa: E402
 
-EXAMPLES = ["moraine_example", "korro_example", "pylon_example", "tarsis_model", "tarsis_example"]
+EXAMPLES = ["moraine_example", "korro_example", "pylon_example", "tarsis_model", "tarsis_example", "tarsis_road"]
 
 
 def main() -> int:

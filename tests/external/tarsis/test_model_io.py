@@ -326,3 +326,20 @@ def test_whole_road_through_the_kit_service():
     tables = [t.get("name") for t in root.iterfind("t:container/t:table", ns)]
     assert tables[:6] == ["cross_sections", "nodes", "beams", "load_cases", "load_groups", "point_loads_node"]
     assert ET.parse(def_file).getroot().tag == f"{{{TARSIS_NAMESPACE}}}definition"
+
+
+def test_whole_road_on_the_worker(standin_worker):
+    from norvale.external.tarsis.tarsis import OutputFileParser, TarsisAnalysis
+
+    model = small_model()
+    rigid = (obj.PointSupport.Freedom.RIGID,) * 6
+    for node in model.nodes:
+        model.create_point_support(f"S{node.object_id}", node, obj.PointSupport.Type.STANDARD, rigid, (0.0,) * 6,
+                                   obj.PointSupport.CSys.GLOBAL)
+    input_file, def_file = model.generate_xml_input()
+    job = TarsisAnalysis(input_file, def_file, io.BytesIO(b"project"))
+    job.execute(timeout=60)
+    reactions = OutputFileParser.get_result(job.get_xml_output_file(), "Reactions",
+                                            parent="Result classes - SLS")["Reactions"]
+    assert reactions["Node"] == ["N1", "Nœud 2"]
+    assert reactions["Rz"] == ["750.000", "750.000"]  # the stand-in shares the 1.5 kN load

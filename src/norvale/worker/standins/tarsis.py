@@ -3,9 +3,14 @@
 Usage: python -m norvale.worker.standins.tarsis tarsis_job.json   (see the Tarsis adapter)
 
 Reads the input XML and writes an output XML in the Tarsis namespace with a few tables derived
-from it: "Summary" (element counts of the input), "Nodes" (every element of the input that has an
-"id" attribute), and "Reactions" twice, once under each of the parent tables "Result classes - ULS"
-and "Result classes - SLS" (values made up from the node ids). With the result type "MODEL" it
+from it: "Summary" (element counts of the input), "Nodes", and "Reactions" twice, once under each
+of the parent tables "Result classes - ULS" and "Result classes - SLS".
+
+An input XML made by the kit's template-filling service (tables of rows, see docs/tarsis-input.md)
+gives "Nodes" the model's node names and "Reactions" one row per point support, sharing the
+vertical nodal loads equally among the supports (so that they balance; no structural analysis).
+Any other input XML gives "Nodes" every element that has an "id" attribute and "Reactions" values
+made up from those ids. With the result type "MODEL" it
 appends a line to the project file; with "ENGINEERING_REPORT" it writes a one-page PDF named after
 the output document. An input XML holding the text "TARSIS_EXIT=<n>" makes it exit with status n
 before writing anything, so that failures can be tried out.
@@ -43,10 +48,40 @@ def _reactions(ids: list[str], factor: float) -> dict:
     return {"Reactions": (["Node", "Rx", "Ry", "Rz"], rows)}
 
 
+def model_tables(root: ET.Element) -> dict[str, list[dict[str, str | None]]]:
+    """The tables of an input XML made by the template-filling service: name -> rows, each row a
+    mapping of column title to the cell's text (None for a cell without value)."""
+    ns = "{" + TARSIS_NAMESPACE + "}"
+    tables = {}
+    for table in root.iter(ns + "table"):
+        header = table.find(ns + "h")
+        if header is None:
+            continue
+        titles = {cell.tag.rpartition("}")[2].replace("h", "p"): cell.get("t") for cell in header}
+        tables[table.get("name")] = [
+            {titles.get(cell.tag.rpartition("}")[2]): cell.get("v") for cell in row}
+            for row in table.iterfind(ns + "row")
+        ]
+    return tables
+
+
+def _balanced_reactions(tables: dict, factor: float) -> dict:
+    supports = [row.get("node.name") for row in tables.get("point_supports", [])]
+    total = sum(float(row.get("load") or 0.0) for row in tables.get("point_loads_node", [])
+                if row.get("direction") in (None, "Z"))
+    share = -total * factor / len(supports) if supports else 0.0
+    rows = [[name or "", "0.000", "0.000", f"{share:.3f}"] for name in supports]
+    return {"Reactions": (["Node", "Rx", "Ry", "Rz"], rows)}
+
+
 def output_xml(input_xml: bytes, options: dict) -> str:
     root = ET.fromstring(input_xml)
     counts = collections.Counter(el.tag.rpartition("}")[2] for el in root.iter())
-    ids = [el.get("id") for el in root.iter() if el.get("id") is not None][:1000]
+    tables = model_tables(root)
+    if tables:
+        ids = [row.get("name") or "" for row in tables.get("nodes", [])][:1000]
+    else:
+        ids = [el.get("id") for el in root.iter() if el.get("id") is not None][:1000]
     summary = {"Input": (["Item", "Count"], [[tag, str(n)] for tag, n in sorted(counts.items())]),
                "Options": (["Option", "Value"], [[k, str(options.get(k))] for k in
                                                 ("calculation_setting", "xml_doc_name", "result_type")])}
@@ -55,7 +90,7 @@ def output_xml(input_xml: bytes, options: dict) -> str:
              _table("Nodes", {"Nodes": (["Id"], [[i] for i in ids])})]
     for parent, factor in (("Result classes - ULS", 1.35), ("Result classes - SLS", 1.0)):
         parts.append(f"<table name={quoteattr(parent)}><obj/></table>\n")
-        parts.append(_table("Reactions", _reactions(ids, factor)))
+        parts.append(_table("Reactions", _balanced_reactions(tables, factor) if tables else _reactions(ids, factor)))
     parts.append("</container>\n</project>\n")
     return "".join(parts)
 
