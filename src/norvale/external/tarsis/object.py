@@ -187,6 +187,25 @@ def _plain(value: Any) -> Any:
 
 _PLAIN_TYPES = (str, int, float, bool)
 
+# How the compiled serializers turn a field value of a given type into plain data: kept as is, as
+# a reference {"id", "name"} (a numbered object with the standard `_reference`), as the member's
+# value (an enumeration member), or through `_plain`. Learnt on the first value of each type (a
+# class whose `_reference` is replaced later keeps the handling learnt before).
+_AS_IS, _REFERENCE, _MEMBER, _GENERAL = 0, 1, 2, 3
+_value_kinds: Dict[type, int] = {str: _AS_IS, int: _AS_IS, float: _AS_IS, bool: _AS_IS, type(None): _AS_IS}
+
+
+def _plain_first_of_type(value: Any) -> Any:
+    """`_plain(value)` for a type the compiled serializers have not met yet; remembers the type."""
+    cls = type(value)
+    if isinstance(value, TarsisObject):
+        _value_kinds[cls] = _REFERENCE if cls._reference is TarsisObject._reference else _GENERAL
+    elif isinstance(value, enum.Enum):
+        _value_kinds[cls] = _MEMBER
+    else:
+        _value_kinds[cls] = _GENERAL
+    return _plain(value)
+
 
 def _field_serializer(cls: type, numbered: bool):
     """The serialization of `cls._fields` as one compiled dict display.
@@ -200,17 +219,17 @@ def _field_serializer(cls: type, numbered: bool):
     for attr in cls._fields:
         if not attr.isidentifier():
             raise ValueError(f"{cls.__name__}._fields holds {attr!r}, which is no attribute name")
-        items.append(f"{attr[1:]!r}: (v if (v := self.{attr}) is None or type(v) in plain_types "
-                     f"else v._reference() if isinstance(v, numbered_type) "
-                     f"else v._value_ if isinstance(v, enum_type) else plain(v))")
+        items.append(f"{attr[1:]!r}: (v if (k := kind(type(v := self.{attr}))) == 0 "
+                     f"else {{'id': v._object_id, 'name': v._name}} if k == 1 "
+                     f"else v._value_ if k == 2 else plain(v) if k == 3 else first_of_type(v))")
     display = "{" + ", ".join(items) + "}"
     source = (f"def serialize(self):\n    return {display}\n"
               f"def _serialize(self):\n"
               f"    if type(self) is not cls or cls._fields is not fields:\n"
               f"        return generic(self, {numbered})\n"
               f"    return {display}\n")
-    namespace = {"plain": _plain, "plain_types": _PLAIN_TYPES, "numbered_type": TarsisObject,
-                 "enum_type": enum.Enum, "cls": cls, "fields": cls._fields, "generic": _serialize_fields}
+    namespace = {"plain": _plain, "kind": _value_kinds.get, "first_of_type": _plain_first_of_type,
+                 "cls": cls, "fields": cls._fields, "generic": _serialize_fields}
     exec(compile(source, f"<{cls.__qualname__}._serialize>", "exec"), namespace)
     method = namespace["_serialize"]
     method.__qualname__ = f"{cls.__qualname__}._serialize"
