@@ -75,10 +75,10 @@ engine::gzip::BlockDeflater *zlib_ng_deflater() {
 
 const char *gzip_backend() { return zlib_ng_deflater() ? "zlib-ng" : "zlib"; }
 
-std::string gzip_compress(const std::uint8_t *data, std::size_t n, int level) {
+std::string gzip_compress(const std::uint8_t *data, std::size_t n, int level, bool zlib_ng) {
     engine::gzip::Options opt;
     opt.level = level;
-    opt.deflater = zlib_ng_deflater();
+    opt.deflater = zlib_ng ? zlib_ng_deflater() : nullptr;
     std::string out;
     std::string error;
     {

@@ -13,8 +13,8 @@ namespace norvale::bind {
 /// Which deflate gzip_compress() uses: "zlib-ng" or "zlib".
 const char *gzip_backend();
 
-/// One gzip member holding data[0, n) at the given level. Call with the GIL held; it is
-/// released while compressing.
-std::string gzip_compress(const std::uint8_t *data, std::size_t n, int level = 9);
+/// One gzip member holding data[0, n) at the given level, with zlib-ng when it is installed and
+/// `zlib_ng` allows it. Call with the GIL held; it is released while compressing.
+std::string gzip_compress(const std::uint8_t *data, std::size_t n, int level = 9, bool zlib_ng = true);
 
 }  // namespace norvale::bind

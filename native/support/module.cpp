@@ -13,12 +13,12 @@ NB_MODULE(_native, m) {
     norvale::bind::json::add_json_functions(m);
     m.def(
         "gzip_compress",
-        [](nb::bytes data, int level) {
+        [](nb::bytes data, int level, bool zlib_ng) {
             std::string out = norvale::bind::gzip_compress(reinterpret_cast<const std::uint8_t *>(data.c_str()),
-                                                           data.size(), level);
+                                                           data.size(), level, zlib_ng);
             return nb::bytes(out.data(), out.size());
         },
-        nb::arg("data"), nb::arg("level") = 9,
-        "One gzip member of data, deflated in blocks on both cores.");
+        nb::arg("data"), nb::arg("level") = 9, nb::kw_only(), nb::arg("zlib_ng") = true,
+        "One gzip member of data, deflated in blocks on both cores (with zlib-ng if installed and allowed).");
     m.def("gzip_backend", &norvale::bind::gzip_backend, "The deflate gzip_compress uses: 'zlib-ng' or 'zlib'.");
 }

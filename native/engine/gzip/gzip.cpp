@@ -112,30 +112,4 @@ std::string compress(const std::uint8_t *data, std::size_t n, const Options &opt
     return out;
 }
 
-std::string decompress(const std::uint8_t *data, std::size_t n) {
-    std::string out;
-    z_stream zs{};
-    if (inflateInit2(&zs, 16 + 15) != Z_OK) throw Error("inflateInit2 failed");
-    zs.next_in = const_cast<Bytef *>(data);
-    zs.avail_in = static_cast<uInt>(n);
-    char buf[65536];
-    for (;;) {
-        zs.next_out = reinterpret_cast<Bytef *>(buf);
-        zs.avail_out = sizeof buf;
-        int rc = inflate(&zs, Z_NO_FLUSH);
-        out.append(buf, sizeof buf - zs.avail_out);
-        if (rc == Z_STREAM_END) {
-            if (zs.avail_in == 0) break;
-            inflateReset(&zs);  // next member
-            continue;
-        }
-        if (rc != Z_OK) {
-            inflateEnd(&zs);
-            throw Error(rc == Z_BUF_ERROR ? "truncated gzip data" : "invalid gzip data");
-        }
-    }
-    inflateEnd(&zs);
-    return out;
-}
-
 }  // namespace norvale::engine::gzip

@@ -39,7 +39,4 @@ struct Error : std::runtime_error {
 /// last 32 KiB of the block before it, so the ratio stays close to a single-stream deflate.
 std::string compress(const std::uint8_t *data, std::size_t n, const Options &opt = {});
 
-/// Decompresses all gzip members of data[0, n); throws Error on bad or truncated data.
-std::string decompress(const std::uint8_t *data, std::size_t n);
-
 }  // namespace norvale::engine::gzip
