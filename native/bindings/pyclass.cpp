@@ -80,14 +80,6 @@ nb::object ClassBuilder::finish() {
     return cls;
 }
 
-nb::object ClassBuilder::staticmethod(nb::handle f) {
-    return nb::borrow(reinterpret_cast<PyObject *>(&PyStaticMethod_Type))(f);
-}
-
-nb::object ClassBuilder::classmethod(nb::handle f) {
-    return nb::borrow(reinterpret_cast<PyObject *>(&PyClassMethod_Type))(f);
-}
-
 nb::object ClassBuilder::property(nb::handle fget, const char *docstring) {
     nb::object prop = nb::borrow(reinterpret_cast<PyObject *>(&PyProperty_Type));
     if (docstring) return prop(fget, nb::none(), nb::none(), nb::str(docstring));

@@ -1,9 +1,10 @@
 // Helpers every extension module uses to look like a module written in Python.
 //
 // Classes are assembled at import time as ordinary Python classes (`type(...)`, `abc.ABCMeta(...)`)
-// whose methods are C++ functions, so subclassing, `super()`, instance `__dict__`, ABCs, properties
-// and `unittest.mock.patch` behave as users expect. Kit names a module imports are kept in the
-// module's namespace and looked up there at call time.
+// with `ClassBuilder`; their methods are C++ functions added afterwards as method descriptors
+// (`fastmethod.h`). So subclassing, `super()`, instance `__dict__`, ABCs, properties and
+// `unittest.mock.patch` behave as users expect. Kit names a module imports are kept in the module's
+// namespace and looked up there at call time.
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -56,27 +57,6 @@ public:
     /// Puts any value in the class namespace (class attributes, descriptors).
     ClassBuilder &attr(const char *name, nb::handle value);
 
-    /// An instance method; `f` takes the instance (`nb::handle self`) first.
-    template <typename Func, typename... Extra>
-    ClassBuilder &def(const char *name, Func &&f, const Extra &...extra) {
-        ns_[name] = nb::cpp_function(std::forward<Func>(f), nb::name(name), nb::is_method(), extra...);
-        return *this;
-    }
-
-    /// A static method (wrapped in `staticmethod`).
-    template <typename Func, typename... Extra>
-    ClassBuilder &def_static(const char *name, Func &&f, const Extra &...extra) {
-        ns_[name] = staticmethod(nb::cpp_function(std::forward<Func>(f), nb::name(name), extra...));
-        return *this;
-    }
-
-    /// A class method (wrapped in `classmethod`); `f` takes the class first.
-    template <typename Func, typename... Extra>
-    ClassBuilder &def_classmethod(const char *name, Func &&f, const Extra &...extra) {
-        ns_[name] = classmethod(nb::cpp_function(std::forward<Func>(f), nb::name(name), nb::is_method(), extra...));
-        return *this;
-    }
-
     /// A read-only property whose getter takes the instance.
     template <typename Func>
     ClassBuilder &def_property_readonly(const char *name, Func &&getter, const char *docstring = nullptr) {
@@ -96,8 +76,6 @@ public:
     nb::object finish();
 
     /// Wrapping helpers, usable on their own.
-    static nb::object staticmethod(nb::handle f);
-    static nb::object classmethod(nb::handle f);
     static nb::object property(nb::handle fget, const char *docstring = nullptr);
     /// A property that ABCs count as abstract (`abc.abstractproperty`: native functions take no attributes).
     static nb::object abstract_property(nb::handle fget, const char *docstring = nullptr);
