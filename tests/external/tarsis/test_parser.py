@@ -186,6 +186,32 @@ def test_stream_position_after_the_table_search_matches_reading_in_steps():
     assert stream.tell() == len(data)
 
 
+@pytest.mark.parametrize("buffering", [0, -1])
+def test_files_read_ahead_in_pieces_end_where_a_bytesio_does(tmp_path, buffering):
+    # a document of several read pieces, from a file moved away from its start whose buffer has
+    # already read ahead: results and final positions equal those of a BytesIO over the same bytes
+    filler = "".join(titled(f"F{i}", "x" * 40) for i in range(40000))
+    data = doc(titled("First", "a"), filler, titled("Last", "z"))
+    assert len(data) > 3 * 2**20
+    path = tmp_path / "big.xml"
+    path.write_bytes(data)
+    for name in ("First", "Last", "Missing"):
+        expected_stream = io.BytesIO(data)
+        expected_stream.seek(15)
+        with open(path, "rb", buffering=buffering) as f:
+            f.seek(15)
+            if buffering:
+                f.peek(1)
+            if name == "Missing":
+                with pytest.raises(TarsisParsingError):
+                    OutputFileParser.get_result(f, name)
+                with pytest.raises(TarsisParsingError):
+                    OutputFileParser.get_result(expected_stream, name)
+            else:
+                assert OutputFileParser.get_result(f, name) == OutputFileParser.get_result(expected_stream, name)
+            assert f.tell() == expected_stream.tell()
+
+
 def test_result_element_to_dict_accepts_elementtree_elements():
     block = ET.fromstring(f'<b xmlns="{NS}" h="K"><h><h0 t="A"/></h><row><p0 v="1"/></row></b>')
     assert OutputFileParser._result_element_to_dict(block) == {"A": ["1"]}

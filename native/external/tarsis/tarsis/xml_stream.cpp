@@ -1,6 +1,12 @@
 #include "xml_stream.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <vector>
 
 namespace norvale::tarsis {
@@ -48,6 +54,79 @@ private:
     nb::object read_;
     bool into_ = false;
 };
+
+/// Reads a file descriptor from an offset with pread, one piece ahead on a second thread, so
+/// reading the next piece overlaps with scanning this one. Touches no Python object: the whole
+/// search runs without the GIL.
+class PrefetchFdSource : public xml::ChunkSource {
+public:
+    PrefetchFdSource(int fd, uint64_t offset, size_t chunk)
+        : fd_(fd), offset_(offset), chunk_(chunk), current_(new char[chunk]), filling_(new char[chunk]) {
+        start_next();
+    }
+    ~PrefetchFdSource() override {
+        if (next_.valid()) next_.wait();
+    }
+    size_t read(char *dst, size_t cap) override {
+        if (pos_ == len_) {
+            if (!next_.valid()) return 0;
+            ssize_t got = next_.get();
+            if (got <= 0) {
+                if (got < 0) error_ = static_cast<int>(-got);
+                return 0;
+            }
+            std::swap(current_, filling_);
+            len_ = static_cast<size_t>(got);
+            pos_ = 0;
+            offset_ += len_;
+            start_next();
+        }
+        size_t n = std::min(cap, len_ - pos_);
+        std::memcpy(dst, current_.get() + pos_, n);
+        pos_ += n;
+        return n;
+    }
+    /// errno of a failed read, 0 when every read succeeded.
+    int error() const { return error_; }
+
+private:
+    void start_next() {
+        next_ = std::async(std::launch::async, [fd = fd_, buf = filling_.get(), len = chunk_, at = offset_]() -> ssize_t {
+            for (;;) {
+                ssize_t r = ::pread(fd, buf, len, static_cast<off_t>(at));
+                if (r >= 0) return r;
+                if (errno != EINTR) return -static_cast<ssize_t>(errno);
+            }
+        });
+    }
+
+    int fd_;
+    uint64_t offset_;  // file offset of the piece being filled
+    size_t chunk_;
+    std::unique_ptr<char[]> current_, filling_;
+    size_t len_ = 0, pos_ = 0;  // the piece being handed out
+    std::future<ssize_t> next_;
+    int error_ = 0;
+};
+
+/// The descriptor of a file opened with open() (FileIO or BufferedReader) that can be read with
+/// pread; -1 for any other stream.
+int plain_file_descriptor(nb::handle stream) {
+    static nb::handle buffered = nb::object(nb::module_::import_("io").attr("BufferedReader")).release();
+    static nb::handle raw = nb::object(nb::module_::import_("io").attr("FileIO")).release();
+    PyTypeObject *type = Py_TYPE(stream.ptr());
+    if (type != reinterpret_cast<PyTypeObject *>(buffered.ptr()) && type != reinterpret_cast<PyTypeObject *>(raw.ptr()))
+        return -1;
+    try {
+        if (!norvale::bind::truthy(stream.attr("seekable")())) return -1;
+        nb::object fd = stream.attr("fileno")();
+        int value = -1;
+        if (!nb::try_cast<int>(fd, value)) return -1;
+        return value;
+    } catch (nb::python_error &) {
+        return -1;
+    }
+}
 
 /// A BytesIO's content from its current position, without copying: getvalue() of a plain
 /// BytesIO hands out the bytes object it holds.
@@ -115,6 +194,24 @@ std::optional<xml::TableResult> search_table(nb::handle file, uint64_t start, co
         }
         if (r.outcome == xml::Outcome::Found) file.attr("seek")(start + after_chunks(r.end, size));
         else if (r.outcome == xml::Outcome::NotFound) file.attr("seek")(start + size);
+        return r;
+    }
+    if (int fd = plain_file_descriptor(file); fd >= 0) {
+        xml::TableResult r;
+        int error = 0;
+        {
+            nb::gil_scoped_release unlocked;
+            PrefetchFdSource source(fd, start, kReadChunk);
+            r = xml::find_table(source, query, kReadChunk);
+            error = source.error();
+        }
+        if (error != 0) {
+            errno = error;
+            PyErr_SetFromErrno(PyExc_OSError);
+            throw nb::python_error();
+        }
+        if (r.outcome == xml::Outcome::Found) file.attr("seek")(start + after_chunks(r.end, r.read));
+        else if (r.outcome == xml::Outcome::NotFound) file.attr("seek")(start + r.read);
         return r;
     }
     if (!nb::hasattr(file, "read")) return std::nullopt;
