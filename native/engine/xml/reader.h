@@ -620,7 +620,10 @@ private:
             for (size_t i = 0; i < n; ++i)
                 if (attrs_[i].qname == aname) return false;
             Attribute& a = attrs_[n];  // slots 0 .. kFastAttrs-1 always exist
-            a.qname = a.local = aname;
+            // Assigned one by one: a chained assignment copies a.local back through memory
+            // right after storing it, which stalls on store forwarding.
+            a.qname = aname;
+            a.local = aname;
             a.prefix = {};
             a.raw = std::string_view(v, static_cast<size_t>(q - v));
             a.plain = true;
@@ -633,7 +636,8 @@ private:
         n_attrs_ = n;
         token_end_ = q;
         StartTag tag;
-        tag.qname = tag.local = qname;
+        tag.qname = qname;
+        tag.local = qname;
         tag.ns = default_ns_;
         tag.attrs = attrs_.data();
         tag.n_attrs = n;
