@@ -117,20 +117,41 @@ def test_definition_name_on_a_file_read_in_chunks(tmp_path):
         assert f.tell() == 0
 
 
+@pytest.fixture(params=["bytesio", "file"])
+def input_stream(request, tmp_path):
+    """Makes a readable stream over some bytes: a BytesIO, or a file opened with open()."""
+    opened = []
+
+    def make(data: bytes):
+        if request.param == "bytesio":
+            return io.BytesIO(data)
+        path = tmp_path / f"input{len(opened)}.xml"
+        path.write_bytes(data)
+        opened.append(open(path, "rb"))
+        return opened[-1]
+
+    yield make
+    for f in opened:
+        f.close()
+
+
 @pytest.mark.parametrize("data", [b"", b"<p>", b"<p></q>", b"<p>&undefined;</p>", b"<p a='1' a='2'/>",
                                   b"<?xml version='1.0' encoding='latin-1'?><p>\xe9</p><"])
-def test_definition_name_of_a_malformed_document_raises_the_parsers_error(data):
+def test_definition_name_of_a_malformed_document_raises_the_parsers_error(data, input_stream):
     with pytest.raises(ET.ParseError) as ours:
-        TarsisAnalysis.get_xml_def_name(io.BytesIO(data))
+        TarsisAnalysis.get_xml_def_name(input_stream(data))
     with pytest.raises(ET.ParseError) as host:
         for _ in ET.iterparse(io.BytesIO(data)):
             pass
     assert str(ours.value) == str(host.value)
 
 
-def test_definition_name_with_a_document_type_is_read_by_the_host_parser():
+def test_definition_name_with_a_document_type_is_read_by_the_host_parser(input_stream):
     data = (f'<!DOCTYPE p [<!ENTITY n "from-entity.def">]><p xmlns="{NS}"><def uri="&n;"/></p>').encode()
-    assert TarsisAnalysis.get_xml_def_name(io.BytesIO(data)) == "from-entity.def"
+    stream = input_stream(data)
+    stream.seek(5)
+    assert TarsisAnalysis.get_xml_def_name(stream) == "from-entity.def"
+    assert stream.tell() == 5
 
 
 def job_content(job) -> Recorder:

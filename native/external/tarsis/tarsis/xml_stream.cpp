@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace norvale::tarsis {
@@ -17,15 +18,20 @@ std::string g_namespace;
 /// Thrown by PyReadSource when read() gives something other than bytes.
 struct NotBytes {};
 
+/// A binary file from open(): exactly a BufferedReader or a FileIO.
+bool is_open_file(nb::handle stream) {
+    static nb::handle buffered = nb::object(nb::module_::import_("io").attr("BufferedReader")).release();
+    static nb::handle raw = nb::object(nb::module_::import_("io").attr("FileIO")).release();
+    PyTypeObject *type = Py_TYPE(stream.ptr());
+    return type == reinterpret_cast<PyTypeObject *>(buffered.ptr()) ||
+           type == reinterpret_cast<PyTypeObject *>(raw.ptr());
+}
+
 class PyReadSource : public xml::ChunkSource {
 public:
     explicit PyReadSource(nb::handle stream) {
         // Files from open(): read straight into the engine's buffer.
-        static nb::handle buffered = nb::object(nb::module_::import_("io").attr("BufferedReader")).release();
-        static nb::handle raw = nb::object(nb::module_::import_("io").attr("FileIO")).release();
-        PyTypeObject *type = Py_TYPE(stream.ptr());
-        into_ = type == reinterpret_cast<PyTypeObject *>(buffered.ptr()) ||
-                type == reinterpret_cast<PyTypeObject *>(raw.ptr());
+        into_ = is_open_file(stream);
         read_ = stream.attr(into_ ? "readinto" : "read");
     }
     size_t read(char *dst, size_t cap) override {
@@ -83,11 +89,7 @@ private:
 /// The descriptor of a file opened with open() (FileIO or BufferedReader) that can be read with
 /// pread; -1 for any other stream.
 int plain_file_descriptor(nb::handle stream) {
-    static nb::handle buffered = nb::object(nb::module_::import_("io").attr("BufferedReader")).release();
-    static nb::handle raw = nb::object(nb::module_::import_("io").attr("FileIO")).release();
-    PyTypeObject *type = Py_TYPE(stream.ptr());
-    if (type != reinterpret_cast<PyTypeObject *>(buffered.ptr()) && type != reinterpret_cast<PyTypeObject *>(raw.ptr()))
-        return -1;
+    if (!is_open_file(stream)) return -1;
     try {
         if (!norvale::bind::truthy(stream.attr("seekable")())) return -1;
         nb::object fd = stream.attr("fileno")();
@@ -97,6 +99,26 @@ int plain_file_descriptor(nb::handle stream) {
     } catch (nb::python_error &) {
         return -1;
     }
+}
+
+/// Runs `search(source)` over the file descriptor from `start`, without the GIL; a failed read
+/// raises OSError.
+template <class Search>
+auto search_fd(int fd, uint64_t start, Search &&search) {
+    decltype(search(std::declval<FdSource &>())) r;
+    int error = 0;
+    {
+        nb::gil_scoped_release unlocked;
+        FdSource source(fd, start);
+        r = search(source);
+        error = source.error();
+    }
+    if (error != 0) {
+        errno = error;
+        PyErr_SetFromErrno(PyExc_OSError);
+        throw nb::python_error();
+    }
+    return r;
 }
 
 /// A BytesIO's content from its current position, without copying: getvalue() of a plain
@@ -168,19 +190,9 @@ std::optional<xml::TableResult> search_table(nb::handle file, uint64_t start, co
         return r;
     }
     if (int fd = plain_file_descriptor(file); fd >= 0) {
-        xml::TableResult r;
-        int error = 0;
-        {
-            nb::gil_scoped_release unlocked;
-            FdSource source(fd, start);
-            r = xml::find_table(source, query, kReadChunk);
-            error = source.error();
-        }
-        if (error != 0) {
-            errno = error;
-            PyErr_SetFromErrno(PyExc_OSError);
-            throw nb::python_error();
-        }
+        xml::TableResult r = search_fd(fd, start, [&](FdSource &source) {
+            return xml::find_table(source, query, kReadChunk);
+        });
         if (r.outcome == xml::Outcome::Found) file.attr("seek")(start + after_chunks(r.end, r.read));
         else if (r.outcome == xml::Outcome::NotFound) file.attr("seek")(start + r.read);
         return r;
@@ -202,6 +214,14 @@ std::optional<xml::DefResult> search_def(nb::handle file) {
         export_bytesio(file, v);
         nb::gil_scoped_release unlocked;
         return xml::find_def(v.data(), v.size(), g_namespace);
+    }
+    if (int fd = plain_file_descriptor(file); fd >= 0) {
+        uint64_t start = nb::cast<uint64_t>(file.attr("tell")());
+        xml::DefResult r = search_fd(fd, start, [&](FdSource &source) {
+            return xml::find_def(source, g_namespace, kReadChunk);
+        });
+        file.attr("seek")(start + r.read);  // where reading the document through would leave it
+        return r;
     }
     if (!nb::hasattr(file, "read")) return std::nullopt;
     try {
