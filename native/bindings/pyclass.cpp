@@ -61,20 +61,6 @@ ClassBuilder &ClassBuilder::attr(const char *name, nb::handle value) {
 }
 
 nb::object ClassBuilder::finish() {
-    // Methods carry the class's qualified name, as functions defined in a class body do.
-    nb::list keys = nb::list(ns_.keys());
-    for (nb::handle key : keys) {
-        nb::object value = ns_[key];
-        nb::object target = value;
-        if (nb::hasattr(value, "__func__")) target = nb::getattr(value, "__func__");
-        else if (nb::isinstance(value, nb::module_::import_("builtins").attr("property")))
-            target = nb::getattr(value, "fget");
-        if (target.is_valid() && !target.is_none() && nb::hasattr(target, "__nb_signature__")) {
-            std::string qual = name_ + "." + nb::cast<std::string>(nb::str(key));
-            PyObject_SetAttrString(target.ptr(), "__qualname__", nb::str(qual.c_str()).ptr());
-            PyErr_Clear();  // nanobind functions may refuse the attribute; their repr still works
-        }
-    }
     nb::object cls = metaclass_(nb::str(name_.c_str()), bases_, ns_);
     nb::setattr(scope_.module(), name_.c_str(), cls);
     return cls;
