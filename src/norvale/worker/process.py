@@ -110,17 +110,12 @@ def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optiona
     except BaseException:
         kill_tree(proc)  # interrupted (KeyboardInterrupt...): leave nothing running
         raise
-    # the program is done; anything it left running in its group goes too
-    leftovers = descendants(proc.pid)
+    # the program is done; anything it left running in its group goes too (its children were
+    # handed to init when it exited, so the group is what still identifies them)
     try:
         os.killpg(proc.pid, signal.SIGKILL)
     except OSError:
         pass
-    for pid in leftovers:
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except OSError:
-            pass
     return ProgramRun(returncode, stdout_path, stderr_path)
 
 
