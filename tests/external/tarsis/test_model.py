@@ -2,7 +2,9 @@
 
 import gc
 import inspect
+import re
 import sys
+from fractions import Fraction
 from types import SimpleNamespace
 from unittest import mock
 
@@ -542,6 +544,75 @@ class TestCircularPlane:
         with pytest.raises(AttributeError):
             m.create_circular_plane(hub, 3, 0.2, material=MAT, axis=[0, 0, 1])
         assert m.nodes == (hub,)
+
+
+class TestNodesBuiltWithoutTheirConstructor:
+    """create_node may skip running Node.__init__; the node must be what the class would have made."""
+
+    @pytest.mark.parametrize("name, x, y, z", [
+        ("N", 1.5, -2, 0.0),
+        ("N", 10 ** 30, 2.5, -0.0),
+        (None, 1, 2, 3),
+        (7, 1.0, 2.0, 3.0),
+        ("N", Fraction(1, 2), 0, 0),
+        ("N", True, 0, 0),
+        ("N", 0, "1", 0),
+    ])
+    def test_node_is_what_its_class_makes(self, name, x, y, z):
+        m = Model()
+        try:
+            expected = o.Node(1, name, x, y, z)
+        except ValueError as error:
+            with pytest.raises(ValueError, match=f"^{re.escape(str(error))}$"):
+                m.create_node(name, x, y, z)
+            assert m.nodes == ()
+            return
+        node = m.create_node(name, x, y, z)
+        assert type(node) is o.Node and gc.is_tracked(node)
+        assert list(vars(node)) == list(vars(expected)) == ["_object_id", "_name", "_x", "_y", "_z"]
+        assert all(a is b for a, b in zip(list(vars(node).values())[1:], [name, x, y, z]))
+        assert node._serialize() == expected._serialize() and m.nodes == (node,)
+
+    def test_patched_constructor_runs(self):
+        calls = []
+
+        def init(self, *args):
+            calls.append(args)
+            self.seen = args
+
+        with mock.patch.object(o.Node, "__init__", init):
+            assert Model().create_node("N", 1.0, 2.0, 3.0).seen == (1, "N", 1.0, 2.0, 3.0)
+        assert calls == [(1, "N", 1.0, 2.0, 3.0)]
+        assert not hasattr(Model().create_node("N", 1.0, 2.0, 3.0), "seen")
+
+    def test_replaced_constructor_code_runs(self):
+        def init(self, object_id, name, x, y, z):
+            self.marked = (x, y, z)
+
+        original = o.Node.__init__.__code__
+        o.Node.__init__.__code__ = init.__code__
+        try:
+            assert vars(Model().create_node("N", 1.0, 2.0, 3.0)) == {"marked": (1.0, 2.0, 3.0)}
+        finally:
+            o.Node.__init__.__code__ = original
+        assert list(vars(Model().create_node("N", 1.0, 2.0, 3.0))) == ["_object_id", "_name", "_x", "_y", "_z"]
+
+    def test_descriptor_added_to_the_class_takes_the_assignment(self):
+        stored = []
+        setter = property(lambda self: "via descriptor", lambda self, value: stored.append(value))
+        with mock.patch.object(o.Node, "_x", setter, create=True):
+            node = Model().create_node("N", 4.0, 0.0, 0.0)
+            assert stored == [4.0] and node.x == "via descriptor"
+
+    def test_subclass_put_in_the_module_namespace_is_instantiated(self):
+        class Tagged(o.Node):
+            def __init__(self, *args):
+                super().__init__(*args)
+                self.tag = "T"
+
+        with mock.patch.object(tarsis, "Node", Tagged):
+            node = Model().create_node("N", 0.0, 0.0, 0.0)
+        assert type(node) is Tagged and node.tag == "T"
 
 
 class TestReferenceChecksKeepContainmentMeaning:

@@ -1,5 +1,6 @@
 // Model: nodes, beams and what hangs on them, plates and what lies in them.
 #include "model_support.h"
+#include "slot_init.h"
 
 namespace norvale::tarsis::model {
 
@@ -52,11 +53,20 @@ void drop_vertex_node(nb::handle self, nb::handle node) {
 }  // namespace
 
 void add_geometry_methods(nb::handle cls) {
+    // Nodes are the most numerous objects of a model; the kit's Node only stores its arguments.
+    static SlotInit *node_init = new SlotInit(
+        global(NV_STR("Node")).ptr(),
+        {{"_object_id", SlotInit::any}, {"_name", SlotInit::text}, {"_x", SlotInit::number},
+         {"_y", SlotInit::number}, {"_z", SlotInit::number}});
     bind::def_fast(
         cls, "create_node",
         [](nb::handle self, nb::handle name, nb::handle x, nb::handle y, nb::handle z) {
             nb::object id = next_id(self, nodes);
-            return store(self, nodes, make(NV_GLOBAL(Node), id, name, x, y, z));
+            nb::object node_class = NV_GLOBAL(Node);
+            PyObject *args[] = {id.ptr(), name.ptr(), x.ptr(), y.ptr(), z.ptr()};
+            if (PyObject *node = node_init->make(node_class.ptr(), args, 5)) return store(self, nodes, nb::steal(node));
+            if (PyErr_Occurred()) throw nb::python_error();
+            return store(self, nodes, make(node_class, id, name, x, y, z));
         },
         bind::required({"name", "x", "y", "z"}), "Creates a node at (x, y, z), in metres.");
 

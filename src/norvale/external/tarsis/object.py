@@ -680,6 +680,8 @@ class Node(TarsisObject):
     """A point of the structure; coordinates in metres."""
 
     _fields = ("_x", "_y", "_z")
+    # An __init__ that stores its arguments as given: `Model.create_node` builds a node without
+    # running it (it checks that this still holds before it does).
 
     def __init__(self, object_id: int, name: str, x: float, y: float, z: float) -> None:
         self._object_id = object_id

@@ -1,0 +1,108 @@
+#include "slot_init.h"
+
+
+
+namespace norvale::tarsis::model {
+
+namespace {
+
+PyObject *interned(const char *text) { return PyUnicode_InternFromString(text); }
+
+}  // namespace
+
+SlotInit::SlotInit(PyObject *cls, std::initializer_list<std::pair<const char *, Accept>> attributes) {
+    for (const auto &[name, accept] : attributes) {
+        names_.push_back(interned(name));
+        accept_.push_back(accept);
+    }
+    if (cls == nullptr || !PyType_Check(cls)) return;  // never matches: every call is an ordinary one
+    auto *type = reinterpret_cast<PyTypeObject *>(cls);
+    PyObject *init = _PyType_Lookup(type, interned("__init__"));
+    if (init == nullptr || !PyFunction_Check(init)) return;
+    type_ = reinterpret_cast<PyTypeObject *>(Py_NewRef(cls));
+    init_ = Py_NewRef(init);
+    code_ = Py_NewRef(PyFunction_GET_CODE(init));
+}
+
+PyObject *SlotInit::make(PyObject *cls, PyObject *const *args, std::size_t nargs) {
+    if (cls != reinterpret_cast<PyObject *>(type_) || type_ == nullptr || nargs != accept_.size()) return nullptr;
+    for (std::size_t i = 0; i < nargs; ++i) {
+        if (accept_[i] == text && !PyUnicode_CheckExact(args[i])) return nullptr;
+        if (accept_[i] == number && !PyFloat_CheckExact(args[i]) && !PyLong_CheckExact(args[i])) return nullptr;
+    }
+    unsigned int tag = type_->tp_version_tag;
+    if (tag == 0 || tag != verified_) {
+        if (tag != 0 && tag == refused_) return nullptr;
+        if (!verify()) return nullptr;
+    }
+    if (PyFunction_GET_CODE(init_) != code_) return nullptr;  // __code__ replaced; the class did not change
+
+    PyObject *obj = type_->tp_alloc(type_, 0);  // what object.__new__ does for this class
+    if (obj == nullptr) return nullptr;
+    for (std::size_t i = 0; i < nargs; ++i) {
+        if (PyObject_GenericSetAttr(obj, names_[i], args[i]) < 0) {
+            Py_DECREF(obj);
+            return nullptr;
+        }
+    }
+    return obj;
+}
+
+bool SlotInit::verify() {
+    verified_ = 0;
+    PyTypeObject *type = type_;
+    bool ok = Py_IS_TYPE(reinterpret_cast<PyObject *>(type), &PyType_Type) &&
+              type->tp_new == PyBaseObject_Type.tp_new && type->tp_alloc == PyType_GenericAlloc &&
+              type->tp_setattro == PyObject_GenericSetAttr && type->tp_dictoffset != 0 &&
+              _PyType_Lookup(type, interned("__init__")) == init_ &&  // also gives the class a version tag
+              PyFunction_GET_CODE(init_) == code_;
+    // Each attribute goes to the instance dict: nothing on the class may take the assignment.
+    for (std::size_t i = 0; ok && i < names_.size(); ++i) {
+        PyObject *on_class = _PyType_Lookup(type, names_[i]);
+        ok = on_class == nullptr || Py_TYPE(on_class)->tp_descr_set == nullptr;
+    }
+    unsigned int tag = type->tp_version_tag;
+    ok = ok && tag != 0 && probe(false) && probe(true) && type->tp_version_tag == tag;
+    if (PyErr_Occurred()) PyErr_Clear();
+    if (ok)
+        verified_ = tag;
+    else
+        refused_ = type->tp_version_tag;
+    return ok;
+}
+
+bool SlotInit::probe(bool numbers_as_ints) {
+    std::vector<PyObject *> args;
+    bool ok = true;
+    for (std::size_t i = 0; i < accept_.size(); ++i) {
+        PyObject *value;
+        if (accept_[i] == any)
+            value = PyObject_CallNoArgs(reinterpret_cast<PyObject *>(&PyBaseObject_Type));
+        else if (accept_[i] == text)
+            value = PyUnicode_FromFormat("probe %zu", i);
+        else if (numbers_as_ints)
+            value = PyLong_FromLongLong((1LL << 40) + static_cast<long long>(i));  // a fresh int object
+        else
+            value = PyFloat_FromDouble(0.5 + static_cast<double>(i));
+        ok = ok && value != nullptr;
+        args.push_back(value);
+    }
+    PyObject *obj = ok ? PyObject_Vectorcall(reinterpret_cast<PyObject *>(type_), args.data(), args.size(), nullptr)
+                       : nullptr;
+    ok = obj != nullptr && Py_IS_TYPE(obj, type_);
+    // Exactly the arguments, as the same objects, under their names, in this order.
+    PyObject *dict = ok ? PyObject_GenericGetDict(obj, nullptr) : nullptr;
+    ok = dict != nullptr && PyDict_GET_SIZE(dict) == static_cast<Py_ssize_t>(names_.size());
+    Py_ssize_t pos = 0, i = 0;
+    PyObject *key, *value;
+    while (ok && PyDict_Next(dict, &pos, &key, &value)) {
+        ok = key == names_[i] && value == args[i];
+        ++i;
+    }
+    Py_XDECREF(dict);
+    Py_XDECREF(obj);
+    for (PyObject *value : args) Py_XDECREF(value);
+    return ok;
+}
+
+}  // namespace norvale::tarsis::model
