@@ -1,6 +1,6 @@
 // Model: nodes, beams and what hangs on them, plates and what lies in them.
 #include "model_support.h"
-#include "slot_init.h"
+#include "direct_init.h"
 
 namespace norvale::tarsis::model {
 
@@ -54,10 +54,10 @@ void drop_vertex_node(nb::handle self, nb::handle node) {
 
 void add_geometry_methods(nb::handle cls) {
     // Nodes are the most numerous objects of a model; the kit's Node only stores its arguments.
-    static SlotInit *node_init = new SlotInit(
+    static DirectInit *node_init = new DirectInit(
         global(NV_STR("Node")).ptr(),
-        {{"_object_id", SlotInit::any}, {"_name", SlotInit::text}, {"_x", SlotInit::number},
-         {"_y", SlotInit::number}, {"_z", SlotInit::number}});
+        {{"_object_id", DirectInit::any}, {"_name", DirectInit::text}, {"_x", DirectInit::number},
+         {"_y", DirectInit::number}, {"_z", DirectInit::number}});
     bind::def_fast(
         cls, "create_node",
         [](nb::handle self, nb::handle name, nb::handle x, nb::handle y, nb::handle z) {

@@ -1,6 +1,4 @@
-#include "slot_init.h"
-
-
+#include "direct_init.h"
 
 namespace norvale::tarsis::model {
 
@@ -10,7 +8,7 @@ PyObject *interned(const char *text) { return PyUnicode_InternFromString(text); 
 
 }  // namespace
 
-SlotInit::SlotInit(PyObject *cls, std::initializer_list<std::pair<const char *, Accept>> attributes) {
+DirectInit::DirectInit(PyObject *cls, std::initializer_list<std::pair<const char *, Accept>> attributes) {
     for (const auto &[name, accept] : attributes) {
         names_.push_back(interned(name));
         accept_.push_back(accept);
@@ -24,7 +22,7 @@ SlotInit::SlotInit(PyObject *cls, std::initializer_list<std::pair<const char *, 
     code_ = Py_NewRef(PyFunction_GET_CODE(init));
 }
 
-PyObject *SlotInit::make(PyObject *cls, PyObject *const *args, std::size_t nargs) {
+PyObject *DirectInit::make(PyObject *cls, PyObject *const *args, std::size_t nargs) {
     if (cls != reinterpret_cast<PyObject *>(type_) || type_ == nullptr || nargs != accept_.size()) return nullptr;
     for (std::size_t i = 0; i < nargs; ++i) {
         if (accept_[i] == text && !PyUnicode_CheckExact(args[i])) return nullptr;
@@ -48,7 +46,7 @@ PyObject *SlotInit::make(PyObject *cls, PyObject *const *args, std::size_t nargs
     return obj;
 }
 
-bool SlotInit::verify() {
+bool DirectInit::verify() {
     verified_ = 0;
     PyTypeObject *type = type_;
     bool ok = Py_IS_TYPE(reinterpret_cast<PyObject *>(type), &PyType_Type) &&
@@ -71,7 +69,7 @@ bool SlotInit::verify() {
     return ok;
 }
 
-bool SlotInit::probe(bool numbers_as_ints) {
+bool DirectInit::probe(bool numbers_as_ints) {
     std::vector<PyObject *> args;
     bool ok = true;
     for (std::size_t i = 0; i < accept_.size(); ++i) {
