@@ -54,16 +54,54 @@ std::string Signature::text() const {
     return out + ")";
 }
 
-nb::object Signature::to_inspect() const {
+nb::object Signature::to_inspect(bool with_self) const {
     nb::module_ inspect = nb::module_::import_("inspect");
     nb::object parameter = inspect.attr("Parameter");
     nb::object empty = parameter.attr("empty");
     nb::list parameters;
+    if (with_self) parameters.append(parameter("self", parameter.attr("POSITIONAL_OR_KEYWORD")));
     for (const Param &p : params_) {
         nb::object kind = parameter.attr(p.keyword_only ? "KEYWORD_ONLY" : "POSITIONAL_OR_KEYWORD");
         parameters.append(parameter(p.name, kind, nb::arg("default") = p.has_default ? p.default_value : empty));
     }
     return inspect.attr("Signature")(parameters);
+}
+
+nb::object Signature::stub_code(const char *name) const {
+    std::string source = std::string("def ") + name + "(self";
+    bool star = false;
+    for (const Param &p : params_) {
+        source += ", ";
+        if (p.keyword_only && !star) {
+            source += "*, ";
+            star = true;
+        }
+        source += p.name;
+        if (p.has_default) source += "=None";
+    }
+    source += "):\n    pass\n";
+    nb::dict ns;
+    nb::object done = nb::steal(PyRun_String(source.c_str(), Py_file_input, ns.ptr(), ns.ptr()));
+    if (!done.is_valid()) throw nb::python_error();
+    nb::object code = ns[name].attr("__code__");
+    return code.attr("replace")(nb::arg("co_qualname") = nb::str(qualname_.c_str()),
+                                nb::arg("co_filename") = nb::str("<native>"));
+}
+
+nb::object Signature::defaults() const {
+    nb::list values;
+    for (const Param &p : params_)
+        if (!p.keyword_only && p.has_default) values.append(p.default_value);
+    if (values.size() == 0) return nb::none();
+    return nb::tuple(values);
+}
+
+nb::object Signature::kwdefaults() const {
+    nb::dict values;
+    for (const Param &p : params_)
+        if (p.keyword_only && p.has_default) values[p.name] = p.default_value;
+    if (values.size() == 0) return nb::none();
+    return values;
 }
 
 namespace {
@@ -82,7 +120,8 @@ std::string name_list(const std::vector<const char *> &names) {
 
 }  // namespace
 
-bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out) const {
+bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+                      bool self_missing) const {
     nargs = PyVectorcall_NARGS(nargs);
     const std::size_t n = params_.size();
     if (static_cast<std::size_t>(nargs) > positional_) {
@@ -124,6 +163,7 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
         }
     }
     std::vector<const char *> missing_positional, missing_keyword;
+    if (self_missing) missing_positional.push_back("self");
     for (std::size_t i = 0; i < n; ++i) {
         if (out[i] != nullptr) continue;
         if (params_[i].has_default)
@@ -141,43 +181,228 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
     return true;
 }
 
+void Signature::raise_missing(PyObject *const *args, PyObject *kwnames, bool self_missing) const {
+    std::vector<PyObject *> out(params_.size() + 1);
+    if (parse(args, 0, kwnames, out.data(), self_missing)) PyErr_Format(PyExc_TypeError, "%s() missing arguments", qualname_.c_str());
+}
+
 namespace detail {
 
 namespace {
 
-// A descriptor type whose instances answer `cls.__signature__` for one class: the signature of its
-// `__init__` without `self`, for as long as `__init__` is still the recorded one (None, inspect's
-// own way of saying "look elsewhere", for subclasses that define their own).
-nb::handle init_signature_type() {
-    static nb::handle type = [] {
-        nb::dict ns;
-        ns["__module__"] = nb::str("norvale");
-        ns["__qualname__"] = nb::str("_InitSignature");
-        ns["__doc__"] = nb::str("The call signature of a class whose __init__ is a native method.");
-        ns["__slots__"] = nb::make_tuple("init", "signature");
-        ns["__get__"] = nb::cpp_function(
-            [](nb::handle self, nb::handle obj, nb::handle owner) -> nb::object {
-                if (!obj.is_none() || owner.is_none()) return nb::none();
-                nb::object init = nb::steal(PyObject_GetAttrString(owner.ptr(), "__init__"));
-                if (!init.is_valid()) throw nb::python_error();
-                if (!init.is(self.attr("init"))) return nb::none();
-                return self.attr("signature");
-            },
-            nb::is_method(), nb::name("__get__"), nb::arg("obj").none(), nb::arg("owner").none() = nb::none());
-        return nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))("_InitSignature", nb::make_tuple(), ns)
-            .release();
+/// A method written in C++ that binds like a Python function: `obj.meth` is a bound method,
+/// `Cls.meth` is the function itself and takes any object as `self`, and `inspect.signature`
+/// reads `__signature__` (holding the real default objects). The interpreter calls it as it calls a
+/// method descriptor, without making the bound method (Py_TPFLAGS_METHOD_DESCRIPTOR).
+struct NativeFunction {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    FastCall call;
+    const Signature *sig;
+    PyObject *name;
+    PyObject *qualname;
+    PyObject *doc;
+    PyObject *module;
+    PyObject *objclass;
+    PyObject *signature;  // built on first use
+    PyObject *code;       // built on first use
+};
+
+NativeFunction *as_native(PyObject *f) { return reinterpret_cast<NativeFunction *>(f); }
+
+/// A call without a positional `self`: taken from the keywords, as Python would, or the
+/// missing-arguments error naming it.
+PyObject *call_with_keyword_self(NativeFunction *f, PyObject *const *args, PyObject *kwnames) {
+    static PyObject *self_name = PyUnicode_InternFromString("self");
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    Py_ssize_t at = -1;
+    for (Py_ssize_t k = 0; k < nkw && at < 0; ++k) {
+        PyObject *key = PyTuple_GET_ITEM(kwnames, k);
+        if (key == self_name || PyUnicode_Compare(key, self_name) == 0) at = k;
+    }
+    if (at < 0) {
+        f->sig->raise_missing(args, kwnames, true);
+        return nullptr;
+    }
+    std::vector<PyObject *> rest;
+    nb::object names = nb::steal(PyTuple_New(nkw - 1));
+    for (Py_ssize_t k = 0, j = 0; k < nkw; ++k) {
+        if (k == at) continue;
+        rest.push_back(args[k]);
+        PyTuple_SET_ITEM(names.ptr(), j++, Py_NewRef(PyTuple_GET_ITEM(kwnames, k)));
+    }
+    return f->call(args[at], rest.data(), 0, nkw > 1 ? names.ptr() : nullptr);
+}
+
+PyObject *native_vectorcall(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
+    NativeFunction *f = as_native(callable);
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (nargs >= 1) return f->call(args[0], args + 1, nargs - 1, kwnames);
+    return call_with_keyword_self(f, args, kwnames);
+}
+
+PyObject *native_get(PyObject *self, PyObject *obj, PyObject *) {
+    if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
+PyObject *native_signature(PyObject *self, void *) {
+    NativeFunction *f = as_native(self);
+    if (f->signature == nullptr) {
+        try {
+            f->signature = f->sig->to_inspect(true).release().ptr();
+        } catch (nb::python_error &e) {
+            e.restore();
+            return nullptr;
+        }
+    }
+    return Py_NewRef(f->signature);
+}
+
+/// Answers of a Python function that tools read after `isinstance(obj, types.FunctionType)`
+/// (which holds through `__class__`): mock's autospec then binds `self` as for a Python method.
+template <nb::object (*make)(NativeFunction *)>
+PyObject *native_answer(PyObject *self, void *) {
+    try {
+        return make(as_native(self)).release().ptr();
+    } catch (nb::python_error &e) {
+        e.restore();
+        return nullptr;
+    }
+}
+
+nb::object function_class(NativeFunction *) { return nb::module_::import_("types").attr("FunctionType"); }
+nb::object stub_code(NativeFunction *f) {
+    if (f->code == nullptr) f->code = f->sig->stub_code(PyUnicode_AsUTF8(f->name)).release().ptr();
+    return nb::borrow(f->code);
+}
+nb::object defaults(NativeFunction *f) { return f->sig->defaults(); }
+nb::object kwdefaults(NativeFunction *f) { return f->sig->kwdefaults(); }
+nb::object module_globals(NativeFunction *f) {
+    PyObject *module = f->module == Py_None ? nullptr : PyImport_GetModule(f->module);
+    if (module == nullptr) {
+        PyErr_Clear();
+        return nb::dict();
+    }
+    nb::object held = nb::steal(module);
+    return nb::borrow(PyModule_GetDict(module));
+}
+nb::object no_closure(NativeFunction *) { return nb::none(); }
+nb::object no_annotations(NativeFunction *) { return nb::dict(); }
+nb::object builtins_dict(NativeFunction *) { return nb::borrow(PyEval_GetBuiltins()); }
+nb::object no_type_params(NativeFunction *) { return nb::tuple(); }
+
+/// Pickled, like a Python function, by the name it is found under in its module.
+PyObject *native_reduce(PyObject *self, PyObject *) { return Py_NewRef(as_native(self)->qualname); }
+
+PyMethodDef native_methods[] = {
+    {"__reduce__", native_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyObject *native_repr(PyObject *self) { return PyUnicode_FromFormat("<native function %U>", as_native(self)->qualname); }
+
+int native_traverse(PyObject *self, visitproc visit, void *arg) {
+    NativeFunction *f = as_native(self);
+    Py_VISIT(f->doc);
+    Py_VISIT(f->module);
+    Py_VISIT(f->objclass);
+    Py_VISIT(f->signature);
+    Py_VISIT(f->code);
+    return 0;
+}
+
+int native_clear(PyObject *self) {
+    NativeFunction *f = as_native(self);
+    Py_CLEAR(f->doc);
+    Py_CLEAR(f->module);
+    Py_CLEAR(f->objclass);
+    Py_CLEAR(f->signature);
+    Py_CLEAR(f->code);
+    return 0;
+}
+
+void native_dealloc(PyObject *self) {
+    PyObject_GC_UnTrack(self);
+    NativeFunction *f = as_native(self);
+    native_clear(self);
+    Py_CLEAR(f->name);
+    Py_CLEAR(f->qualname);
+    PyObject_GC_Del(self);
+}
+
+PyMemberDef native_members[] = {
+    {"__name__", Py_T_OBJECT_EX, offsetof(NativeFunction, name), Py_READONLY, nullptr},
+    {"__qualname__", Py_T_OBJECT_EX, offsetof(NativeFunction, qualname), Py_READONLY, nullptr},
+    {"__doc__", Py_T_OBJECT_EX, offsetof(NativeFunction, doc), Py_READONLY, nullptr},
+    {"__module__", Py_T_OBJECT_EX, offsetof(NativeFunction, module), Py_READONLY, nullptr},
+    {"__objclass__", Py_T_OBJECT_EX, offsetof(NativeFunction, objclass), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef native_getset[] = {
+    {"__signature__", native_signature, nullptr, nullptr, nullptr},
+    {"__class__", native_answer<function_class>, nullptr, nullptr, nullptr},
+    {"__code__", native_answer<stub_code>, nullptr, nullptr, nullptr},
+    {"__defaults__", native_answer<defaults>, nullptr, nullptr, nullptr},
+    {"__kwdefaults__", native_answer<kwdefaults>, nullptr, nullptr, nullptr},
+    {"__globals__", native_answer<module_globals>, nullptr, nullptr, nullptr},
+    {"__closure__", native_answer<no_closure>, nullptr, nullptr, nullptr},
+    {"__annotations__", native_answer<no_annotations>, nullptr, nullptr, nullptr},
+    {"__builtins__", native_answer<builtins_dict>, nullptr, nullptr, nullptr},
+    {"__type_params__", native_answer<no_type_params>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyTypeObject *native_function_type() {
+    static PyTypeObject *type = [] {
+        static PyTypeObject t = {PyVarObject_HEAD_INIT(nullptr, 0)};
+        t.tp_name = "norvale.native_function";
+        t.tp_basicsize = sizeof(NativeFunction);
+        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+                     Py_TPFLAGS_METHOD_DESCRIPTOR;
+        t.tp_doc = "A method written in C++; binds to instances like a Python function.";
+        t.tp_vectorcall_offset = offsetof(NativeFunction, vectorcall);
+        t.tp_call = PyVectorcall_Call;
+        t.tp_descr_get = native_get;
+        t.tp_repr = native_repr;
+        t.tp_traverse = native_traverse;
+        t.tp_clear = native_clear;
+        t.tp_dealloc = native_dealloc;
+        t.tp_members = native_members;
+        t.tp_getset = native_getset;
+        t.tp_methods = native_methods;
+        if (PyType_Ready(&t) < 0) throw nb::python_error();
+        return &t;
     }();
     return type;
 }
 
 }  // namespace
 
-void install_init_signature(nb::handle cls, const Signature &sig) {
-    nb::object descriptor = init_signature_type()();
-    descriptor.attr("init") =
-        nb::borrow(PyDict_GetItemString(reinterpret_cast<PyTypeObject *>(cls.ptr())->tp_dict, "__init__"));
-    descriptor.attr("signature") = sig.to_inspect();
-    nb::setattr(cls, "__signature__", descriptor);
+nb::object new_native_function(nb::handle cls, const char *name, const std::string &qualname, const Signature *sig,
+                               FastCall call, const std::string &doc) {
+    PyTypeObject *type = native_function_type();
+    NativeFunction *f = PyObject_GC_New(NativeFunction, type);
+    if (f == nullptr) throw nb::python_error();
+    f->vectorcall = native_vectorcall;
+    f->call = call;
+    f->sig = sig;
+    f->name = PyUnicode_InternFromString(name);
+    f->qualname = PyUnicode_FromStringAndSize(qualname.data(), static_cast<Py_ssize_t>(qualname.size()));
+    f->doc = doc.empty() ? Py_NewRef(Py_None) : PyUnicode_FromStringAndSize(doc.data(), static_cast<Py_ssize_t>(doc.size()));
+    f->module = PyObject_GetAttrString(cls.ptr(), "__module__");
+    if (f->module == nullptr) {
+        PyErr_Clear();
+        f->module = Py_NewRef(Py_None);
+    }
+    f->objclass = Py_NewRef(cls.ptr());
+    f->signature = nullptr;
+    f->code = nullptr;
+    nb::object result = nb::steal(reinterpret_cast<PyObject *>(f));
+    if (f->name == nullptr || f->qualname == nullptr || f->doc == nullptr) throw nb::python_error();
+    PyObject_GC_Track(reinterpret_cast<PyObject *>(f));
+    return result;
 }
 
 }  // namespace detail

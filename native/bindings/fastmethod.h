@@ -1,11 +1,14 @@
-// Methods as CPython method descriptors with vectorcall argument parsing.
+// Methods written in C++ that behave like methods written in Python, with vectorcall argument parsing.
 //
 // For methods on hot paths (called hundreds of thousands of times while a model is built) the
-// general nanobind function object costs more than the work itself. A method added here is an
-// ordinary `method_descriptor` of the class, like a method of a built-in type: calling it costs
-// about as much as calling a Python function, `inspect.signature` reads its `__text_signature__`,
-// and `self` is checked to be an instance of the class. Arguments are parsed as Python parses
-// them (positional or keyword, keyword-only, defaults evaluated once) with Python's error wording.
+// general nanobind function object costs more than the work itself. A method added here is a
+// small native function object (fastmethod.cpp) that binds like a Python function: `obj.meth` is
+// a bound method, `Cls.meth(anything, ...)` passes `anything` as self, and `inspect.signature`
+// reads `__signature__`, with the real default objects. The interpreter calls it the way it calls
+// a method of a built-in type, at about the cost of a Python function call. Arguments are parsed
+// as Python parses them (positional or keyword, keyword-only, defaults evaluated once) with
+// Python's error wording. Static and class methods are builtin functions wrapped in staticmethod
+// and classmethod.
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -68,13 +71,22 @@ public:
 
     /// Fills out[0 .. size()) with borrowed references (defaults included) from vectorcall
     /// arguments that follow `self`; raises TypeError as Python does and returns false.
-    bool parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out) const;
+    /// `self_missing`: the call gave no `self` at all, which the error then names first.
+    bool parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+               bool self_missing = false) const;
+    /// The TypeError of a call with keyword arguments only (`self` among the missing ones).
+    void raise_missing(PyObject *const *args, PyObject *kwnames, bool self_missing) const;
 
     std::size_t size() const { return params_.size(); }
     /// "($self, a, b=None, *, c)" for `__text_signature__`.
     std::string text() const;
-    /// The same as an `inspect.Signature` without `self`, holding the real default objects.
-    nb::object to_inspect() const;
+    /// The same as an `inspect.Signature`, holding the real default objects; `self` first if asked.
+    nb::object to_inspect(bool with_self = false) const;
+    /// What a Python function with this signature (and `self` first) holds: a code object named
+    /// `qualname` whose body does nothing, `__defaults__` and `__kwdefaults__`.
+    nb::object stub_code(const char *name) const;
+    nb::object defaults() const;
+    nb::object kwdefaults() const;
 
 private:
     std::string qualname_;
@@ -98,8 +110,6 @@ template <typename F>
 struct FastMethod {
     static inline F *fn = nullptr;
     static inline Signature *sig = nullptr;
-    static inline PyMethodDef def{};
-    static inline std::string doc;
 
     template <std::size_t... I>
     static PyObject *invoke(PyObject *self, PyObject **a, std::index_sequence<I...>) {
@@ -187,9 +197,12 @@ struct FastFunction {
     }
 };
 
-/// After `__init__` is added: gives `cls` a `__signature__` that `inspect.signature(cls)` reads, since
-/// inspect cannot bind a method descriptor to the class to find the signature itself.
-void install_init_signature(nb::handle cls, const Signature &sig);
+/// The C entry of a method: `self`, then the vectorcall arguments that follow it.
+using FastCall = PyObject *(*)(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
+
+/// A new method object of `cls` (see fastmethod.cpp: binds like a Python function).
+nb::object new_native_function(nb::handle cls, const char *name, const std::string &qualname, const Signature *sig,
+                               FastCall call, const std::string &doc);
 
 }  // namespace detail
 
@@ -205,15 +218,7 @@ void def_fast(nb::handle cls, const char *name, F f, std::vector<Param> params, 
         throw std::logic_error(qualname + ": parameter list does not match the function");
     M::fn = new F(std::move(f));
     M::sig = new Signature(qualname, std::move(params));
-    M::doc = std::string(name) + M::sig->text() + "\n--\n\n" + (doc ? doc : "");
-    M::def.ml_name = name;
-    M::def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&M::call));
-    M::def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
-    M::def.ml_doc = M::doc.c_str();
-    nb::object descr = nb::steal(PyDescr_NewMethod(reinterpret_cast<PyTypeObject *>(cls.ptr()), &M::def));
-    if (!descr.is_valid()) throw nb::python_error();
-    nb::setattr(cls, name, descr);
-    if (std::string_view(name) == "__init__") detail::install_init_signature(cls, *M::sig);
+    nb::setattr(cls, name, detail::new_native_function(cls, name, qualname, M::sig, &M::call, doc ? doc : ""));
 }
 
 /// Adds `f` to the built class `cls` as the static method `name`; `f` takes one `nb::handle` per

@@ -97,8 +97,27 @@ nb::object make_enum(const ModuleScope &scope, const char *name, nb::list member
 
 namespace {
 
-[[noreturn]] void raise_instance(nb::handle exc_type, nb::object exc) {
-    PyErr_SetObject(exc_type.ptr(), exc.ptr());
+/// What `raise value` makes of the value an error class returned: an exception instance as it
+/// is, a class called without arguments, anything else the interpreter's own TypeError (a patched
+/// error class may return anything).
+nb::object exception_from(nb::object value) {
+    if (PyExceptionInstance_Check(value.ptr())) return value;
+    if (PyExceptionClass_Check(value.ptr())) {
+        nb::object exc = nb::steal(PyObject_CallNoArgs(value.ptr()));
+        if (!exc.is_valid()) throw nb::python_error();
+        if (!PyExceptionInstance_Check(exc.ptr())) {
+            PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of BaseException, not %s",
+                         value.ptr(), Py_TYPE(exc.ptr())->tp_name);
+            throw nb::python_error();
+        }
+        return exc;
+    }
+    PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+    throw nb::python_error();
+}
+
+[[noreturn]] void raise_instance(nb::object exc) {
+    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(exc.ptr())), exc.ptr());
     throw nb::python_error();
 }
 
@@ -106,29 +125,71 @@ namespace {
 
 void raise_from_none(nb::handle exc_type, nb::handle message) {
     PyErr_Clear();
-    nb::object exc = nb::borrow(exc_type)(message);
+    nb::object exc = exception_from(nb::borrow(exc_type)(message));
     PyException_SetCause(exc.ptr(), nullptr);  // sets __suppress_context__ = True
-    raise_instance(exc_type, exc);
+    raise_instance(exc);
 }
 
 void raise_from_none(nb::handle exc_type, const char *message) { raise_from_none(exc_type, nb::str(message)); }
 
 void raise_with_cause(nb::handle exc_type, nb::handle message, nb::handle cause) {
     PyErr_Clear();
-    nb::object exc = nb::borrow(exc_type)(message);
+    nb::object exc = exception_from(nb::borrow(exc_type)(message));
     PyException_SetCause(exc.ptr(), nb::borrow(cause).release().ptr());  // steals the reference
     PyException_SetContext(exc.ptr(), nb::borrow(cause).release().ptr());
-    raise_instance(exc_type, exc);
+    raise_instance(exc);
 }
 
-void raise_new(nb::handle exc_type, nb::handle message) {
-    nb::object exc = nb::borrow(exc_type)(message);
-    raise_instance(exc_type, exc);
+void raise_new(nb::handle exc_type, nb::handle message) { raise_instance(exception_from(nb::borrow(exc_type)(message))); }
+
+void raise_bare(nb::handle exc_type) { raise_instance(exception_from(nb::borrow(exc_type)())); }
+
+namespace {
+
+/// `type(obj).<name>` bound to obj, as the interpreter looks up special methods; null if missing.
+nb::object special_method(nb::handle obj, const char *name) {
+    nb::str key(name);
+    PyObject *found = _PyType_Lookup(Py_TYPE(obj.ptr()), key.ptr());  // borrowed
+    if (found == nullptr) return nb::object();
+    nb::object held = nb::borrow(found);
+    if (descrgetfunc get = Py_TYPE(found)->tp_descr_get) {
+        PyObject *bound = get(found, obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr())));
+        if (bound == nullptr) throw nb::python_error();
+        return nb::steal(bound);
+    }
+    return held;
 }
 
-void raise_bare(nb::handle exc_type) {
-    nb::object exc = nb::borrow(exc_type)();
-    raise_instance(exc_type, exc);
+}  // namespace
+
+nb::object with_context(nb::handle manager, const std::function<nb::object(nb::handle)> &body) {
+    nb::object enter = special_method(manager, "__enter__");
+    if (!enter.is_valid()) {
+        PyErr_Format(PyExc_TypeError, "'%.200s' object does not support the context manager protocol",
+                     Py_TYPE(manager.ptr())->tp_name);
+        throw nb::python_error();
+    }
+    nb::object exit = special_method(manager, "__exit__");
+    if (!exit.is_valid()) {
+        PyErr_Format(PyExc_TypeError,
+                     "'%.200s' object does not support the context manager protocol (missed __exit__ method)",
+                     Py_TYPE(manager.ptr())->tp_name);
+        throw nb::python_error();
+    }
+    nb::object value = enter();
+    nb::object result;
+    try {
+        result = body(value);
+    } catch (nb::python_error &e) {
+        nb::object error = nb::borrow(e.value());
+        PyObject *trace = PyException_GetTraceback(error.ptr());
+        nb::object traceback = trace ? nb::steal(trace) : nb::none();
+        nb::object suppress = exit(nb::borrow(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr()))), error, traceback);
+        if (truthy(suppress)) return nb::object();
+        throw;
+    }
+    exit(nb::none(), nb::none(), nb::none());
+    return result;
 }
 
 bool error_matches(const nb::python_error &e, nb::handle exc_type) { return e.matches(exc_type); }

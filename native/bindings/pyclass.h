@@ -10,6 +10,7 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -117,6 +118,12 @@ nb::object input_bytes(nb::handle obj, nb::handle bytes_io);
 
 /// `a, b = obj`: unpacks exactly two items, raising the interpreter's own TypeError/ValueError texts.
 std::pair<nb::object, nb::object> unpack_pair(nb::handle obj);
+
+/// `with manager as value: result = body(value)`, as the interpreter runs it: `__enter__` and
+/// `__exit__` looked up on the type, `__exit__` called with the error (or three Nones) on every
+/// path, an error it answers with a true value suppressed. Returns the body's result, or an
+/// invalid object when an error was suppressed.
+nb::object with_context(nb::handle manager, const std::function<nb::object(nb::handle)> &body);
 
 /// Truth value of `obj`, as Python's `if obj:` (may raise).
 bool truthy(nb::handle obj);

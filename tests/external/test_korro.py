@@ -205,6 +205,36 @@ def test_getters_read_the_archive():
         job.get_model(True)
 
 
+def test_archive_and_member_are_context_managers_closed_on_every_path():
+    job = KORROAnalysis(io.BytesIO(b""), [])
+    with mock.patch.object(KORROAnalysis, "_get_korro_result_content", return_value="content"), \
+            mock.patch("norvale.external.korro.zipfile.ZipFile") as zip_file:
+        archive = zip_file.return_value.__enter__.return_value
+        member = archive.open.return_value.__enter__.return_value
+        member.read.return_value = b"DATA"
+        assert job._get_file_from_zip("results.kox", as_file=False).getvalue() == b"DATA"
+        zip_file.assert_called_once_with("content")
+        archive.open.assert_called_once_with("results.kox")
+        archive.open.return_value.__exit__.assert_called_once_with(None, None, None)
+        zip_file.return_value.__exit__.assert_called_once_with(None, None, None)
+
+        member.read.side_effect = OSError("disk")
+        with pytest.raises(OSError, match="disk"):
+            job._get_file_from_zip("results.kox", as_file=False)
+        exc_type, exc, _ = zip_file.return_value.__exit__.call_args.args
+        assert exc_type is OSError and str(exc) == "disk"
+        assert archive.open.return_value.__exit__.call_count == 2
+
+
+def test_result_member_name_is_the_text_of_the_load_case():
+    job = KORROAnalysis(io.BytesIO(b""), [])
+    with mock.patch.object(KORROAnalysis, "_get_file_from_zip", side_effect=KeyError) as get:
+        for load_case in ("a\x00b", "\ud800"):
+            with pytest.raises(ValueError, match=f"combination {load_case}\\. Perform"):
+                job.get_result(load_case)
+            get.assert_called_with(f"summary_{load_case}.json", as_file=False)
+
+
 def test_corrupt_archive_is_reported_unchanged():
     job = KORROAnalysis(io.BytesIO(b""), [])
     with with_result({"model": {"body": base64.b64encode(b"not a zip").decode()}}):

@@ -1,5 +1,6 @@
 import base64
 import io
+import re
 from unittest import mock
 
 import pytest
@@ -57,6 +58,29 @@ def test_execution_errors_follow_the_kit_map():
         assert info.value.args == ("Readable text",)
         assert job._handle_execution_error("quiet") is None
         assert job._handle_execution_error("boom ") is None
+
+
+@pytest.mark.parametrize("entry, error, text", [
+    (("text", KeyError, "extra"), ValueError, "too many values to unpack (expected 2)"),
+    (None, TypeError, "cannot unpack non-iterable NoneType object"),
+])
+def test_error_table_entries_are_unpacked_as_pairs(entry, error, text):
+    with mock.patch("norvale.external.moraine._strata_exception_map", {"boom": entry}):
+        with pytest.raises(error, match=f"^{re.escape(text)}"):
+            MoraineAnalysis(io.BytesIO(b""))._handle_execution_error("boom")
+
+
+@pytest.mark.parametrize("returned, raised", [
+    (RuntimeError("other"), RuntimeError),  # a patched class may return any exception
+    (KeyError, KeyError),                   # a class is raised as `raise KeyError` would
+    ("not an exception", TypeError),        # "exceptions must derive from BaseException"
+])
+def test_error_class_result_is_raised_as_python_raises_it(returned, raised):
+    factory = mock.Mock(return_value=returned)
+    with mock.patch("norvale.external.moraine._strata_exception_map", {"boom": ("text", factory)}):
+        with pytest.raises(raised):
+            MoraineAnalysis(io.BytesIO(b""))._handle_execution_error("boom")
+    factory.assert_called_once_with("text")
 
 
 def test_get_output_file_passes_through_the_kit_lookup():

@@ -104,27 +104,15 @@ nb::object get_korro_result_content(nb::handle self) {
 nb::object get_file_from_zip(nb::handle self, nb::handle file_name, nb::handle as_file) {
     const auto &s = scope();
     nb::object archive = s.global("zipfile").attr("ZipFile")(self.attr("_get_korro_result_content")());
-    nb::object data;
-    {
-        // `with ZipFile(...) as zf, zf.open(name) as member:` - both are closed on every path.
-        struct Closer {
-            nb::object obj;
-            ~Closer() {
-                if (!obj.is_valid()) return;
-                nb::error_scope keep;  // do not disturb an error on its way out
-                try {
-                    obj.attr("close")();
-                } catch (nb::python_error &) {
-                }
-            }
-        } archive_closer{archive};
-        nb::object member = archive.attr("open")(file_name);
-        Closer member_closer{member};
-        data = member.attr("read")();
-        member_closer.obj = nb::object();
-        member.attr("close")();
-        archive_closer.obj = nb::object();
-        archive.attr("close")();
+    // with ZipFile(...) as zf, zf.open(file_name) as member: data = member.read()
+    nb::object data = norvale::bind::with_context(archive, [&](nb::handle zf) {
+        nb::object member = zf.attr("open")(file_name);
+        return norvale::bind::with_context(member, [](nb::handle m) { return nb::object(m.attr("read")()); });
+    });
+    if (!data.is_valid()) {
+        PyErr_SetString(PyExc_UnboundLocalError,
+                        "cannot access local variable 'data' where it is not associated with a value");
+        throw nb::python_error();
     }
     if (norvale::bind::truthy(as_file)) return s.global("File").attr("from_data")(data);
     return s.global("BytesIO")(data);
@@ -140,16 +128,20 @@ nb::object get_model(nb::handle self, nb::handle as_file) {
 }
 
 nb::object get_result(nb::handle self, nb::handle load_case, nb::handle as_file) {
-    nb::str number = nb::str(load_case);
-    std::string name = "summary_" + std::string(number.c_str()) + ".json";
+    auto text = [&](const char *format) {
+        PyObject *t = PyUnicode_FromFormat(format, load_case.ptr());
+        if (t == nullptr) throw nb::python_error();
+        return nb::steal(t);
+    };
+    nb::object name = text("summary_%S.json");
     try {
-        return self.attr("_get_file_from_zip")(name.c_str(), "as_file"_a = as_file);
+        return self.attr("_get_file_from_zip")(name, "as_file"_a = as_file);
     } catch (nb::python_error &e) {
         if (!e.matches(PyExc_KeyError)) throw;
     }
-    std::string message = "Could not find results for load case/combination " + std::string(number.c_str()) +
-                          ". Perform a 'WriteResultsAction' on the desired load cases to make it available here.";
-    norvale::bind::raise_from_none(PyExc_ValueError, message.c_str());
+    norvale::bind::raise_from_none(PyExc_ValueError,
+                                   text("Could not find results for load case/combination %S. Perform a "
+                                        "'WriteResultsAction' on the desired load cases to make it available here."));
 }
 
 }  // namespace

@@ -32,8 +32,7 @@ nb::object generate_job_content(nb::handle self) {
 
 nb::object handle_execution_error(nb::handle, nb::handle message) {
     nb::object pair = scope.global("_strata_exception_map").attr("get")(message, nb::make_tuple("", nb::none()));
-    nb::object text = pair[0];
-    nb::object error_class = pair[1];
+    auto [text, error_class] = norvale::bind::unpack_pair(pair);
     if (error_class.is_none()) return nb::none();
     norvale::bind::raise_new(error_class, text);
 }

@@ -405,6 +405,16 @@ def test_equal_names_and_equal_places_are_accepted_except_for_layers(w):
         w.model.create_layer("L1")
 
 
+def test_geometry_is_left_to_tarsis(w):
+    # Any edge number of a model plane, and members that join an object to itself, are accepted.
+    for number in (0, -1, 99):
+        assert w.model.create_hinge_on_plane((w.plane, number)).name.startswith("L")
+    assert w.model.create_line_support_on_plane((w.plane, 0)).name.startswith("Sle")
+    assert w.model.create_cross_link(w.beam, w.beam).name.startswith("CL")
+    assert w.model.create_internal_edge(w.plane, w.n1, w.n1).name.startswith("ES")
+    assert w.model.create_rigid_arm("RA", w.n1, w.n1, False, False).name == "RA"
+
+
 def test_construction_creates_the_attributes_in_order():
     m = Model()
     assert list(vars(m)) == REGISTRIES + ["_mesh_setup", "_solver_setup", "_project_data"]
@@ -491,6 +501,14 @@ def test_general_cross_section_needs_exactly_one_polygon(w):
     assert message
 
 
+def test_selection_records_name_the_class_each_object_reports(w):
+    proxy = mock.Mock(spec=o.Beam, _object_id=7, _name="b7")
+    with mock.patch.object(tarsis, "Selection") as selection:
+        w.model.create_selection("S", [w.n1, proxy])
+    assert selection.call_args.args[2] == [{"id": 1, "name": "N1", "type": "Node"},
+                                           {"id": 7, "name": "b7", "type": "Beam"}]
+
+
 def test_selection_records_are_read_before_numbering(w):
     with pytest.raises(AttributeError):
         w.model.create_selection("S", [w.n1, object()])
@@ -544,6 +562,20 @@ class TestCircularPlane:
         with pytest.raises(AttributeError):
             m.create_circular_plane(hub, 3, 0.2, material=MAT, axis=[0, 0, 1])
         assert m.nodes == (hub,)
+
+    def test_rim_direction_is_compared_and_normalized_as_written(self):
+        m = Model()
+        hub = m.create_node("Hub", 0, 0, 0)
+        with mock.patch.object(tarsis, "Vector") as vector:
+            d = vector.return_value.cross.return_value = vector.return_value  # cross gives the zero vector itself
+            d.__eq__.return_value = False
+            with pytest.raises(TypeError):
+                m.create_circular_plane(hub, None, 0.2, material=MAT)  # None / 2 fails after normalize
+        d.__eq__.assert_called_once_with(vector.return_value)  # asked even though it is the same object
+        assert vector.call_args_list == [mock.call(0, 0, 1), mock.call(1, 0, 0), mock.call(0, 0, 0)]
+        d.normalize.assert_called_once_with()
+        assert m.nodes == (hub,)
+
 
 
 class TestNodesBuiltWithoutTheirConstructor:

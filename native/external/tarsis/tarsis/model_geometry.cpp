@@ -213,11 +213,11 @@ void add_geometry_methods(nb::handle cls) {
                 a = nb::borrow(axis);
             }
             nb::object d = a.attr("cross")(vector(1, 0, 0));
-            int parallel = PyObject_RichCompareBool(d.ptr(), vector(0, 0, 0).ptr(), Py_EQ);
-            if (parallel < 0) throw nb::python_error();
-            if (parallel) d = vector(0, 1, 0);
+            // `d == Vector(0, 0, 0)` always asks __eq__ (no shortcut for the same object).
+            if (truthy(number_op(PyObject_RichCompare(d.ptr(), vector(0, 0, 0).ptr(), Py_EQ)))) d = vector(0, 1, 0);
+            nb::object unit = d.attr("normalize")();
             nb::object half = number_op(PyNumber_TrueDivide(diameter.ptr(), nb::int_(2).ptr()));
-            nb::object r = number_op(PyNumber_Multiply(d.attr("normalize")().ptr(), half.ptr()));
+            nb::object r = number_op(PyNumber_Multiply(unit.ptr(), half.ptr()));
             nb::object axis_point = offset(center_node, a);
             nb::object v = offset(center_node, r);
 

@@ -99,7 +99,8 @@ void add_material_methods(nb::handle cls) {
                 nb::dict record;
                 record["id"] = attr(obj, NV_STR("_object_id"));
                 record["name"] = attr(obj, NV_STR("_name"));
-                record["type"] = attr(nb::handle(reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))), NV_STR("__name__"));
+                // The class the object reports: a proxy or a mock made with spec=Beam says Beam.
+                record["type"] = attr(attr(obj, NV_STR("__class__")), NV_STR("__name__"));
                 records.append(record);
             }
             if (PyErr_Occurred()) throw nb::python_error();

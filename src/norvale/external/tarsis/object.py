@@ -157,8 +157,9 @@ def _objects(value: Any, cls: type, what: str, default: Any = None) -> List[Any]
 
 
 def _edge(value: Any, what: str = "edge") -> Any:
+    # The edge number is Tarsis's to judge: the model accepts whatever number it is given.
     if isinstance(value, tuple):
-        if len(value) != 2 or not isinstance(value[0], Plane) or type(value[1]) is not int or value[1] < 1:
+        if len(value) != 2 or not isinstance(value[0], Plane):
             raise ValueError(f"{what} must be a (Plane, edge number) pair or an InternalEdge, not {value!r}")
         return value
     if not isinstance(value, InternalEdge):
@@ -727,8 +728,6 @@ class CrossLink(TarsisObject):
 
     def __init__(self, object_id: int, name: str, beam_1: Beam, beam_2: Beam) -> None:
         super().__init__(object_id, name)
-        if beam_1 is beam_2:
-            raise ValueError("a cross-link joins two different beams")
         self._beam_1 = beam_1
         self._beam_2 = beam_2
 
@@ -821,8 +820,6 @@ class RigidArm(TarsisObject):
     def __init__(self, object_id: int, name: str, master_node: Node, slave_node: Node, hinge_on_master: bool,
                  hinge_on_slave: bool) -> None:
         super().__init__(object_id, name)
-        if master_node is slave_node:
-            raise ValueError("a rigid arm joins two different nodes")
         self._master_node = master_node
         self._slave_node = slave_node
         self._hinge_on_master = _flag(hinge_on_master, False)
@@ -898,8 +895,6 @@ class InternalEdge(TarsisObject):
 
     def __init__(self, object_id: int, name: str, plane: Plane, node_1: Node, node_2: Node) -> None:
         super().__init__(object_id, name)
-        if node_1 is node_2:
-            raise ValueError("an internal edge runs between two different nodes")
         self._plane = plane
         self._node_1 = node_1
         self._node_2 = node_2

@@ -545,7 +545,7 @@ class Model:
         point_1: Tuple[float, float, float],
         width: float,
         length: float,
-        angle: Tuple[float, float, float],
+        angle: float,
         direction: AveragingStrip.Direction,
         name: Optional[str] = None,
     ) -> AveragingStrip: ...

@@ -1,0 +1,97 @@
+"""Methods written in C++ behave, for callers and tools, as the same methods written in Python would."""
+
+import inspect
+import io
+import pickle
+import types
+from unittest import mock
+
+import pytest
+
+from norvale.external.korro import CopyNodalLoadAction, EnergyOptimizationAction, KORROAnalysis, LoadingType
+from norvale.external.moraine import MoraineAnalysis
+from norvale.external.tarsis import object as o
+from norvale.external.tarsis import tarsis
+from norvale.external.tarsis.tarsis import Model, TarsisAnalysis
+
+
+@pytest.mark.parametrize("method, text", [
+    (Model.create_beam, "(self, begin_node, end_node, cross_section, *, name=None, ez=None, lcs_rotation=None, "
+                        "layer=None)"),
+    (EnergyOptimizationAction.__init__, "(self, load_cases, loading_type=<LoadingType.LOAD_CASE: 1>, *, goal, "
+                                        "accuracy)"),
+    (MoraineAnalysis.get_output_file, "(self, extension='.sto', *, as_file=False)"),
+    (Model().create_point_moment_node, "(node, load_case, load, direction, name=None, "
+                                       "c_sys=<CoordinateSystem.GLOBAL: 'GLOBAL'>)"),
+])
+def test_signatures_read_as_python_methods(method, text):
+    assert str(inspect.signature(method)) == text
+
+
+def test_signature_holds_the_default_objects_also_while_a_global_is_patched():
+    with mock.patch.object(tarsis, "PointMomentNode"):
+        default = inspect.signature(Model.create_point_moment_node).parameters["c_sys"].default
+    assert default is o.PointMomentNode.CSys.GLOBAL
+    assert inspect.signature(EnergyOptimizationAction).parameters["loading_type"].default is LoadingType.LOAD_CASE
+    assert str(inspect.signature(Model)) == "(*, mesh_setup=None, solver_setup=None, project_data=None)"
+
+
+def test_binding_and_self():
+    m = Model()
+    assert inspect.ismethod(m.create_node) and m.create_node.__self__ is m
+    assert Model.__dict__["create_node"] is Model.create_node
+    node = Model.create_node(self=m, name="N", x=1, y=2, z=3)
+    assert m.nodes == (node,)
+    # Any object is taken as self, as by a Python function; it just has to have what the method uses.
+    with pytest.raises(AttributeError, match="_nodes"):
+        Model.create_node(object.__new__(type("Other", (), {})), "N", 0, 0, 0)
+    fake = mock.Mock()
+    assert KORROAnalysis._handle_execution_error(fake, "unknown") is None
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: Model.create_node(), "Model.create_node() missing 5 required positional arguments: 'self', 'name', "
+                                  "'x', 'y', and 'z'"),
+    (lambda: Model.create_node(name="N", x=0, y=0, z=0), "Model.create_node() missing 1 required positional "
+                                                         "argument: 'self'"),
+    (lambda: Model().create_node("N", 0, 0, 0, 0), "Model.create_node() takes 5 positional arguments but 6 "
+                                                   "were given"),
+    (lambda: CopyNodalLoadAction([], factor=1, bogus=2), "CopyNodalLoadAction.__init__() got an unexpected keyword "
+                                                         "argument 'bogus'"),
+])
+def test_wrong_calls_raise_pythons_type_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+
+
+def test_autospec_binds_self_and_checks_arguments():
+    m = Model()
+    with mock.patch.object(Model, "_serialize", autospec=True, return_value={}) as serialize, \
+            mock.patch.object(tarsis, "_post_on_addon_endpoint", side_effect=RuntimeError("stop")):
+        with pytest.raises(RuntimeError):
+            m.generate_xml_input()
+    serialize.assert_called_once_with(m)
+    with mock.patch.object(KORROAnalysis, "_get_file_from_zip", autospec=True) as get:
+        analysis = KORROAnalysis(io.BytesIO(), [])
+        analysis.get_model(as_file=True)
+        get.assert_called_once_with(analysis, "results.kox", as_file=True)
+        with pytest.raises(TypeError):
+            analysis._get_file_from_zip("results.kox", True)  # as_file is keyword-only
+    spec = mock.create_autospec(TarsisAnalysis, instance=True)
+    with pytest.raises(TypeError):
+        spec.get_xml_output_file(True, False)
+
+
+def test_introspection_of_a_function():
+    f = Model.create_beam
+    assert isinstance(f, types.FunctionType) and inspect.isfunction(f)
+    assert not inspect.iscoroutinefunction(f) and not inspect.isgeneratorfunction(f)
+    assert (f.__name__, f.__qualname__, f.__module__) == ("create_beam", "Model.create_beam", tarsis.__name__)
+    assert f.__defaults__ is None
+    assert f.__kwdefaults__ == {"name": None, "ez": None, "lcs_rotation": None, "layer": None}
+    assert EnergyOptimizationAction.__init__.__defaults__ == (LoadingType.LOAD_CASE,)
+    assert f.__code__.co_varnames[:4] == ("self", "begin_node", "end_node", "cross_section")
+    assert f.__globals__ is vars(tarsis)
+    assert pickle.loads(pickle.dumps(f)) is f
+    assert inspect.getdoc(f).startswith("Creates a beam")
