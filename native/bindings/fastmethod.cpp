@@ -124,21 +124,10 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
                       bool self_missing) const {
     nargs = PyVectorcall_NARGS(nargs);
     const std::size_t n = params_.size();
-    if (static_cast<std::size_t>(nargs) > positional_) {
-        // Python counts self and cls among the positional arguments, but not for static methods.
-        const std::size_t lead = leading_ == Leading::None ? 0 : 1;
-        std::size_t required = 0;
-        for (std::size_t i = 0; i < positional_; ++i) required += params_[i].has_default ? 0 : 1;
-        if (required == positional_)
-            PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd %s given", qualname_.c_str(),
-                         positional_ + lead, positional_ + lead == 1 ? "" : "s", nargs + Py_ssize_t(lead),
-                         nargs + Py_ssize_t(lead) == 1 ? "was" : "were");
-        else
-            PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zu positional arguments but %zd were given",
-                         qualname_.c_str(), required + lead, positional_ + lead, nargs + Py_ssize_t(lead));
-        return false;
-    }
-    for (std::size_t i = 0; i < n; ++i) out[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;
+    const std::size_t given = static_cast<std::size_t>(nargs);
+    // In the interpreter's order: positional arguments, then keywords (an unknown or repeated one
+    // is reported first), then too many positional arguments, then missing ones.
+    for (std::size_t i = 0; i < n; ++i) out[i] = i < given && i < positional_ ? args[i] : nullptr;
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
@@ -161,6 +150,26 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
             }
             out[i] = args[nargs + k];
         }
+    }
+    if (given > positional_) {
+        // Python counts self and cls among the positional arguments, but not for static methods.
+        const std::size_t lead = leading_ == Leading::None ? 0 : 1;
+        std::size_t required = 0, kwonly_given = 0;
+        for (std::size_t i = 0; i < positional_; ++i) required += params_[i].has_default ? 0 : 1;
+        for (std::size_t i = positional_; i < n; ++i) kwonly_given += out[i] != nullptr ? 1 : 0;
+        const std::size_t total = given + lead;
+        std::string takes = required == positional_ ? std::to_string(positional_ + lead)
+                                                    : "from " + std::to_string(required + lead) + " to " +
+                                                          std::to_string(positional_ + lead);
+        const bool plural = required != positional_ || positional_ + lead != 1;
+        std::string kwonly;
+        if (kwonly_given > 0)
+            kwonly = std::string(" positional argument") + (total != 1 ? "s" : "") + " (and " +
+                     std::to_string(kwonly_given) + " keyword-only argument" + (kwonly_given != 1 ? "s" : "") + ")";
+        PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zu%s %s given", qualname_.c_str(),
+                     takes.c_str(), plural ? "s" : "", total, kwonly.c_str(),
+                     total == 1 && kwonly_given == 0 ? "was" : "were");
+        return false;
     }
     std::vector<const char *> missing_positional, missing_keyword;
     if (self_missing) missing_positional.push_back("self");

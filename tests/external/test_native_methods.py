@@ -95,3 +95,39 @@ def test_introspection_of_a_function():
     assert f.__globals__ is vars(tarsis)
     assert pickle.loads(pickle.dumps(f)) is f
     assert inspect.getdoc(f).startswith("Creates a beam")
+
+
+class PythonModel:
+    """The same signatures written in Python: the reference for argument errors."""
+
+    def create_node(self, name, x, y, z):
+        pass
+
+    def create_beam(self, begin_node, end_node, cross_section, *, name=None, ez=None, lcs_rotation=None, layer=None):
+        pass
+
+
+class PythonCopy:
+    def __init__(self, copy_from_to, loading_type=LoadingType.LOAD_CASE, *, factor=1.0):
+        pass
+
+
+@pytest.mark.parametrize("args, kwargs", [
+    ((), {}), (("N",), {}), (("N", 0, 0, 0, 0), {}), (("N", 0, 0, 0, 0, 0), {"bogus": 1}),
+    (("N", 0, 0, 0, 0), {"name": "x"}), (("N",), {"name": "x"}), (("N", 0), {"q": 1, "y": 0}),
+    ((1, 2, 3, 4), {"name": "B"}), ((1, 2, 3, 4, 5), {"name": "B", "ez": 1}), ((1, 2), {"layer": 1}),
+    ((1,), {"cross_section": 3}), ((1, 2, 3), {"end_node": 2}),
+])
+def test_argument_errors_match_python_word_for_word(args, kwargs):
+    def message(call):
+        with pytest.raises(TypeError) as info:
+            call()
+        return str(info.value).split("() ", 1)[1]
+
+    for ours, reference in ((Model().create_node, PythonModel().create_node),
+                            (Model().create_beam, PythonModel().create_beam),
+                            (CopyNodalLoadAction, PythonCopy)):
+        try:
+            reference(*args, **kwargs)
+        except TypeError:
+            assert message(lambda: ours(*args, **kwargs)) == message(lambda: reference(*args, **kwargs))
