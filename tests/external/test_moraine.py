@@ -40,6 +40,17 @@ def test_job_content_is_the_base64_body(make):
     content.assert_called_once_with(body=base64.b64encode(b"\x00\xffslope").decode())
 
 
+def test_patched_base64_is_used():
+    with mock.patch("norvale.external.moraine._JobContent") as job_content:
+        MoraineAnalysis(io.BytesIO(b"abc"))._generate_job_content()
+        job_content.assert_called_once_with(body="YWJj")
+        with mock.patch("norvale.external.moraine.base64") as patched:
+            patched.b64encode.return_value = b"patched"
+            MoraineAnalysis(io.BytesIO(b"abc"))._generate_job_content()
+    patched.b64encode.assert_called_once_with(b"abc")
+    assert job_content.call_args == mock.call(body="patched")
+
+
 def test_job_content_of_a_wrong_input_type_fails():
     with pytest.raises(AttributeError):
         MoraineAnalysis("not a file")._generate_job_content()

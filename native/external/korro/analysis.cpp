@@ -50,7 +50,7 @@ nb::dict file_entry(const char *filename, const char *type, nb::handle data) {
     nb::dict entry;
     entry["filename"] = filename;
     entry["type"] = type;
-    entry["body"] = norvale::bind::b64encode_text(data);
+    entry["body"] = norvale::bind::b64encode_text(scope().global("base64"), data);
     return entry;
 }
 

@@ -27,7 +27,7 @@ void init(nb::handle self, nb::handle input_file) {
 
 nb::object generate_job_content(nb::handle self) {
     nb::object data = norvale::bind::input_bytes(self.attr("input_file"), scope.global("BytesIO"));
-    return scope.global("_JobContent")("body"_a = norvale::bind::b64encode_text(data));
+    return scope.global("_JobContent")("body"_a = norvale::bind::b64encode_text(scope.global("base64"), data));
 }
 
 nb::object handle_execution_error(nb::handle, nb::handle message) {
@@ -52,6 +52,7 @@ NB_MODULE(moraine, m) {
     m.doc() = "Moraine slope-stability analysis through the kit's job machinery.";
     scope.import_from("io", {"BytesIO"});
     nb::setattr(m, "base64", nb::module_::import_("base64"));
+    norvale::bind::remember_stdlib("base64", "b64encode");
     scope.import_from("norvale.core", {"File"});
     scope.import_from("norvale.external.external_program",
                       {"ExternalProgram", "_JobContent", "_strata_exception_map", "_get_strata_file_body"});

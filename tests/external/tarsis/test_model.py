@@ -658,6 +658,27 @@ class TestReferenceChecksKeepContainmentMeaning:
         w.model._nodes.insert(0, f.n2)
         assert w.model.create_beam(f.n1, f.n2, w.cs).begin_node is f.n1
 
+    def test_registry_is_read_again_for_the_append(self):
+        m = Model()
+        replacement = []
+
+        def node_replacing_the_registry(*args):
+            m._nodes = replacement
+            return "node"
+
+        with mock.patch.object(tarsis, "Node", side_effect=node_replacing_the_registry):
+            m.create_node("N", 0, 0, 0)
+        assert m._nodes is replacement and replacement == ["node"]
+
+    def test_failed_constructor_holds_no_registry(self):
+        m = Model()
+        before = sys.getrefcount(m._nodes)
+        with mock.patch.object(tarsis, "Node", side_effect=ValueError):
+            with pytest.raises(ValueError):
+                m.create_node("N", 0, 0, 0)
+        after = sys.getrefcount(m._nodes)
+        assert after == before
+
     def test_replaced_registry_list_is_the_one_checked(self, w):
         w.model._nodes = [w.n3]
         w.model.create_beam(w.n3, w.n3, w.cs)

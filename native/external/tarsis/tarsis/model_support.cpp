@@ -308,23 +308,10 @@ void check_edge(nb::handle self, nb::handle edge) {
     }
 }
 
-namespace {
-
-// The registry that next_id() read, kept for the store() that follows it in the same call (the
-// object's constructor runs in between; a nested create-call simply replaces it).
-PyObject *g_pending_model = nullptr;
-Reg g_pending_reg = layers;
-PyObject *g_pending_registry = nullptr;  // strong
-
-}  // namespace
-
 nb::object next_id(nb::handle self, Reg r) {
     nb::object reg = registry(self, r);
     Py_ssize_t n = PyObject_Size(reg.ptr());
     if (n < 0) throw nb::python_error();
-    g_pending_model = self.ptr();
-    g_pending_reg = r;
-    Py_XSETREF(g_pending_registry, reg.release().ptr());
     return nb::steal(PyLong_FromSsize_t(n + 1));
 }
 
@@ -336,14 +323,8 @@ nb::object default_name(nb::handle name, const char *prefix, nb::handle id) {
 }
 
 nb::object store(nb::handle self, Reg r, nb::object obj) {
-    nb::object reg;
-    if (g_pending_model == self.ptr() && g_pending_reg == r && g_pending_registry != nullptr) {
-        reg = nb::steal(g_pending_registry);
-        g_pending_registry = nullptr;
-    } else {
-        reg = registry(self, r);
-    }
-    g_pending_model = nullptr;
+    // Read again, as `self._nodes.append(node)` would after the constructor ran.
+    nb::object reg = registry(self, r);
     if (PyList_CheckExact(reg.ptr())) {
         if (PyList_Append(reg.ptr(), obj.ptr()) < 0) throw nb::python_error();
     } else {
