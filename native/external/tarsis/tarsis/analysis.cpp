@@ -121,10 +121,7 @@ std::string json_string_body(const std::string &s) {
     return out;
 }
 
-nb::object json_dumps(nb::handle value) {
-    static nb::handle dumps = nb::object(nb::module_::import_("json").attr("dumps")).release();
-    return dumps(value);
-}
+nb::object json_dumps(nb::handle value) { return scope().global("json").attr("dumps")(value); }
 
 /// `"key": <JSON of value>` followed by ", " unless it is the last member.
 nb::str member(const char *key, nb::handle value, bool more) {
@@ -219,6 +216,7 @@ nb::object get_result(nb::handle self, const char *key, nb::handle as_file) {
 void init_analysis(nb::module_ &m) {
     load_tarsis_namespace();
     scope().import_from("io", {"BytesIO"});
+    nb::setattr(m, "json", nb::module_::import_("json"));  // the options are JSON text
     scope().import_from("norvale.core", {"File"});
     scope().import_from("norvale.errors", {"ExecutionError", "TarsisParsingError"});
     scope().import_from("norvale.external.external_program", {"ExternalProgram"});
