@@ -215,6 +215,8 @@ struct NativeFunction {
     PyObject *objclass;
     PyObject *signature;  // built on first use
     PyObject *code;       // built on first use
+    PyObject *dict;       // attributes set on the function, as on a Python function
+    PyObject *weakrefs;
 };
 
 NativeFunction *as_native(PyObject *f) { return reinterpret_cast<NativeFunction *>(f); }
@@ -318,6 +320,7 @@ int native_traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(f->objclass);
     Py_VISIT(f->signature);
     Py_VISIT(f->code);
+    Py_VISIT(f->dict);
     return 0;
 }
 
@@ -328,12 +331,14 @@ int native_clear(PyObject *self) {
     Py_CLEAR(f->objclass);
     Py_CLEAR(f->signature);
     Py_CLEAR(f->code);
+    Py_CLEAR(f->dict);
     return 0;
 }
 
 void native_dealloc(PyObject *self) {
     PyObject_GC_UnTrack(self);
     NativeFunction *f = as_native(self);
+    if (f->weakrefs != nullptr) PyObject_ClearWeakRefs(self);
     native_clear(self);
     Py_CLEAR(f->name);
     Py_CLEAR(f->qualname);
@@ -360,6 +365,7 @@ PyGetSetDef native_getset[] = {
     {"__annotations__", native_answer<no_annotations>, nullptr, nullptr, nullptr},
     {"__builtins__", native_answer<builtins_dict>, nullptr, nullptr, nullptr},
     {"__type_params__", native_answer<no_type_params>, nullptr, nullptr, nullptr},
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -372,6 +378,8 @@ PyTypeObject *native_function_type() {
                      Py_TPFLAGS_METHOD_DESCRIPTOR;
         t.tp_doc = "A method written in C++; binds to instances like a Python function.";
         t.tp_vectorcall_offset = offsetof(NativeFunction, vectorcall);
+        t.tp_dictoffset = offsetof(NativeFunction, dict);
+        t.tp_weaklistoffset = offsetof(NativeFunction, weakrefs);
         t.tp_call = PyVectorcall_Call;
         t.tp_descr_get = native_get;
         t.tp_repr = native_repr;
@@ -408,6 +416,8 @@ nb::object new_native_function(nb::handle cls, const char *name, const std::stri
     f->objclass = Py_NewRef(cls.ptr());
     f->signature = nullptr;
     f->code = nullptr;
+    f->dict = nullptr;
+    f->weakrefs = nullptr;
     nb::object result = nb::steal(reinterpret_cast<PyObject *>(f));
     if (f->name == nullptr || f->qualname == nullptr || f->doc == nullptr) throw nb::python_error();
     PyObject_GC_Track(reinterpret_cast<PyObject *>(f));

@@ -1,9 +1,11 @@
 """Methods written in C++ behave, for callers and tools, as the same methods written in Python would."""
 
+import copy
 import inspect
 import io
 import pickle
 import types
+import weakref
 from unittest import mock
 
 import pytest
@@ -93,8 +95,15 @@ def test_introspection_of_a_function():
     assert EnergyOptimizationAction.__init__.__defaults__ == (LoadingType.LOAD_CASE,)
     assert f.__code__.co_varnames[:4] == ("self", "begin_node", "end_node", "cross_section")
     assert f.__globals__ is vars(tarsis)
-    assert pickle.loads(pickle.dumps(f)) is f
+    assert pickle.loads(pickle.dumps(f)) is f and copy.deepcopy(f) is f
     assert inspect.getdoc(f).startswith("Creates a beam")
+    m = Model()
+    assert weakref.WeakMethod(m.create_beam)() == m.create_beam
+    f.marker = "set"  # functions take attributes
+    try:
+        assert vars(f) == {"marker": "set"}
+    finally:
+        del f.marker
 
 
 class PythonModel:
