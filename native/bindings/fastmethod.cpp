@@ -120,6 +120,29 @@ std::string name_list(const std::vector<const char *> &names) {
 
 }  // namespace
 
+void Signature::unexpected_keyword(PyObject *key) const {
+    // With the interpreter's "Did you mean" among the parameter names (self or cls included).
+    nb::object suggestion;
+    if (PyUnicode_Check(key)) {
+        PyObject *module = PyImport_ImportModule("_suggestions");
+        if (module != nullptr) {
+            nb::object held = nb::steal(module);
+            nb::list candidates;
+            if (leading_ != Leading::None) candidates.append(nb::str(leading_ == Leading::Cls ? "cls" : "self"));
+            for (const nb::object &name : names_) candidates.append(name);
+            PyObject *found = PyObject_CallMethod(module, "_generate_suggestions", "OO", candidates.ptr(), key);
+            if (found != nullptr && PyUnicode_Check(found)) suggestion = nb::steal(found);
+            else Py_XDECREF(found);
+        }
+        PyErr_Clear();
+    }
+    if (suggestion.is_valid())
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'. Did you mean '%S'?",
+                     qualname_.c_str(), key, suggestion.ptr());
+    else
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", qualname_.c_str(), key);
+}
+
 bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
                       bool self_missing) const {
     nargs = PyVectorcall_NARGS(nargs);
@@ -140,7 +163,12 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
                     if (PyUnicode_Check(key) && PyUnicode_Compare(names_[i].ptr(), key) == 0) break;
             }
             if (i == n) {
-                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", qualname_.c_str(), key);
+                const char *lead = leading_ == Leading::Self ? "self" : leading_ == Leading::Cls ? "cls" : nullptr;
+                if (lead != nullptr && !self_missing && PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, lead) == 0) {
+                    PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", qualname_.c_str(), lead);
+                    return false;
+                }
+                unexpected_keyword(key);
                 return false;
             }
             if (out[i] != nullptr) {
@@ -172,7 +200,7 @@ bool Signature::parse(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
         return false;
     }
     std::vector<const char *> missing_positional, missing_keyword;
-    if (self_missing) missing_positional.push_back("self");
+    if (self_missing) missing_positional.push_back(leading_ == Leading::Cls ? "cls" : "self");
     for (std::size_t i = 0; i < n; ++i) {
         if (out[i] != nullptr) continue;
         if (params_[i].has_default)
@@ -290,7 +318,7 @@ nb::object stub_code(NativeFunction *f) {
 nb::object defaults(NativeFunction *f) { return f->sig->defaults(); }
 nb::object kwdefaults(NativeFunction *f) { return f->sig->kwdefaults(); }
 nb::object module_globals(NativeFunction *f) {
-    PyObject *module = f->module == Py_None ? nullptr : PyImport_GetModule(f->module);
+    PyObject *module = f->module == nullptr || f->module == Py_None ? nullptr : PyImport_GetModule(f->module);
     if (module == nullptr) {
         PyErr_Clear();
         return nb::dict();
@@ -348,8 +376,8 @@ void native_dealloc(PyObject *self) {
 PyMemberDef native_members[] = {
     {"__name__", Py_T_OBJECT_EX, offsetof(NativeFunction, name), Py_READONLY, nullptr},
     {"__qualname__", Py_T_OBJECT_EX, offsetof(NativeFunction, qualname), Py_READONLY, nullptr},
-    {"__doc__", Py_T_OBJECT_EX, offsetof(NativeFunction, doc), Py_READONLY, nullptr},
-    {"__module__", Py_T_OBJECT_EX, offsetof(NativeFunction, module), Py_READONLY, nullptr},
+    {"__doc__", Py_T_OBJECT_EX, offsetof(NativeFunction, doc), 0, nullptr},
+    {"__module__", Py_T_OBJECT_EX, offsetof(NativeFunction, module), 0, nullptr},
     {"__objclass__", Py_T_OBJECT_EX, offsetof(NativeFunction, objclass), Py_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };

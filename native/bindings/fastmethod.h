@@ -76,6 +76,8 @@ public:
                bool self_missing = false) const;
     /// The TypeError of a call with keyword arguments only (`self` among the missing ones).
     void raise_missing(PyObject *const *args, PyObject *kwnames, bool self_missing) const;
+    /// The TypeError for an unknown keyword argument, with Python's "Did you mean" suggestion.
+    void unexpected_keyword(PyObject *key) const;
 
     std::size_t size() const { return params_.size(); }
     /// "($self, a, b=None, *, c)" for `__text_signature__`.
@@ -160,7 +162,7 @@ struct FastFunction {
         nargs = PyVectorcall_NARGS(nargs);
         if constexpr (WithClass) {  // classmethod passes the class first
             if (nargs < 1) {
-                PyErr_SetString(PyExc_TypeError, "a class method needs its class");
+                sig->raise_missing(args, kwnames, true);
                 return nullptr;
             }
             cls = args[0];

@@ -108,8 +108,8 @@ nb::object exception_from(nb::object value) {
         nb::object exc = nb::steal(PyObject_CallNoArgs(value.ptr()));
         if (!exc.is_valid()) throw nb::python_error();
         if (!PyExceptionInstance_Check(exc.ptr())) {
-            PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of BaseException, not %s",
-                         value.ptr(), Py_TYPE(exc.ptr())->tp_name);
+            PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of BaseException, not %R",
+                         value.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(exc.ptr())));
             throw nb::python_error();
         }
         return exc;
@@ -118,33 +118,52 @@ nb::object exception_from(nb::object value) {
     throw nb::python_error();
 }
 
-[[noreturn]] void raise_instance(nb::object exc) {
+/// Implicit chaining, as raising inside `except` does: `exc.__context__ = context` (unless that
+/// would make the error its own context).
+void chain(nb::handle exc, nb::handle context) {
+    if (!context.is_valid() || context.is_none() || exc.ptr() == context.ptr()) return;
+    PyException_SetContext(exc.ptr(), Py_NewRef(context.ptr()));
+}
+
+/// `exc_type(args...)` made into the exception to raise; an error on the way is chained to `context`.
+nb::object build(nb::handle exc_type, nb::handle message, nb::handle context) {
+    try {
+        return exception_from(message.is_valid() ? nb::borrow(exc_type)(message) : nb::borrow(exc_type)());
+    } catch (nb::python_error &e) {
+        chain(e.value(), context);
+        throw;
+    }
+}
+
+[[noreturn]] void raise_instance(nb::object exc, nb::handle context) {
     PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(exc.ptr())), exc.ptr());
+    chain(exc, context);  // the error handled here, not one an outer Python `except` is handling
     throw nb::python_error();
 }
 
 }  // namespace
 
-void raise_from_none(nb::handle exc_type, nb::handle message) {
+void raise_from_none(nb::handle exc_type, nb::handle message, nb::handle context) {
     PyErr_Clear();
-    nb::object exc = exception_from(nb::borrow(exc_type)(message));
+    nb::object exc = build(exc_type, message, context);
     PyException_SetCause(exc.ptr(), nullptr);  // sets __suppress_context__ = True
-    raise_instance(exc);
+    raise_instance(exc, context);
 }
 
-void raise_from_none(nb::handle exc_type, const char *message) { raise_from_none(exc_type, nb::str(message)); }
+void raise_from_none(nb::handle exc_type, const char *message, nb::handle context) {
+    raise_from_none(exc_type, nb::str(message), context);
+}
 
 void raise_with_cause(nb::handle exc_type, nb::handle message, nb::handle cause) {
     PyErr_Clear();
-    nb::object exc = exception_from(nb::borrow(exc_type)(message));
+    nb::object exc = build(exc_type, message, cause);
     PyException_SetCause(exc.ptr(), nb::borrow(cause).release().ptr());  // steals the reference
-    PyException_SetContext(exc.ptr(), nb::borrow(cause).release().ptr());
-    raise_instance(exc);
+    raise_instance(exc, cause);
 }
 
-void raise_new(nb::handle exc_type, nb::handle message) { raise_instance(exception_from(nb::borrow(exc_type)(message))); }
+void raise_new(nb::handle exc_type, nb::handle message) { raise_instance(build(exc_type, message, {}), {}); }
 
-void raise_bare(nb::handle exc_type) { raise_instance(exception_from(nb::borrow(exc_type)())); }
+void raise_bare(nb::handle exc_type) { raise_instance(build(exc_type, nb::handle(), {}), {}); }
 
 namespace {
 
@@ -186,8 +205,14 @@ nb::object with_context(nb::handle manager, const std::function<nb::object(nb::h
         nb::object error = nb::borrow(e.value());
         PyObject *trace = PyException_GetTraceback(error.ptr());
         nb::object traceback = trace ? nb::steal(trace) : nb::none();
-        nb::object suppress = exit(nb::borrow(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr()))), error, traceback);
-        if (truthy(suppress)) return nb::object();
+        bool suppressed;
+        try {
+            suppressed = truthy(exit(nb::borrow(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr()))), error, traceback));
+        } catch (nb::python_error &raised_by_exit) {
+            chain(raised_by_exit.value(), error);  // raised while the body's error is handled
+            throw;
+        }
+        if (suppressed) return nb::object();
         throw;
     }
     exit(nb::none(), nb::none(), nb::none());
@@ -208,7 +233,10 @@ nb::object input_bytes(nb::handle obj, nb::handle bytes_io) {
 std::pair<nb::object, nb::object> unpack_pair(nb::handle obj) {
     PyObject *it = PyObject_GetIter(obj.ptr());
     if (!it) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+        // Only a type that is no iterable at all gets the unpacking message; an __iter__ that fails
+        // keeps its own error.
+        if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(obj.ptr())->tp_iter == nullptr &&
+            !PySequence_Check(obj.ptr())) {
             PyErr_Clear();
             PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(obj.ptr())->tp_name);
         }

@@ -97,8 +97,9 @@ nb::object make_enum(const ModuleScope &scope, const char *name, nb::list member
                      nb::handle mixin = nb::handle());
 
 /// Raises `exc_type(*args)` "from None": no cause, context suppressed.
-[[noreturn]] void raise_from_none(nb::handle exc_type, nb::handle message);
-[[noreturn]] void raise_from_none(nb::handle exc_type, const char *message);
+/// `context`: the error being handled, which becomes `__context__` as it would in an `except` block.
+[[noreturn]] void raise_from_none(nb::handle exc_type, nb::handle message, nb::handle context = nb::handle());
+[[noreturn]] void raise_from_none(nb::handle exc_type, const char *message, nb::handle context = nb::handle());
 /// Raises `exc_type(message)` with `__cause__` set to `cause`.
 [[noreturn]] void raise_with_cause(nb::handle exc_type, nb::handle message, nb::handle cause);
 /// Raises `exc_type(args...)` as a Python `raise exc_type(...)` would (no explicit cause).

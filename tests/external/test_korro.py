@@ -199,8 +199,10 @@ def test_getters_read_the_archive():
                                "'WriteResultsAction' on the desired load cases to make it available here.")
     assert info.value.__suppress_context__ and info.value.__cause__ is None
     with archive_result({"summary_1.json": b"{}"}):
-        with pytest.raises(ExecutionError, match="^Could not find model within the result file$"):
+        with pytest.raises(ExecutionError, match="^Could not find model within the result file$") as info:
             job.get_model()
+    # raised while the KeyError is handled: it is the context, shown as suppressed
+    assert isinstance(info.value.__context__, KeyError) and info.value.__suppress_context__
     with pytest.raises(TypeError):
         job.get_model(True)
 

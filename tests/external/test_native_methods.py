@@ -126,6 +126,8 @@ class PythonCopy:
     (("N", 0, 0, 0, 0), {"name": "x"}), (("N",), {"name": "x"}), (("N", 0), {"q": 1, "y": 0}),
     ((1, 2, 3, 4), {"name": "B"}), ((1, 2, 3, 4, 5), {"name": "B", "ez": 1}), ((1, 2), {"layer": 1}),
     ((1,), {"cross_section": 3}), ((1, 2, 3), {"end_node": 2}),
+    (("N", 0, 0, 0), {"self": 1}), ((), {"nme": "N", "x": 0, "y": 0, "z": 0}), ((1, 2, 3), {"layr": 1}),
+    (([],), {"factr": 2}), (([],), {"sef": 2}),
 ])
 def test_argument_errors_match_python_word_for_word(args, kwargs):
     def message(call):

@@ -90,6 +90,7 @@ nb::object handle_execution_error(nb::handle, nb::handle message) {
 
 nb::object get_korro_result_content(nb::handle self) {
     const auto &s = scope();
+    nb::object missing;  // the KeyError handled
     try {
         nb::object content = self.attr("_get_result_content")();
         nb::object result = s.global("_get_file_body")(content["model"]["body"]);
@@ -97,8 +98,9 @@ nb::object get_korro_result_content(nb::handle self) {
         return result;
     } catch (nb::python_error &e) {
         if (!e.matches(PyExc_KeyError)) throw;
+        missing = nb::borrow(e.value());
     }
-    norvale::bind::raise_from_none(s.global("ExecutionError"), kNoResults);
+    norvale::bind::raise_from_none(s.global("ExecutionError"), kNoResults, missing);
 }
 
 nb::object get_file_from_zip(nb::handle self, nb::handle file_name, nb::handle as_file) {
@@ -119,12 +121,15 @@ nb::object get_file_from_zip(nb::handle self, nb::handle file_name, nb::handle a
 }
 
 nb::object get_model(nb::handle self, nb::handle as_file) {
+    nb::object missing;
     try {
         return self.attr("_get_file_from_zip")("results.kox", "as_file"_a = as_file);
     } catch (nb::python_error &e) {
         if (!e.matches(PyExc_KeyError)) throw;
+        missing = nb::borrow(e.value());
     }
-    norvale::bind::raise_from_none(scope().global("ExecutionError"), "Could not find model within the result file");
+    norvale::bind::raise_from_none(scope().global("ExecutionError"), "Could not find model within the result file",
+                                   missing);
 }
 
 nb::object get_result(nb::handle self, nb::handle load_case, nb::handle as_file) {
@@ -134,14 +139,17 @@ nb::object get_result(nb::handle self, nb::handle load_case, nb::handle as_file)
         return nb::steal(t);
     };
     nb::object name = text("summary_%S.json");
+    nb::object missing;
     try {
         return self.attr("_get_file_from_zip")(name, "as_file"_a = as_file);
     } catch (nb::python_error &e) {
         if (!e.matches(PyExc_KeyError)) throw;
+        missing = nb::borrow(e.value());
     }
     norvale::bind::raise_from_none(PyExc_ValueError,
                                    text("Could not find results for load case/combination %S. Perform a "
-                                        "'WriteResultsAction' on the desired load cases to make it available here."));
+                                        "'WriteResultsAction' on the desired load cases to make it available here."),
+                                   missing);
 }
 
 }  // namespace

@@ -756,7 +756,7 @@ class TestSignatures:
             w.model.create_node("N", 0, 0)
         with pytest.raises(TypeError, match=r"missing 1 required keyword-only argument: 'load_case'$"):
             w.model.create_line_moment_on_plane(w.edge, 1.0)
-        with pytest.raises(TypeError, match=r"got an unexpected keyword argument 'nam'$"):
+        with pytest.raises(TypeError, match=r"got an unexpected keyword argument 'nam'. Did you mean 'name'\?$"):
             w.model.create_beam(w.n1, w.n2, w.cs, nam="x")
 
     def test_keywords_built_at_run_time_are_matched_by_text(self, w):

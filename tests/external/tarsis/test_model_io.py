@@ -252,6 +252,13 @@ def test_patched_standard_library_steps_are_called(patched):
         assert started["gzip.compress"].call_args.args[0] == json.dumps(model._serialize()).encode()
 
 
+def test_patched_encoder_giving_no_bytes_fails_as_gzip_would():
+    with mock.patch("norvale.external.tarsis.tarsis.json"), mock.patch(POST) as post:
+        with pytest.raises(TypeError, match="^a bytes-like object is required, not 'MagicMock'$"):
+            small_model().generate_xml_input()
+    post.assert_not_called()
+
+
 def test_returns_two_streams_at_their_start():
     with mock.patch(POST, return_value=reply_for((b"<in/>", b"<def/>"))):
         input_file, def_file = Model().generate_xml_input()

@@ -175,8 +175,17 @@ nb::object generate_xml_input(nb::handle self, nb::handle as_file) {
         if (native_gzip && native_json) {
             packed = norvale::bind::gzip_compress(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
         } else if (native_gzip) {
-            nb::bytes b = nb::borrow<nb::bytes>(text_bytes);
-            packed = norvale::bind::gzip_compress(reinterpret_cast<const std::uint8_t *>(b.c_str()), b.size());
+            // What gzip.compress takes: any bytes-like object, else its TypeError.
+            Py_buffer view;
+            if (PyObject_GetBuffer(text_bytes.ptr(), &view, PyBUF_SIMPLE) != 0) throw nb::python_error();
+            try {
+                packed = norvale::bind::gzip_compress(static_cast<const std::uint8_t *>(view.buf),
+                                                      static_cast<std::size_t>(view.len));
+            } catch (...) {
+                PyBuffer_Release(&view);
+                throw;
+            }
+            PyBuffer_Release(&view);
         } else {
             packed_bytes = gzip_module.attr("compress")(native_json ? to_bytes(text.data(), text.size()) : text_bytes);
         }
