@@ -10,6 +10,8 @@
 #include "model_support.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 
@@ -310,14 +312,27 @@ void check_edge(nb::handle self, nb::handle edge) {
 
 nb::object next_id(nb::handle self, Reg r) {
     nb::object reg = registry(self, r);
-    Py_ssize_t n = PyObject_Size(reg.ptr());
+    Py_ssize_t n = PyList_CheckExact(reg.ptr()) ? PyList_GET_SIZE(reg.ptr()) : PyObject_Size(reg.ptr());
     if (n < 0) throw nb::python_error();
     return nb::steal(PyLong_FromSsize_t(n + 1));
 }
 
 nb::object default_name(nb::handle name, const char *prefix, nb::handle id) {
     if (truthy(name)) return nb::borrow(name);
-    PyObject *text = PyUnicode_FromFormat("%s%S", prefix, id.ptr());
+    // prefix + str(id); the id is a count, so its text is plain ASCII digits.
+    const Py_ssize_t value = PyLong_AsSsize_t(id.ptr());
+    if (value < 0 || PyErr_Occurred()) {
+        PyErr_Clear();
+        PyObject *text = PyUnicode_FromFormat("%s%S", prefix, id.ptr());
+        if (text == nullptr) throw nb::python_error();
+        return nb::steal(text);
+    }
+    char buffer[48];
+    const std::size_t prefix_size = std::strlen(prefix);
+    if (prefix_size > 24) throw std::logic_error("default-name prefix too long");
+    std::memcpy(buffer, prefix, prefix_size);
+    const int digits = std::snprintf(buffer + prefix_size, sizeof(buffer) - prefix_size, "%zd", value);
+    PyObject *text = PyUnicode_FromStringAndSize(buffer, static_cast<Py_ssize_t>(prefix_size) + digits);
     if (text == nullptr) throw nb::python_error();
     return nb::steal(text);
 }
