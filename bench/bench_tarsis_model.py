@@ -11,6 +11,7 @@ Figures printed:
   create_node, empty model per-call time of each builder (target: `Model` no slower), and the same
                            with a builtin in place of the node class, which isolates the binding's
                            own cost from the cost of running a Python constructor from C
+  create_beam, create_point_load_node on a small model: per-call times, for information
 
 `python bench/bench_tarsis_model.py --quick` runs smaller sizes (no targets checked).
 """
@@ -145,6 +146,24 @@ def per_call_create_node(model_class, calls: int = 100, rounds: int = 1000, name
     return best
 
 
+def per_call_on_small_model(model_class, method: str, calls: int = 50, rounds: int = 1000) -> float:
+    """Best per-call time of create_beam or create_point_load_node on a model of two nodes."""
+    best = float("inf")
+    for _ in range(rounds):
+        model = model_class()
+        cs = model.create_rectangular_cross_section("R", obj.Material("S235"), 0.2, 0.4)
+        group = model.create_load_group("G", obj.LoadGroup.LoadOption.PERMANENT)
+        case = model.create_permanent_load_case("LC1", "dead", group, obj.LoadCase.PermanentLoadType.STANDARD)
+        a, b = model.create_node("A", 0.0, 0.0, 0.0), model.create_node("B", 1.0, 0.0, 0.0)
+        create = getattr(model, method)
+        args = (a, b, cs) if method == "create_beam" else (a, case, -1000.0)
+        start = time.perf_counter()
+        for _ in range(calls):
+            create(*args)
+        best = min(best, (time.perf_counter() - start) / calls)
+    return best
+
+
 def per_call_with_c_constructor() -> tuple:
     """create_node with the node class replaced by a builtin taking five numbers (`max`): what the
     binding itself costs, without the cost of running a Python constructor."""
@@ -184,6 +203,11 @@ def main() -> int:
     ours_c, base_c = per_call_with_c_constructor()
     print(f"  the same with a builtin as node class: Model {ours_c * 1e9:.0f} ns, baseline {base_c * 1e9:.0f} ns, "
           f"ratio {base_c / ours_c:.2f} (binding overhead alone)")
+
+    for method in ("create_beam", "create_point_load_node"):
+        ours_m, base_m = per_call_on_small_model(Model, method), per_call_on_small_model(BaselineModel, method)
+        print(f"{method} on a model of two nodes: Model {ours_m * 1e9:.0f} ns, baseline {base_m * 1e9:.0f} ns, "
+              f"ratio {base_m / ours_m:.2f} (for information)")
 
     if not ok:
         print("target missed")
