@@ -99,7 +99,7 @@ void add_material_methods(nb::handle cls) {
                 nb::dict record;
                 record["id"] = attr(obj, NV_STR("_object_id"));
                 record["name"] = attr(obj, NV_STR("_name"));
-                // The class the object reports: a proxy or a mock made with spec=Beam says Beam.
+                // The class the object reports: a proxy, or a mock standing in for a Beam, says Beam.
                 record["type"] = attr(attr(obj, NV_STR("__class__")), NV_STR("__name__"));
                 records.append(record);
             }
