@@ -245,6 +245,9 @@ struct NativeFunction {
     PyObject *code;       // built on first use
     PyObject *dict;       // attributes set on the function, as on a Python function
     PyObject *weakrefs;
+    PyObject *annotations;  // from the module's stub, read on first use
+    Getter *getter;         // a property getter's body (owned); methods use `call`
+    bool owns_sig;
 };
 
 NativeFunction *as_native(PyObject *f) { return reinterpret_cast<NativeFunction *>(f); }
@@ -259,7 +262,7 @@ PyObject *call_with_keyword_self(NativeFunction *f, PyObject *const *args, PyObj
         PyObject *key = PyTuple_GET_ITEM(kwnames, k);
         if (key == self_name || PyUnicode_Compare(key, self_name) == 0) at = k;
     }
-    if (at < 0) {
+    if (at < 0 || f->getter != nullptr) {
         f->sig->raise_missing(args, kwnames, true);
         return nullptr;
     }
@@ -273,9 +276,23 @@ PyObject *call_with_keyword_self(NativeFunction *f, PyObject *const *args, PyObj
     return f->call(args[at], rest.data(), 0, nkw > 1 ? names.ptr() : nullptr);
 }
 
+PyObject *call_getter(NativeFunction *f, PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    PyObject *none[1];
+    if (!f->sig->parse(args, nargs, kwnames, none)) return nullptr;
+    try {
+        return (*f->getter)(nb::handle(self)).release().ptr();
+    } catch (nb::python_error &e) {
+        e.restore();
+    } catch (const std::exception &e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
+
 PyObject *native_vectorcall(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
     NativeFunction *f = as_native(callable);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (f->getter != nullptr && nargs >= 1) return call_getter(f, args[0], args + 1, nargs - 1, kwnames);
     if (nargs >= 1) return f->call(args[0], args + 1, nargs - 1, kwnames);
     return call_with_keyword_self(f, args, kwnames);
 }
@@ -285,11 +302,48 @@ PyObject *native_get(PyObject *self, PyObject *obj, PyObject *) {
     return PyMethod_New(self, obj);
 }
 
+/// `__annotations__`: what the module's stub states for this function, read once; assignable.
+PyObject *native_annotations(PyObject *self, void *) {
+    NativeFunction *f = as_native(self);
+    if (f->annotations == nullptr) {
+        PyObject *found = nullptr;
+        if (f->module != nullptr && PyUnicode_Check(f->module)) {
+            PyObject *stubs = PyImport_ImportModule("norvale._stubs");
+            if (stubs != nullptr) {
+                found = PyObject_CallMethod(stubs, "annotations", "OO", f->module, f->qualname);
+                Py_DECREF(stubs);
+            }
+        }
+        if (found == nullptr || !PyDict_Check(found)) {
+            Py_XDECREF(found);
+            PyErr_Clear();
+            found = PyDict_New();
+            if (found == nullptr) return nullptr;
+        }
+        f->annotations = found;
+    }
+    return Py_NewRef(f->annotations);
+}
+
+int set_native_annotations(PyObject *self, PyObject *value, void *) {
+    if (value != nullptr && !PyDict_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
+        return -1;
+    }
+    NativeFunction *f = as_native(self);
+    Py_XSETREF(f->annotations, value != nullptr ? Py_NewRef(value) : PyDict_New());
+    Py_CLEAR(f->signature);  // built again with the new annotations
+    return f->annotations != nullptr ? 0 : -1;
+}
+
 PyObject *native_signature(PyObject *self, void *) {
     NativeFunction *f = as_native(self);
     if (f->signature == nullptr) {
         try {
-            f->signature = f->sig->to_inspect(true).release().ptr();
+            nb::object annotations = nb::steal(native_annotations(self, nullptr));
+            if (!annotations.is_valid()) throw nb::python_error();
+            nb::object stubs = nb::module_::import_("norvale._stubs");
+            f->signature = stubs.attr("annotated")(f->sig->to_inspect(true), annotations).release().ptr();
         } catch (nb::python_error &e) {
             e.restore();
             return nullptr;
@@ -327,7 +381,6 @@ nb::object module_globals(NativeFunction *f) {
     return nb::borrow(PyModule_GetDict(module));
 }
 nb::object no_closure(NativeFunction *) { return nb::none(); }
-nb::object no_annotations(NativeFunction *) { return nb::dict(); }
 nb::object builtins_dict(NativeFunction *) { return nb::borrow(PyEval_GetBuiltins()); }
 nb::object no_type_params(NativeFunction *) { return nb::tuple(); }
 
@@ -349,6 +402,7 @@ int native_traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(f->signature);
     Py_VISIT(f->code);
     Py_VISIT(f->dict);
+    Py_VISIT(f->annotations);
     return 0;
 }
 
@@ -360,6 +414,7 @@ int native_clear(PyObject *self) {
     Py_CLEAR(f->signature);
     Py_CLEAR(f->code);
     Py_CLEAR(f->dict);
+    Py_CLEAR(f->annotations);
     return 0;
 }
 
@@ -370,6 +425,8 @@ void native_dealloc(PyObject *self) {
     native_clear(self);
     Py_CLEAR(f->name);
     Py_CLEAR(f->qualname);
+    delete f->getter;
+    if (f->owns_sig) delete f->sig;
     PyObject_GC_Del(self);
 }
 
@@ -390,7 +447,7 @@ PyGetSetDef native_getset[] = {
     {"__kwdefaults__", native_answer<kwdefaults>, nullptr, nullptr, nullptr},
     {"__globals__", native_answer<module_globals>, nullptr, nullptr, nullptr},
     {"__closure__", native_answer<no_closure>, nullptr, nullptr, nullptr},
-    {"__annotations__", native_answer<no_annotations>, nullptr, nullptr, nullptr},
+    {"__annotations__", native_annotations, set_native_annotations, nullptr, nullptr},
     {"__builtins__", native_answer<builtins_dict>, nullptr, nullptr, nullptr},
     {"__type_params__", native_answer<no_type_params>, nullptr, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
@@ -425,31 +482,56 @@ PyTypeObject *native_function_type() {
 
 }  // namespace
 
-nb::object new_native_function(nb::handle cls, const char *name, const std::string &qualname, const Signature *sig,
-                               FastCall call, const std::string &doc) {
+namespace {
+
+NativeFunction *new_function(nb::handle module, nb::handle objclass, const char *name, const std::string &qualname,
+                             const Signature *sig, const char *doc) {
     PyTypeObject *type = native_function_type();
     NativeFunction *f = PyObject_GC_New(NativeFunction, type);
     if (f == nullptr) throw nb::python_error();
     f->vectorcall = native_vectorcall;
-    f->call = call;
+    f->call = nullptr;
     f->sig = sig;
     f->name = PyUnicode_InternFromString(name);
     f->qualname = PyUnicode_FromStringAndSize(qualname.data(), static_cast<Py_ssize_t>(qualname.size()));
-    f->doc = doc.empty() ? Py_NewRef(Py_None) : PyUnicode_FromStringAndSize(doc.data(), static_cast<Py_ssize_t>(doc.size()));
-    f->module = PyObject_GetAttrString(cls.ptr(), "__module__");
-    if (f->module == nullptr) {
-        PyErr_Clear();
-        f->module = Py_NewRef(Py_None);
-    }
-    f->objclass = Py_NewRef(cls.ptr());
+    f->doc = doc == nullptr || *doc == '\0' ? Py_NewRef(Py_None) : PyUnicode_FromString(doc);
+    f->module = Py_NewRef(module.is_valid() ? module.ptr() : Py_None);
+    f->objclass = objclass.is_valid() ? Py_NewRef(objclass.ptr()) : nullptr;
     f->signature = nullptr;
     f->code = nullptr;
     f->dict = nullptr;
     f->weakrefs = nullptr;
+    f->annotations = nullptr;
+    f->getter = nullptr;
+    f->owns_sig = false;
+    return f;
+}
+
+nb::object finish_function(NativeFunction *f) {
     nb::object result = nb::steal(reinterpret_cast<PyObject *>(f));
     if (f->name == nullptr || f->qualname == nullptr || f->doc == nullptr) throw nb::python_error();
     PyObject_GC_Track(reinterpret_cast<PyObject *>(f));
     return result;
+}
+
+}  // namespace
+
+nb::object new_native_function(nb::handle cls, const char *name, const std::string &qualname, const Signature *sig,
+                               FastCall call, const std::string &doc) {
+    nb::object module = nb::steal(PyObject_GetAttrString(cls.ptr(), "__module__"));
+    if (!module.is_valid()) PyErr_Clear();
+    NativeFunction *f = new_function(module, cls, name, qualname, sig, doc.c_str());
+    f->call = call;
+    return finish_function(f);
+}
+
+nb::object new_native_getter(const std::string &module, const std::string &qualname, const char *name, Getter getter,
+                             const char *doc) {
+    auto *sig = new Signature(qualname, {});
+    NativeFunction *f = new_function(nb::str(module.c_str()), nb::handle(), name, qualname, sig, doc);
+    f->owns_sig = true;
+    f->getter = new Getter(std::move(getter));
+    return finish_function(f);
 }
 
 }  // namespace detail

@@ -15,6 +15,7 @@
 #include <nanobind/stl/string.h>
 
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -205,6 +206,13 @@ using FastCall = PyObject *(*)(PyObject *self, PyObject *const *args, Py_ssize_t
 /// A new method object of `cls` (see fastmethod.cpp: binds like a Python function).
 nb::object new_native_function(nb::handle cls, const char *name, const std::string &qualname, const Signature *sig,
                                FastCall call, const std::string &doc);
+
+/// The body of a property getter.
+using Getter = std::function<nb::object(nb::handle)>;
+
+/// A property getter `qualname(self)` of the module `module`, of the same native function type.
+nb::object new_native_getter(const std::string &module, const std::string &qualname, const char *name, Getter getter,
+                             const char *doc);
 
 }  // namespace detail
 

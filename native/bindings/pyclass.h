@@ -1,14 +1,16 @@
 // Helpers every extension module uses to look like a module written in Python.
 //
 // Classes are assembled at import time as ordinary Python classes (`type(...)`, `abc.ABCMeta(...)`)
-// with `ClassBuilder`; their methods are C++ functions added afterwards as method descriptors
-// (`fastmethod.h`). So subclassing, `super()`, instance `__dict__`, ABCs, properties and
+// with `ClassBuilder`; their methods and property getters are C++ functions that bind like Python
+// functions (`fastmethod.h`). So subclassing, `super()`, instance `__dict__`, ABCs, properties and
 // `unittest.mock.patch` behave as users expect. Kit names a module imports are kept in the module's
 // namespace and looked up there at call time.
 #pragma once
 
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
+
+#include "bindings/fastmethod.h"
 
 #include <functional>
 #include <initializer_list>
@@ -58,18 +60,17 @@ public:
     /// Puts any value in the class namespace (class attributes, descriptors).
     ClassBuilder &attr(const char *name, nb::handle value);
 
-    /// A read-only property whose getter takes the instance.
+    /// A read-only property whose getter takes the instance (a native function, like the methods).
     template <typename Func>
     ClassBuilder &def_property_readonly(const char *name, Func &&getter, const char *docstring = nullptr) {
-        ns_[name] = property(nb::cpp_function(std::forward<Func>(getter), nb::name(name), nb::is_method()), docstring);
+        ns_[name] = property(getter_function(name, std::forward<Func>(getter), docstring), docstring);
         return *this;
     }
 
     /// A read-only property whose getter is marked abstract (for ABCs).
     template <typename Func>
     ClassBuilder &def_abstract_property(const char *name, Func &&getter, const char *docstring = nullptr) {
-        ns_[name] = abstract_property(nb::cpp_function(std::forward<Func>(getter), nb::name(name), nb::is_method()),
-                                      docstring);
+        ns_[name] = abstract_property(getter_function(name, std::forward<Func>(getter), docstring), docstring);
         return *this;
     }
 
@@ -82,6 +83,14 @@ public:
     static nb::object abstract_property(nb::handle fget, const char *docstring = nullptr);
 
 private:
+    template <typename Func>
+    nb::object getter_function(const char *name, Func &&getter, const char *docstring) {
+        return detail::new_native_getter(
+            scope_.name(), name_ + "." + name, name,
+            [g = std::forward<Func>(getter)](nb::handle self) -> nb::object { return nb::object(g(self)); },
+            docstring);
+    }
+
     const ModuleScope &scope_;
     std::string name_;
     nb::tuple bases_;

@@ -82,8 +82,10 @@ def reply_for(files=(b"<project/>", b"<definition/>")):
 
 
 def test_signatures():
-    assert str(inspect.signature(Model._serialize)) == "(self)"
-    assert str(inspect.signature(Model.generate_xml_input)) == "(self, as_file=False)"
+    assert list(inspect.signature(Model._serialize).parameters) == ["self"]
+    as_file = inspect.signature(Model.generate_xml_input).parameters["as_file"]
+    assert as_file.default is False and as_file.kind is as_file.POSITIONAL_OR_KEYWORD
+    assert Model._serialize.__annotations__ == {"return": dict}
     assert Model.generate_xml_input.__qualname__ == "Model.generate_xml_input"
     with pytest.raises(TypeError):
         Model()._serialize(1)
