@@ -34,32 +34,13 @@ Signature::Signature(std::string qualname, std::vector<Param> params)
     }
 }
 
-std::string Signature::text() const {
-    std::string out = leading_ == Leading::Self ? "($self" : leading_ == Leading::Cls ? "($cls" : "(";
-    bool star = false;
-    bool first = leading_ == Leading::None;
-    for (const Param &p : params_) {
-        if (!first) out += ", ";
-        first = false;
-        if (p.keyword_only && !star) {
-            out += "*, ";
-            star = true;
-        }
-        out += p.name;
-        if (p.has_default) {
-            out += "=";
-            out += p.default_text ? std::string(p.default_text) : nb::cast<std::string>(nb::repr(p.default_value));
-        }
-    }
-    return out + ")";
-}
-
-nb::object Signature::to_inspect(bool with_self) const {
+nb::object Signature::to_inspect() const {
     nb::module_ inspect = nb::module_::import_("inspect");
     nb::object parameter = inspect.attr("Parameter");
     nb::object empty = parameter.attr("empty");
     nb::list parameters;
-    if (with_self) parameters.append(parameter("self", parameter.attr("POSITIONAL_OR_KEYWORD")));
+    if (leading_ != Leading::None)
+        parameters.append(parameter(leading_ == Leading::Cls ? "cls" : "self", parameter.attr("POSITIONAL_OR_KEYWORD")));
     for (const Param &p : params_) {
         nb::object kind = parameter.attr(p.keyword_only ? "KEYWORD_ONLY" : "POSITIONAL_OR_KEYWORD");
         parameters.append(parameter(p.name, kind, nb::arg("default") = p.has_default ? p.default_value : empty));
@@ -68,10 +49,12 @@ nb::object Signature::to_inspect(bool with_self) const {
 }
 
 nb::object Signature::stub_code(const char *name) const {
-    std::string source = std::string("def ") + name + "(self";
-    bool star = false;
+    std::string source = std::string("def ") + name + "(";
+    source += leading_ == Leading::Cls ? "cls" : leading_ == Leading::Self ? "self" : "";
+    bool star = false, first = leading_ == Leading::None;
     for (const Param &p : params_) {
-        source += ", ";
+        if (!first) source += ", ";
+        first = false;
         if (p.keyword_only && !star) {
             source += "*, ";
             star = true;
@@ -248,6 +231,7 @@ struct NativeFunction {
     PyObject *annotations;  // from the module's stub, read on first use
     Getter *getter;         // a property getter's body (owned); methods use `call`
     bool owns_sig;
+    bool is_static;         // called without self
 };
 
 NativeFunction *as_native(PyObject *f) { return reinterpret_cast<NativeFunction *>(f); }
@@ -256,11 +240,13 @@ NativeFunction *as_native(PyObject *f) { return reinterpret_cast<NativeFunction 
 /// missing-arguments error naming it.
 PyObject *call_with_keyword_self(NativeFunction *f, PyObject *const *args, PyObject *kwnames) {
     static PyObject *self_name = PyUnicode_InternFromString("self");
+    static PyObject *cls_name = PyUnicode_InternFromString("cls");
+    PyObject *lead = f->sig->leading() == Signature::Leading::Cls ? cls_name : self_name;
     const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     Py_ssize_t at = -1;
     for (Py_ssize_t k = 0; k < nkw && at < 0; ++k) {
         PyObject *key = PyTuple_GET_ITEM(kwnames, k);
-        if (key == self_name || PyUnicode_Compare(key, self_name) == 0) at = k;
+        if (key == lead || PyUnicode_Compare(key, lead) == 0) at = k;
     }
     if (at < 0 || f->getter != nullptr) {
         f->sig->raise_missing(args, kwnames, true);
@@ -292,6 +278,7 @@ PyObject *call_getter(NativeFunction *f, PyObject *self, PyObject *const *args, 
 PyObject *native_vectorcall(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
     NativeFunction *f = as_native(callable);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (f->is_static) return f->call(nullptr, args, nargs, kwnames);
     if (f->getter != nullptr && nargs >= 1) return call_getter(f, args[0], args + 1, nargs - 1, kwnames);
     if (nargs >= 1) return f->call(args[0], args + 1, nargs - 1, kwnames);
     return call_with_keyword_self(f, args, kwnames);
@@ -343,7 +330,7 @@ PyObject *native_signature(PyObject *self, void *) {
             nb::object annotations = nb::steal(native_annotations(self, nullptr));
             if (!annotations.is_valid()) throw nb::python_error();
             nb::object stubs = nb::module_::import_("norvale._stubs");
-            f->signature = stubs.attr("annotated")(f->sig->to_inspect(true), annotations).release().ptr();
+            f->signature = stubs.attr("annotated")(f->sig->to_inspect(), annotations).release().ptr();
         } catch (nb::python_error &e) {
             e.restore();
             return nullptr;
@@ -504,6 +491,7 @@ NativeFunction *new_function(nb::handle module, nb::handle objclass, const char 
     f->annotations = nullptr;
     f->getter = nullptr;
     f->owns_sig = false;
+    f->is_static = false;
     return f;
 }
 
@@ -517,12 +505,19 @@ nb::object finish_function(NativeFunction *f) {
 }  // namespace
 
 nb::object new_native_function(nb::handle cls, const char *name, const std::string &qualname, const Signature *sig,
-                               FastCall call, const std::string &doc) {
+                               FastCall call, const std::string &doc, bool is_static) {
     nb::object module = nb::steal(PyObject_GetAttrString(cls.ptr(), "__module__"));
     if (!module.is_valid()) PyErr_Clear();
     NativeFunction *f = new_function(module, cls, name, qualname, sig, doc.c_str());
     f->call = call;
+    f->is_static = is_static;
     return finish_function(f);
+}
+
+std::string method_qualname(nb::handle cls, const char *name, const std::vector<Param> &params, std::size_t expected) {
+    std::string qualname = nb::cast<std::string>(nb::getattr(cls, "__qualname__")) + "." + name;
+    if (params.size() != expected) throw std::logic_error(qualname + ": parameter list does not match the function");
+    return qualname;
 }
 
 nb::object new_native_getter(const std::string &module, const std::string &qualname, const char *name, Getter getter,

@@ -7,7 +7,7 @@
 // reads `__signature__`, with the real default objects. The interpreter calls it the way it calls
 // a method of a built-in type, at about the cost of a Python function call. Arguments are parsed
 // as Python parses them (positional or keyword, keyword-only, defaults evaluated once) with
-// Python's error wording. Static and class methods are builtin functions wrapped in staticmethod
+// Python's error wording. Static and class methods are the same functions wrapped in staticmethod
 // and classmethod.
 #pragma once
 
@@ -69,6 +69,7 @@ public:
     /// methods, counted in messages as Python counts it) or none (static methods).
     enum class Leading { Self, Cls, None };
     void set_leading(Leading leading) { leading_ = leading; }
+    Leading leading() const { return leading_; }
 
     /// Fills out[0 .. size()) with borrowed references (defaults included) from vectorcall
     /// arguments that follow `self`; raises TypeError as Python does and returns false.
@@ -81,11 +82,10 @@ public:
     void unexpected_keyword(PyObject *key) const;
 
     std::size_t size() const { return params_.size(); }
-    /// "($self, a, b=None, *, c)" for `__text_signature__`.
-    std::string text() const;
-    /// The same as an `inspect.Signature`, holding the real default objects; `self` first if asked.
-    nb::object to_inspect(bool with_self = false) const;
-    /// What a Python function with this signature (and `self` first) holds: a code object named
+    /// The same as an `inspect.Signature`, holding the real default objects, with `self` (or `cls`)
+    /// first unless the function has no leading parameter.
+    nb::object to_inspect() const;
+    /// What a Python function with this signature (and its leading parameter) holds: a code object named
     /// `qualname` whose body does nothing, `__defaults__` and `__kwdefaults__`.
     nb::object stub_code(const char *name) const;
     nb::object defaults() const;
@@ -139,40 +139,23 @@ struct FastMethod {
     }
 };
 
-/// Storage of one static or class method: a builtin function (wrapped in staticmethod or
-/// classmethod by def_fast_static / def_fast_classmethod).
-template <typename F, bool WithClass>
-struct FastFunction {
+/// Storage of one static method: the function takes no self.
+template <typename F>
+struct FastStatic {
     static inline F *fn = nullptr;
     static inline Signature *sig = nullptr;
-    static inline PyMethodDef def{};
-    static inline std::string doc;
 
     template <std::size_t... I>
-    static PyObject *invoke(PyObject *cls, PyObject **a, std::index_sequence<I...>) {
-        if constexpr (WithClass)
-            return nb::object((*fn)(nb::handle(cls), nb::handle(a[I])...)).release().ptr();
-        else
-            return nb::object((*fn)(nb::handle(a[I])...)).release().ptr();
+    static PyObject *invoke(PyObject **a, std::index_sequence<I...>) {
+        return nb::object((*fn)(nb::handle(a[I])...)).release().ptr();
     }
 
     static PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-        constexpr std::size_t n = arity<F>::value - (WithClass ? 1 : 0);
+        constexpr std::size_t n = arity<F>::value;
         PyObject *values[n > 0 ? n : 1];
-        PyObject *cls = nullptr;
-        nargs = PyVectorcall_NARGS(nargs);
-        if constexpr (WithClass) {  // classmethod passes the class first
-            if (nargs < 1) {
-                sig->raise_missing(args, kwnames, true);
-                return nullptr;
-            }
-            cls = args[0];
-            ++args;
-            --nargs;
-        }
         if (!sig->parse(args, nargs, kwnames, values)) return nullptr;
         try {
-            return invoke(cls, values, std::make_index_sequence<n>());
+            return invoke(values, std::make_index_sequence<n>());
         } catch (nb::python_error &e) {
             e.restore();
         } catch (const std::exception &e) {
@@ -180,32 +163,18 @@ struct FastFunction {
         }
         return nullptr;
     }
-
-    static nb::object make(nb::handle owner, const char *name, F f, std::vector<Param> params, const char *text_doc) {
-        std::string qualname = nb::cast<std::string>(nb::getattr(owner, "__qualname__")) + "." + name;
-        if (params.size() != arity<F>::value - (WithClass ? 1 : 0))
-            throw std::logic_error(qualname + ": parameter list does not match the function");
-        fn = new F(std::move(f));
-        sig = new Signature(qualname, std::move(params));
-        sig->set_leading(WithClass ? Signature::Leading::Cls : Signature::Leading::None);
-        doc = std::string(name) + sig->text() + "\n--\n\n" + (text_doc ? text_doc : "");
-        def.ml_name = name;
-        def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&call));
-        def.ml_flags = METH_FASTCALL | METH_KEYWORDS;
-        def.ml_doc = doc.c_str();
-        nb::object module = nb::getattr(owner, "__module__", nb::none());
-        nb::object func = nb::steal(PyCFunction_NewEx(&def, nullptr, module.ptr()));
-        if (!func.is_valid()) throw nb::python_error();
-        return func;
-    }
 };
 
 /// The C entry of a method: `self`, then the vectorcall arguments that follow it.
 using FastCall = PyObject *(*)(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
 
-/// A new method object of `cls` (see fastmethod.cpp: binds like a Python function).
+/// A new method object of `cls` (see fastmethod.cpp: binds like a Python function). A static one
+/// is called without self.
 nb::object new_native_function(nb::handle cls, const char *name, const std::string &qualname, const Signature *sig,
-                               FastCall call, const std::string &doc);
+                               FastCall call, const std::string &doc, bool is_static = false);
+
+/// The qualified name `cls.name`, checking that `params` has `expected` entries.
+std::string method_qualname(nb::handle cls, const char *name, const std::vector<Param> &params, std::size_t expected);
 
 /// The body of a property getter.
 using Getter = std::function<nb::object(nb::handle)>;
@@ -220,22 +189,29 @@ nb::object new_native_getter(const std::string &module, const std::string &qualn
 /// one `nb::handle` per parameter, and returns an `nb::object` (or nothing, for None). Each
 /// lambda type may be added once.
 template <typename F>
-void def_fast(nb::handle cls, const char *name, F f, std::vector<Param> params, const char *doc = nullptr) {
+nb::object def_fast(nb::handle cls, const char *name, F f, std::vector<Param> params, const char *doc = nullptr,
+                    Signature::Leading leading = Signature::Leading::Self) {
     using M = detail::FastMethod<F>;
     static_assert(detail::arity<F>::value >= 1, "the method takes self first");
-    std::string qualname = nb::cast<std::string>(nb::getattr(cls, "__qualname__")) + "." + name;
-    if (params.size() != detail::arity<F>::value - 1)
-        throw std::logic_error(qualname + ": parameter list does not match the function");
+    std::string qualname = detail::method_qualname(cls, name, params, detail::arity<F>::value - 1);
     M::fn = new F(std::move(f));
     M::sig = new Signature(qualname, std::move(params));
-    nb::setattr(cls, name, detail::new_native_function(cls, name, qualname, M::sig, &M::call, doc ? doc : ""));
+    M::sig->set_leading(leading);
+    nb::object func = detail::new_native_function(cls, name, qualname, M::sig, &M::call, doc ? doc : "");
+    nb::setattr(cls, name, func);
+    return func;
 }
 
 /// Adds `f` to the built class `cls` as the static method `name`; `f` takes one `nb::handle` per
 /// parameter. Each lambda type may be added once.
 template <typename F>
 void def_fast_static(nb::handle cls, const char *name, F f, std::vector<Param> params, const char *doc = nullptr) {
-    nb::object func = detail::FastFunction<F, false>::make(cls, name, std::move(f), std::move(params), doc);
+    using M = detail::FastStatic<F>;
+    std::string qualname = detail::method_qualname(cls, name, params, detail::arity<F>::value);
+    M::fn = new F(std::move(f));
+    M::sig = new Signature(qualname, std::move(params));
+    M::sig->set_leading(Signature::Leading::None);
+    nb::object func = detail::new_native_function(cls, name, qualname, M::sig, &M::call, doc ? doc : "", true);
     nb::setattr(cls, name, nb::steal(PyStaticMethod_New(func.ptr())));
 }
 
@@ -243,7 +219,7 @@ void def_fast_static(nb::handle cls, const char *name, F f, std::vector<Param> p
 /// then one `nb::handle` per parameter. Each lambda type may be added once.
 template <typename F>
 void def_fast_classmethod(nb::handle cls, const char *name, F f, std::vector<Param> params, const char *doc = nullptr) {
-    nb::object func = detail::FastFunction<F, true>::make(cls, name, std::move(f), std::move(params), doc);
+    nb::object func = def_fast(cls, name, std::move(f), std::move(params), doc, Signature::Leading::Cls);
     nb::setattr(cls, name, nb::steal(PyClassMethod_New(func.ptr())));
 }
 

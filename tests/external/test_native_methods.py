@@ -173,3 +173,18 @@ def test_annotations_can_be_replaced_like_a_functions():
     finally:
         f.__annotations__ = original
     assert inspect.signature(f).return_annotation is o.CrossLink
+
+
+def test_class_and_static_methods_are_the_same_kind_of_function():
+    from norvale.external.tarsis.tarsis import OutputFileParser
+
+    assert isinstance(OutputFileParser.__dict__["get_result"], classmethod)
+    assert isinstance(OutputFileParser.__dict__["_tag_without_ns"], staticmethod)
+    assert shape(OutputFileParser.get_result) == "(file, table_name, *, parent=None)"
+    assert shape(OutputFileParser.__dict__["get_result"].__func__) == "(cls, file, table_name, *, parent=None)"
+    assert shape(TarsisAnalysis.get_xml_def_name) == "(input_file)"
+    assert TarsisAnalysis.get_xml_def_name.__annotations__["return"] is str
+    with pytest.raises(TypeError) as info:
+        OutputFileParser.get_result()
+    assert str(info.value) == ("OutputFileParser.get_result() missing 2 required positional arguments: 'file' "
+                               "and 'table_name'")
