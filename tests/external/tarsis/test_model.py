@@ -636,6 +636,15 @@ class TestNodesBuiltWithoutTheirConstructor:
             node = Model().create_node("N", 4.0, 0.0, 0.0)
             assert stored == [4.0] and node.x == "via descriptor"
 
+    def test_globals_of_the_constructor_are_honoured(self):
+        m = Model()
+        m.create_node("before", 0.0, 0.0, 0.0)  # the direct way is in use from here
+        with mock.patch.object(o, "type", create=True, return_value=str), \
+                mock.patch.object(o, "_is_number", return_value=False):
+            with pytest.raises(ValueError, match="^node coordinates must be numbers, not 1.0$"):
+                m.create_node("shadowed", 1.0, 0.0, 0.0)
+        assert list(vars(m.create_node("after", 2.0, 0.0, 0.0))) == ["_object_id", "_name", "_x", "_y", "_z"]
+
     def test_subclass_put_in_the_module_namespace_is_instantiated(self):
         class Tagged(o.Node):
             def __init__(self, *args):

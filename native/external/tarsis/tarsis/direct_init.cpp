@@ -6,6 +6,24 @@ namespace {
 
 PyObject *interned(const char *text) { return PyUnicode_InternFromString(text); }
 
+// The module namespace __init__ runs in: any change to it (a patched or shadowing global) makes
+// the next call check the class again.
+unsigned long long g_globals_changes = 0;
+
+int on_globals_change(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
+    ++g_globals_changes;
+    return 0;
+}
+
+int globals_watcher() {
+    static int id = [] {
+        int w = PyDict_AddWatcher(on_globals_change);
+        if (w < 0) PyErr_Clear();
+        return w;
+    }();
+    return id;
+}
+
 }  // namespace
 
 DirectInit::DirectInit(PyObject *cls, std::initializer_list<std::pair<const char *, Accept>> attributes) {
@@ -29,8 +47,8 @@ PyObject *DirectInit::make(PyObject *cls, PyObject *const *args, std::size_t nar
         if (accept_[i] == number && !PyFloat_CheckExact(args[i]) && !PyLong_CheckExact(args[i])) return nullptr;
     }
     unsigned int tag = type_->tp_version_tag;
-    if (tag == 0 || tag != verified_) {
-        if (tag != 0 && tag == refused_) return nullptr;
+    if (tag == 0 || tag != verified_ || g_globals_changes != verified_changes_) {
+        if (tag != 0 && tag == refused_ && g_globals_changes == refused_changes_) return nullptr;
         if (!verify()) return nullptr;
     }
     if (PyFunction_GET_CODE(init_) != code_) return nullptr;  // __code__ replaced; the class did not change
@@ -54,6 +72,17 @@ bool DirectInit::verify() {
               type->tp_setattro == PyObject_GenericSetAttr && type->tp_dictoffset != 0 &&
               _PyType_Lookup(type, interned("__init__")) == init_ &&  // also gives the class a version tag
               PyFunction_GET_CODE(init_) == code_;
+    // The builtins __init__ uses for its checks are not shadowed in its module, whose changes are
+    // watched from now on.
+    PyObject *globals = PyFunction_GET_GLOBALS(init_);
+    for (const char *builtin : {"type", "float", "int"}) {
+        if (!ok) break;
+        PyObject *found = nullptr;
+        ok = PyDict_GetItemStringRef(globals, builtin, &found) == 0;
+        Py_XDECREF(found);
+    }
+    ok = ok && globals_watcher() >= 0 && PyDict_Watch(globals_watcher(), globals) == 0;
+    const unsigned long long changes = g_globals_changes;
     // Each attribute goes to the instance dict: nothing on the class may take the assignment.
     for (std::size_t i = 0; ok && i < names_.size(); ++i) {
         PyObject *on_class = _PyType_Lookup(type, names_[i]);
@@ -62,10 +91,14 @@ bool DirectInit::verify() {
     unsigned int tag = type->tp_version_tag;
     ok = ok && tag != 0 && probe(false) && probe(true) && type->tp_version_tag == tag;
     if (PyErr_Occurred()) PyErr_Clear();
-    if (ok)
+    ok = ok && g_globals_changes == changes;
+    if (ok) {
         verified_ = tag;
-    else
+        verified_changes_ = changes;
+    } else {
         refused_ = type->tp_version_tag;
+        refused_changes_ = g_globals_changes;
+    }
     return ok;
 }
 

@@ -6,7 +6,8 @@
 // directly instead: allocate it the way object.__new__ does and set the attributes.
 //
 // The direct way is taken only for the very class (and __init__ code) seen when the module was
-// loaded, while the class is unchanged (same version tag: patching the class or a base changes it),
+// loaded, while the class is unchanged (same version tag: patching the class or a base changes it)
+// and its module namespace too (watched; the builtins __init__ checks with may not be shadowed there),
 // and for arguments of the kinds the __init__ is known to store unchecked. Before the first use
 // per class version the class is checked by building two probe objects through the class itself:
 // each argument must land, as the same object, in its attribute, and nothing else may be set. Anything
@@ -48,6 +49,8 @@ private:
     std::vector<Accept> accept_;
     unsigned int verified_ = 0;  // version tag the checks passed for (0: none)
     unsigned int refused_ = 0;   // version tag the checks failed for (0: none)
+    unsigned long long verified_changes_ = ~0ULL;  // changes of __init__'s module namespace seen then
+    unsigned long long refused_changes_ = ~0ULL;
 };
 
 }  // namespace norvale::tarsis::model
