@@ -236,32 +236,7 @@ struct NativeFunction {
 
 NativeFunction *as_native(PyObject *f) { return reinterpret_cast<NativeFunction *>(f); }
 
-/// A call without a positional `self`: taken from the keywords, as Python would, or the
-/// missing-arguments error naming it.
-PyObject *call_with_keyword_self(NativeFunction *f, PyObject *const *args, PyObject *kwnames) {
-    static PyObject *self_name = PyUnicode_InternFromString("self");
-    static PyObject *cls_name = PyUnicode_InternFromString("cls");
-    PyObject *lead = f->sig->leading() == Signature::Leading::Cls ? cls_name : self_name;
-    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-    Py_ssize_t at = -1;
-    for (Py_ssize_t k = 0; k < nkw && at < 0; ++k) {
-        PyObject *key = PyTuple_GET_ITEM(kwnames, k);
-        if (key == lead || PyUnicode_Compare(key, lead) == 0) at = k;
-    }
-    if (at < 0 || f->getter != nullptr) {
-        f->sig->raise_missing(args, kwnames, true);
-        return nullptr;
-    }
-    std::vector<PyObject *> rest;
-    nb::object names = nb::steal(PyTuple_New(nkw - 1));
-    for (Py_ssize_t k = 0, j = 0; k < nkw; ++k) {
-        if (k == at) continue;
-        rest.push_back(args[k]);
-        PyTuple_SET_ITEM(names.ptr(), j++, Py_NewRef(PyTuple_GET_ITEM(kwnames, k)));
-    }
-    return f->call(args[at], rest.data(), 0, nkw > 1 ? names.ptr() : nullptr);
-}
-
+/// A property getter's call: no parameters after self.
 PyObject *call_getter(NativeFunction *f, PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *none[1];
     if (!f->sig->parse(args, nargs, kwnames, none)) return nullptr;
@@ -274,6 +249,34 @@ PyObject *call_getter(NativeFunction *f, PyObject *self, PyObject *const *args, 
     }
     return nullptr;
 }
+
+/// A call without a positional `self`: taken from the keywords, as Python would, or the
+/// missing-arguments error naming it.
+PyObject *call_with_keyword_self(NativeFunction *f, PyObject *const *args, PyObject *kwnames) {
+    static PyObject *self_name = PyUnicode_InternFromString("self");
+    static PyObject *cls_name = PyUnicode_InternFromString("cls");
+    PyObject *lead = f->sig->leading() == Signature::Leading::Cls ? cls_name : self_name;
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    Py_ssize_t at = -1;
+    for (Py_ssize_t k = 0; k < nkw && at < 0; ++k) {
+        PyObject *key = PyTuple_GET_ITEM(kwnames, k);
+        if (key == lead || PyUnicode_Compare(key, lead) == 0) at = k;
+    }
+    if (at < 0) {
+        f->sig->raise_missing(args, kwnames, true);
+        return nullptr;
+    }
+    std::vector<PyObject *> rest;
+    nb::object names = nb::steal(PyTuple_New(nkw - 1));
+    for (Py_ssize_t k = 0, j = 0; k < nkw; ++k) {
+        if (k == at) continue;
+        rest.push_back(args[k]);
+        PyTuple_SET_ITEM(names.ptr(), j++, Py_NewRef(PyTuple_GET_ITEM(kwnames, k)));
+    }
+    if (f->getter != nullptr) return call_getter(f, args[at], rest.data(), 0, nkw > 1 ? names.ptr() : nullptr);
+    return f->call(args[at], rest.data(), 0, nkw > 1 ? names.ptr() : nullptr);
+}
+
 
 PyObject *native_vectorcall(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
     NativeFunction *f = as_native(callable);
@@ -301,11 +304,10 @@ PyObject *native_annotations(PyObject *self, void *) {
                 Py_DECREF(stubs);
             }
         }
-        if (found == nullptr || !PyDict_Check(found)) {
+        if (found == nullptr || !PyDict_Check(found)) {  // no stub to read: nothing to keep
             Py_XDECREF(found);
             PyErr_Clear();
-            found = PyDict_New();
-            if (found == nullptr) return nullptr;
+            return PyDict_New();
         }
         f->annotations = found;
     }
@@ -313,30 +315,29 @@ PyObject *native_annotations(PyObject *self, void *) {
 }
 
 int set_native_annotations(PyObject *self, PyObject *value, void *) {
+    if (value == Py_None) value = nullptr;  // as for a Python function: None clears them
     if (value != nullptr && !PyDict_Check(value)) {
         PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
     }
     NativeFunction *f = as_native(self);
     Py_XSETREF(f->annotations, value != nullptr ? Py_NewRef(value) : PyDict_New());
-    Py_CLEAR(f->signature);  // built again with the new annotations
     return f->annotations != nullptr ? 0 : -1;
 }
 
+/// `__signature__`: the parameters (built once) with the annotations as they are now.
 PyObject *native_signature(PyObject *self, void *) {
     NativeFunction *f = as_native(self);
-    if (f->signature == nullptr) {
-        try {
-            nb::object annotations = nb::steal(native_annotations(self, nullptr));
-            if (!annotations.is_valid()) throw nb::python_error();
-            nb::object stubs = nb::module_::import_("norvale._stubs");
-            f->signature = stubs.attr("annotated")(f->sig->to_inspect(), annotations).release().ptr();
-        } catch (nb::python_error &e) {
-            e.restore();
-            return nullptr;
-        }
+    try {
+        if (f->signature == nullptr) f->signature = f->sig->to_inspect().release().ptr();
+        nb::object annotations = nb::steal(native_annotations(self, nullptr));
+        if (!annotations.is_valid()) throw nb::python_error();
+        nb::object stubs = nb::module_::import_("norvale._stubs");
+        return stubs.attr("annotated")(nb::borrow(f->signature), annotations).release().ptr();
+    } catch (nb::python_error &e) {
+        e.restore();
+        return nullptr;
     }
-    return Py_NewRef(f->signature);
 }
 
 /// Answers of a Python function that tools read after `isinstance(obj, types.FunctionType)`

@@ -45,6 +45,10 @@ void ModuleScope::set_all(std::initializer_list<const char *> names) const {
     nb::setattr(module_, "__all__", all);
 }
 
+void ModuleScope::remember_stub() const {
+    nb::module_::import_("norvale._stubs").attr("remember")(nb::str(name_.c_str()));
+}
+
 ClassBuilder::ClassBuilder(const ModuleScope &scope, const char *name, nb::tuple bases, nb::handle metaclass)
     : scope_(scope), name_(name), bases_(std::move(bases)) {
     metaclass_ = metaclass ? nb::borrow(metaclass) : nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type));
@@ -75,9 +79,9 @@ nb::object ClassBuilder::property(nb::handle fget, const char *docstring) {
 }
 
 nb::object ClassBuilder::abstract_property(nb::handle fget, const char *docstring) {
-    nb::object prop = nb::module_::import_("abc").attr("abstractproperty");
-    if (docstring) return prop(fget, nb::none(), nb::none(), nb::str(docstring));
-    return prop(fget);
+    // `@property` over `@abstractmethod`: the getter carries the flag, the property reports it.
+    nb::setattr(fget, "__isabstractmethod__", nb::bool_(true));
+    return property(fget, docstring);
 }
 
 nb::object super_of(nb::handle cls, nb::handle self) {

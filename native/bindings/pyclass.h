@@ -38,6 +38,9 @@ public:
     void import_from(const char *module, std::initializer_list<const char *> names) const;
     /// Sets `__all__` to the given names, in order.
     void set_all(std::initializer_list<const char *> names) const;
+    /// Lets the module's functions find their annotations in the module's stub later (call last
+    /// in the module's initialisation, once every name is in place).
+    void remember_stub() const;
 
 private:
     nb::handle module_;
@@ -79,7 +82,7 @@ public:
 
     /// Wrapping helpers, usable on their own.
     static nb::object property(nb::handle fget, const char *docstring = nullptr);
-    /// A property that ABCs count as abstract (`abc.abstractproperty`: native functions take no attributes).
+    /// A property that ABCs count as abstract: its getter is marked `__isabstractmethod__`.
     static nb::object abstract_property(nb::handle fget, const char *docstring = nullptr);
 
 private:

@@ -165,14 +165,31 @@ def test_annotations_are_the_stubs():
 
 def test_annotations_can_be_replaced_like_a_functions():
     f = Model.create_cross_link
-    original = f.__annotations__
+    original = dict(f.__annotations__)
     try:
         f.__annotations__ = {"beam_1": int}
         assert inspect.signature(f).parameters["beam_1"].annotation is int
         assert inspect.signature(f).return_annotation is inspect.Signature.empty
+        f.__annotations__["return"] = str  # changed in place: the signature follows
+        assert inspect.signature(f).return_annotation is str
+        f.__annotations__ = None
+        assert f.__annotations__ == {}
     finally:
         f.__annotations__ = original
     assert inspect.signature(f).return_annotation is o.CrossLink
+
+
+def test_property_getters_are_functions_too():
+    m = Model()
+    node = m.create_node("N", 0, 0, 0)
+    assert Model.nodes.fget(m) == Model.nodes.fget(self=m) == (node,)
+    with pytest.raises(TypeError, match=r"^Model.nodes\(\) takes 1 positional argument but 2 were given$"):
+        Model.nodes.fget(m, m)
+    from norvale.external.korro import KORROAction
+
+    config = vars(KORROAction)["_config"]
+    assert type(config) is property and config.fget.__isabstractmethod__ is True
+    assert KORROAction.__abstractmethods__ == frozenset({"_config"})
 
 
 def test_class_and_static_methods_are_the_same_kind_of_function():

@@ -1,9 +1,12 @@
 """Annotations read from a module's stub."""
 
 import sys
+import threading
 import types
 import typing
+from unittest import mock
 
+import norvale.external.tarsis.tarsis  # noqa: F401  (remembers its stub on import)
 from norvale import _stubs
 
 
@@ -19,13 +22,41 @@ def test_annotations_from_a_stub_beside_the_module(tmp_path, monkeypatch):
         "def plain(x) -> None: ...\n")
     module = types.ModuleType("pkg.fake")
     module.__file__ = str(tmp_path / "fake.cpython-313-x86_64-linux-gnu.so")
-    module.Thing = type("Thing", (), {})
+    module.Thing = thing = type("Thing", (), {})
     monkeypatch.setitem(sys.modules, "pkg.fake", module)
-    monkeypatch.setattr(_stubs, "_cache", {})
+    monkeypatch.setattr(_stubs, "_remembered", {})
+    monkeypatch.setattr(_stubs, "_parsed", {})
 
+    assert _stubs.annotations("pkg.fake", "plain") is None  # not remembered: no stub to read
+    _stubs.remember("pkg.fake")
+    module.Thing = "patched after the import"  # the names as they were at the import count
     assert _stubs.annotations("pkg.fake", "Thing.run") == {  # the definition, not the overload
-        "a": int, "rest": int, "flag": bool, "kw": float, "return": typing.List[module.Thing]}
+        "a": int, "rest": int, "flag": bool, "kw": float, "return": typing.List[thing]}
     assert _stubs.annotations("pkg.fake", "Thing.broken") == {"g": "Gone", "return": "Gone"}  # kept as text
     assert _stubs.annotations("pkg.fake", "plain") == {"return": None}
     assert _stubs.annotations("pkg.fake", "Thing.missing") == {}
-    assert _stubs.annotations("pkg.unknown", "f") == {}
+
+
+def test_first_reads_from_several_threads_all_get_the_annotations(monkeypatch):
+    monkeypatch.setattr(_stubs, "_parsed", {})
+    results = {}
+
+    def read(name):
+        results[name] = _stubs.annotations("norvale.external.tarsis.tarsis", name)
+
+    names = ["Model.create_node", "Model.create_beam", "Model.create_plane", "Model.nodes"] * 2
+    threads = [threading.Thread(target=read, args=(n,)) for n in names]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert all(results[n] for n in names)
+
+
+def test_a_patch_active_at_the_first_read_does_not_stick(monkeypatch):
+    monkeypatch.setattr(_stubs, "_parsed", {})
+    with mock.patch("norvale.external.tarsis.tarsis.CalcSetting"), mock.patch("builtins.open", mock.mock_open()):
+        first = _stubs.annotations("norvale.external.tarsis.tarsis", "TarsisAnalysis.__init__")
+    from norvale.external.tarsis.tarsis import CalcSetting
+
+    assert first["calculation_setting"] is CalcSetting

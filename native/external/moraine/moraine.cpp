@@ -75,4 +75,5 @@ NB_MODULE(moraine, m) {
              {pos("extension", nb::str(".sto")), kw("as_file", nb::bool_(false))});
 
     scope.set_all({"MoraineAnalysis"});
+    scope.remember_stub();
 }

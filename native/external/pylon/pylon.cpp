@@ -36,4 +36,5 @@ NB_MODULE(pylon, m) {
         .finish();
 
     scope.set_all({"PYLONAnalysis"});
+    scope.remember_stub();
 }
