@@ -250,6 +250,12 @@ PyObject *call_getter(NativeFunction *f, PyObject *self, PyObject *const *args, 
     return nullptr;
 }
 
+/// The function's body with `self` and the arguments after it.
+PyObject *invoke(NativeFunction *f, PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (f->getter != nullptr) return call_getter(f, self, args, nargs, kwnames);
+    return f->call(self, args, nargs, kwnames);
+}
+
 /// A call without a positional `self`: taken from the keywords, as Python would, or the
 /// missing-arguments error naming it.
 PyObject *call_with_keyword_self(NativeFunction *f, PyObject *const *args, PyObject *kwnames) {
@@ -273,17 +279,14 @@ PyObject *call_with_keyword_self(NativeFunction *f, PyObject *const *args, PyObj
         rest.push_back(args[k]);
         PyTuple_SET_ITEM(names.ptr(), j++, Py_NewRef(PyTuple_GET_ITEM(kwnames, k)));
     }
-    if (f->getter != nullptr) return call_getter(f, args[at], rest.data(), 0, nkw > 1 ? names.ptr() : nullptr);
-    return f->call(args[at], rest.data(), 0, nkw > 1 ? names.ptr() : nullptr);
+    return invoke(f, args[at], rest.data(), 0, nkw > 1 ? names.ptr() : nullptr);
 }
-
 
 PyObject *native_vectorcall(PyObject *callable, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
     NativeFunction *f = as_native(callable);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     if (f->is_static) return f->call(nullptr, args, nargs, kwnames);
-    if (f->getter != nullptr && nargs >= 1) return call_getter(f, args[0], args + 1, nargs - 1, kwnames);
-    if (nargs >= 1) return f->call(args[0], args + 1, nargs - 1, kwnames);
+    if (nargs >= 1) return invoke(f, args[0], args + 1, nargs - 1, kwnames);
     return call_with_keyword_self(f, args, kwnames);
 }
 
