@@ -14,7 +14,7 @@ $(STAMP): pyproject.toml
 	$(PIP) install --upgrade pip
 	$(PIP) install "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8" "zlib-ng>=0.5"
 	@# Type checkers for tests/typing; pyright from PyPI bundles its engine, [nodejs] brings node as a wheel.
-	$(PIP) install "mypy>=1.10" "pyright[nodejs]>=1.1.400"
+	$(PIP) install "mypy>=2.0" "pyright[nodejs]>=1.1.400"
 	@touch $@
 
 venv: $(STAMP)
