@@ -13,6 +13,8 @@ $(STAMP): pyproject.toml
 	@PYTHON=$$(tools/find-python.sh) && { [ -x $(PY) ] || "$$PYTHON" -m venv $(VENV); }
 	$(PIP) install --upgrade pip
 	$(PIP) install "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8" "zlib-ng>=0.5"
+	@# Type checkers for tests/typing; pyright from PyPI bundles its engine, [nodejs] brings node as a wheel.
+	$(PIP) install "mypy>=2.0" "pyright[nodejs]>=1.1.400"
 	@touch $@
 
 venv: $(STAMP)

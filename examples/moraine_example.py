@@ -2,6 +2,8 @@
 
 import io
 
+from norvale.core import File
+
 from norvale.external.moraine import MoraineAnalysis
 
 
@@ -10,9 +12,11 @@ def main() -> None:
     analysis = MoraineAnalysis(input_file=input_file)
     analysis.execute(timeout=10)
     report = analysis.get_output_file()
+    assert isinstance(report, io.BytesIO), "the analysis wrote no .sto file"
     print("Moraine .sto output:")
     print("   " + report.getvalue().decode().strip().replace("\n", "\n   "))
     errors = analysis.get_output_file(".err", as_file=True)
+    assert isinstance(errors, File), "the analysis wrote no .err file"
     print(f"Moraine .err output: {errors.size} bytes")
 
 

@@ -13,6 +13,7 @@ def main() -> None:
     analysis = PYLONAnalysis(script=script, files=files, output_filenames=["output.txt"])
     analysis.execute(timeout=60)
     output_file = analysis.get_output_file("output.txt")
+    assert output_file is not None, "output.txt was not among the output file names"
     print(f"Pylon output.txt: {output_file.getvalue()}")
 
 

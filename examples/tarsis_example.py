@@ -26,15 +26,20 @@ def main() -> None:
     print(f"definition file named by the input XML: {TarsisAnalysis.get_xml_def_name(io.BytesIO(INPUT_XML))!r}")
     analysis.execute(timeout=60)
     output = analysis.get_xml_output_file()
+    assert isinstance(output, io.BytesIO), "the analysis returned no output XML"
     for parent in ("Result classes - ULS", "Result classes - SLS"):
         reactions = OutputFileParser.get_result(output, "Reactions", parent=parent)["Reactions"]
         print(f"Reactions under {parent!r}: Rz = {reactions['Rz']}")
-    print(f"updated project file: {analysis.get_updated_esa_model().getvalue()[-30:]!r}")
+    model = analysis.get_updated_esa_model()
+    assert isinstance(model, io.BytesIO), "the analysis returned no project file"
+    print(f"updated project file: {model.getvalue()[-30:]!r}")
 
     report_job = TarsisAnalysis(io.BytesIO(INPUT_XML), io.BytesIO(b"<def/>"), io.BytesIO(b"ESA"),
                                 result_type=ResultType.ENGINEERING_REPORT, output_document="report1")
     report_job.execute(timeout=60)
-    print(f"engineering report: {report_job.get_engineering_report(as_file=True).getvalue_binary()[:8]!r}")
+    report = report_job.get_engineering_report(as_file=True)
+    assert isinstance(report, File), "the analysis returned no engineering report"
+    print(f"engineering report: {report.getvalue_binary()[:8]!r}")
 
 
 if __name__ == "__main__":

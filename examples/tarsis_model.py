@@ -50,11 +50,12 @@ def build_example_model() -> Model:
             model.create_hinge_on_beam(tie_beam, obj.HingeOnBeam.Position.BOTH)
 
     # Fixed column bases.
-    fixed = (obj.PointSupport.Freedom.RIGID,) * 6
+    rigid = obj.PointSupport.Freedom.RIGID
+    fixed = (rigid, rigid, rigid, rigid, rigid, rigid)
     for f in range(len(FRAMES)):
         for c in range(len(BAYS)):
             model.create_point_support(f"Base{f}{c}", node[f, 0, c], obj.PointSupport.Type.STANDARD, fixed,
-                                       (0.0,) * 6, obj.PointSupport.CSys.GLOBAL)
+                                       (0.0, 0.0, 0.0, 0.0, 0.0, 0.0), obj.PointSupport.CSys.GLOBAL)
 
     # First-floor slab over the first two frames, with a stair opening.
     slab = model.create_plane([node[0, 1, 0], node[0, 1, 2], node[1, 1, 2], node[1, 1, 0]], 0.2,

@@ -19,9 +19,10 @@ def build_model() -> Model:
     for i in range(BAYS):
         model.create_beam(supports[i], mids[i], section)
         model.create_beam(mids[i], supports[i + 1], section)
-    rigid = (obj.PointSupport.Freedom.RIGID,) * 6
+    rigid = obj.PointSupport.Freedom.RIGID
     for node in supports:
-        model.create_point_support(f"Sn{node.name}", node, obj.PointSupport.Type.STANDARD, rigid, (0.0,) * 6,
+        model.create_point_support(f"Sn{node.name}", node, obj.PointSupport.Type.STANDARD,
+                                   (rigid, rigid, rigid, rigid, rigid, rigid), (0.0, 0.0, 0.0, 0.0, 0.0, 0.0),
                                    obj.PointSupport.CSys.GLOBAL)
     group = model.create_load_group("LG1", obj.LoadGroup.LoadOption.PERMANENT)
     case = model.create_permanent_load_case("LC1", "equipment", group, obj.LoadCase.PermanentLoadType.STANDARD)
@@ -38,13 +39,16 @@ def main() -> None:
           f"{len(document['point_loads_node'])} loads")
 
     input_file, def_file = model.generate_xml_input()
+    assert isinstance(input_file, io.BytesIO) and isinstance(def_file, io.BytesIO)
     print(f"input XML {len(input_file.getvalue())} bytes, definition file {len(def_file.getvalue())} bytes, "
           f"named {TarsisAnalysis.get_xml_def_name(input_file)!r} by the input XML")
 
     analysis = TarsisAnalysis(input_file, def_file, io.BytesIO(b"ESA project"), CalcSetting.LIN)
     analysis.execute(timeout=60)
 
-    reactions = OutputFileParser.get_result(analysis.get_xml_output_file(), "Reactions",
+    output = analysis.get_xml_output_file()
+    assert isinstance(output, io.BytesIO), "the analysis returned no output XML"
+    reactions = OutputFileParser.get_result(output, "Reactions",
                                             parent="Result classes - ULS")["Reactions"]
     print("Reactions (Result classes - ULS):")
     titles = list(reactions)

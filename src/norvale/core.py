@@ -43,7 +43,7 @@ class File:
         return file
 
     @classmethod
-    def from_path(cls, path: Union[str, os.PathLike]) -> "File":
+    def from_path(cls, path: Union[str, "os.PathLike[str]"]) -> "File":
         """A file backed by the file at `path`, which must exist; its content is read when needed."""
         path = os.fspath(path)
         if not os.path.isfile(path):
@@ -52,6 +52,11 @@ class File:
         file._data = None
         file._path = os.path.abspath(path)
         return file
+
+    def _disk_path(self) -> str:
+        # A File holds either bytes or a path; this is asked only when it holds no bytes.
+        assert self._path is not None
+        return self._path
 
     @property
     def path(self) -> Optional[str]:
@@ -63,13 +68,13 @@ class File:
         """Number of bytes."""
         if self._data is not None:
             return len(self._data)
-        return os.path.getsize(self._path)
+        return os.path.getsize(self._disk_path())
 
     def getvalue_binary(self) -> bytes:
         """The whole content as bytes."""
         if self._data is not None:
             return self._data
-        with open(self._path, "rb") as f:
+        with open(self._disk_path(), "rb") as f:
             return f.read()
 
     def getvalue(self, encoding: str = "utf-8") -> str:
@@ -80,19 +85,19 @@ class File:
         """A new readable, seekable binary stream over the content; the caller closes it."""
         if self._data is not None:
             return io.BytesIO(self._data)
-        return open(self._path, "rb")
+        return open(self._disk_path(), "rb")
 
     def open(self, encoding: str = "utf-8") -> TextIO:
         """A new text stream over the content; the caller closes it."""
         return io.TextIOWrapper(self.open_binary(), encoding=encoding)
 
-    def save(self, path: Union[str, os.PathLike]) -> None:
+    def save(self, path: Union[str, "os.PathLike[str]"]) -> None:
         """Writes the content to `path`."""
         with self.open_binary() as src, open(path, "wb") as dst:
             shutil.copyfileobj(src, dst, _COPY_CHUNK)
 
     def __repr__(self) -> str:
-        where = f"path={self._path!r}" if self._path is not None else f"{len(self._data)} bytes"
+        where = f"path={self._path!r}" if self._path is not None else f"{len(self._data or b'')} bytes"
         return f"<File {where}>"
 
 

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import math
+from typing import Iterator
 
 __all__ = ["Vector"]
 
@@ -27,7 +28,7 @@ class Vector:
 
     __hash__ = None  # type: ignore[assignment]  # mutable value type
 
-    def __iter__(self):
+    def __iter__(self) -> Iterator[float]:
         yield self.x
         yield self.y
         yield self.z
