@@ -703,7 +703,7 @@ class Node(TarsisObject):
 
     def __init__(self, object_id: int, name: str, x: float, y: float, z: float) -> None:
         self._object_id = object_id
-        self._name = name
+        self._name = _xml_safe(name, "Node name")
         for value in (x, y, z):
             t = type(value)
             if t is not float and t is not int and not _is_number(value):
