@@ -92,7 +92,9 @@ class _Supervisor:
                     return None
                 chunk = os.read(fd, 4096)
                 if not chunk:
-                    raise RuntimeError("the job supervisor ended without an answer")
+                    self.proc.wait()
+                    raise WorkerFailure(f"The job supervisor ended without an answer (exit status "
+                                        f"{self.proc.returncode}): check that {sys.executable!r} runs")
                 self._buffer += chunk
         line, _, self._buffer = self._buffer.partition(b"\n")
         return line.decode("utf-8", "replace")
@@ -158,13 +160,16 @@ def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optiona
             supervisor.stop()
             raise ProgramTimeout(ProgramRun(-signal.SIGKILL, stdout_path, stderr_path))
         supervisor.close()
-    except (ProgramTimeout, WorkerFailure):
+    except ProgramTimeout:
+        raise
+    except WorkerFailure:
+        supervisor.close()
         raise
     except BaseException:
         supervisor.stop()  # interrupted (KeyboardInterrupt...): leave nothing running
         raise
     if not answer.startswith("exit "):
-        raise RuntimeError(f"unexpected answer from the job supervisor: {answer!r}")
+        raise WorkerFailure(f"The job supervisor gave an unexpected answer: {answer!r}")
     return ProgramRun(int(answer.split()[1]), stdout_path, stderr_path)
 
 
