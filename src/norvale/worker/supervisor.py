@@ -112,10 +112,14 @@ def main() -> int:
     for sig in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(sig, _on_signal)
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    stdin = sys.stdin.buffer
-    line = stdin.readline()
-    if not line:
-        return 0
+    fd = sys.stdin.fileno()
+    received = b""
+    while b"\n" not in received:  # unbuffered: a "kill" right behind the spec must stay visible
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            return 0
+        received += chunk
+    line, _, pending = received.partition(b"\n")
     spec = json.loads(line)
     cleanup = spec.get("cleanup") or []
     try:
@@ -131,12 +135,11 @@ def main() -> int:
     abandoned = False
     try:
         _answer(f"started {proc.pid}")
-        fd = stdin.fileno()
         try:
             pidfd = os.pidfd_open(proc.pid)
         except (AttributeError, OSError):
             pidfd = None
-        while True:
+        while b"kill" not in pending:
             watched = [fd] if pidfd is None else [fd, pidfd]
             ready, _, _ = select.select(watched, [], [], 0.2 if pidfd is None else None)
             if fd in ready:
@@ -144,8 +147,8 @@ def main() -> int:
                 if not request:
                     abandoned = True
                     break
-                if b"kill" in request:
-                    break
+                pending += request
+                continue
             if proc.poll() is not None:
                 # the program is done; anything it left running in its group goes too (its children
                 # were handed to init when it exited, so the group is what still identifies them)

@@ -34,7 +34,10 @@ def run(context: JobContext) -> dict:
     if script_key is not None:
         configured = config.scripts.get(script_key)
         if configured is None:
-            raise WorkerFailure(f"No script is configured on this worker for the script key {script_key!r}")
+            raise WorkerFailure(
+                f"No script is configured on this worker for the script key {script_key!r}: configure one with "
+                f"norvale.worker.configure(scripts={{{script_key!r}: <path>}})"
+            )
         try:
             shutil.copyfile(configured, script_path)
         except OSError as exc:
