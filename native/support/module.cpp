@@ -4,9 +4,72 @@
 #include "bindings/gzip_compress.h"
 #include "bindings/json_writer.h"
 
+#include "engine/base64/base64.h"
+
 #include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <sys/stat.h>
 
 namespace nb = nanobind;
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+
+[[noreturn]] void raise_os_error(int error, const std::string &path) {
+    errno = error;
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    throw nb::python_error();
+}
+
+/// The Base64 text (standard alphabet, padded, no line breaks) of the file at `path`, read in
+/// pieces straight into the new text: memory is the text and one piece, never the file's bytes too.
+nb::object b64encode_file(const std::string &path) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) raise_os_error(errno, path);
+    struct stat st {};
+    if (fstat(fileno(file.get()), &st) != 0) raise_os_error(errno, path);
+    const std::size_t size = static_cast<std::size_t>(st.st_size);
+    PyObject *text = PyUnicode_New(static_cast<Py_ssize_t>(norvale::engine::base64::encoded_size(size)), 127);
+    if (!text) throw nb::python_error();
+    nb::object result = nb::steal(text);
+    char *out = static_cast<char *>(PyUnicode_DATA(text));
+    constexpr std::size_t kPiece = 3u << 20;  // a multiple of 3, so the pieces' encodings join
+    std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
+    std::size_t done = 0;
+    int read_error = 0;
+    bool changed = false;
+    {
+        nb::gil_scoped_release nogil;
+        while (done < size) {
+            const std::size_t want = size - done < kPiece ? size - done : kPiece;
+            const std::size_t got = std::fread(piece.get(), 1, want, file.get());
+            if (got != want) {
+                if (std::ferror(file.get())) read_error = errno ? errno : EIO;
+                else changed = true;
+                break;
+            }
+            norvale::engine::base64::encode(piece.get(), got, out);
+            out += norvale::engine::base64::encoded_size(got);
+            done += got;
+        }
+        if (!read_error && !changed && std::fgetc(file.get()) != EOF) changed = true;
+    }
+    if (read_error) raise_os_error(read_error, path);
+    if (changed) {
+        PyErr_Format(PyExc_OSError, "the file '%s' changed size while it was read", path.c_str());
+        throw nb::python_error();
+    }
+    return result;
+}
+
+}  // namespace
 
 NB_MODULE(_native, m) {
     m.doc() = "Native helpers shared by the kit's modules.";
@@ -20,5 +83,7 @@ NB_MODULE(_native, m) {
         },
         nb::arg("data"), nb::arg("level") = 9, nb::kw_only(), nb::arg("zlib_ng") = true,
         "One gzip member of data, deflated in blocks on both cores (with zlib-ng if installed and allowed).");
+    m.def("b64encode_file", &b64encode_file, nb::arg("path"),
+          "The Base64 text of the file at path, read in pieces (memory: the text and one 3 MiB piece).");
     m.def("gzip_backend", &norvale::bind::gzip_backend, "The deflate gzip_compress uses: 'zlib-ng' or 'zlib'.");
 }

@@ -101,6 +101,25 @@ class File:
         return f"<File {where}>"
 
 
+_original_getvalue_binary = File.getvalue_binary
+
+
+def _file_base64_text(value: Any, bytes_io: Any = io.BytesIO) -> Optional[str]:
+    """The Base64 text of a kit `File` backed by a file on disk, read in pieces; None for anything else.
+
+    The integration modules ask this before `getvalue_binary()` + Base64, so a file of gigabytes
+    is never in memory as bytes and as text at once. It answers only while nothing observable
+    would differ: `value` is not a `bytes_io` (the caller's BytesIO type), is exactly the kit's
+    `File` with its own `getvalue_binary`, and lives on disk.
+    """
+    if (type(value) is not File or File.getvalue_binary is not _original_getvalue_binary
+            or value._path is None or isinstance(value, bytes_io)):
+        return None
+    from norvale import _native
+
+    return _native.b64encode_file(value._path)
+
+
 # ---------------------------------------------------------------------------------------------
 # Add-on services: platform services reached by an endpoint path. The kit brings its own services
 # and looks them up in this registry; applications may register their own or replace the kit's.

@@ -26,8 +26,16 @@ void init(nb::handle self, nb::handle input_file) {
 }
 
 nb::object generate_job_content(nb::handle self) {
-    nb::object data = norvale::bind::input_bytes(self.attr("input_file"), scope.global("BytesIO"));
-    return scope.global("_JobContent")("body"_a = norvale::bind::b64encode_text(scope.global("base64"), data));
+    nb::object input = self.attr("input_file");
+    nb::object base64 = scope.global("base64");
+    nb::object bytes_io = scope.global("BytesIO");
+    // A kit File on disk is encoded as it is read (norvale.core._file_base64_text answers None for
+    // anything else), so its bytes and its text are never in memory at once.
+    nb::object text = norvale::bind::stdlib_unpatched(base64, "base64", "b64encode")
+                          ? nb::module_::import_("norvale.core").attr("_file_base64_text")(input, bytes_io)
+                          : nb::none();
+    if (text.is_none()) text = norvale::bind::b64encode_text(base64, norvale::bind::input_bytes(input, bytes_io));
+    return scope.global("_JobContent")("body"_a = text);
 }
 
 nb::object handle_execution_error(nb::handle, nb::handle message) {

@@ -6,7 +6,8 @@ for classes with `_multipart_job_content`). `execute` writes the job to a tempor
 it to the worker (`norvale.worker`), and keeps the worker's result; the job's getters read it back.
 
 Result content is a dict whose file bodies are Base64 text or `ResultBody` objects (a file the
-worker left on disk, so large outputs never sit in memory twice); every helper here accepts both.
+worker left on disk, so large outputs never sit in memory twice; defined by the worker protocol,
+`norvale.worker.protocol`); every helper here accepts both.
 The formats per integration are described in docs/results.md.
 """
 
@@ -20,11 +21,14 @@ import io
 import json
 import numbers
 import os
+import sys
 import tempfile
 from typing import Any, BinaryIO, Mapping, Optional, TextIO, Union
 
+from norvale import worker as _worker
 from norvale.core import File
 from norvale.errors import ExecutionError
+from norvale.worker.protocol import JOB_DIR_PREFIX, ResultBody
 
 __all__ = [
     "ExternalProgram",
@@ -40,48 +44,11 @@ __all__ = [
 _STREAM_CHUNK = 3 * (1 << 20)
 
 
-class ResultBody:
-    """A result file the worker left on disk, in place of its Base64 text.
-
-    It holds the decoded bytes; `text()` gives the Base64 text when something asks for it. The
-    object keeps the worker's result directory alive while it is referenced.
-    """
-
-    __slots__ = ("path", "_owner", "__weakref__")
-
-    def __init__(self, path: str, owner: Any = None) -> None:
-        self.path = path
-        self._owner = owner
-
-    @property
-    def size(self) -> int:
-        return os.path.getsize(self.path)
-
-    def read_bytes(self) -> bytes:
-        with open(self.path, "rb") as f:
-            return f.read()
-
-    def open_binary(self) -> BinaryIO:
-        return open(self.path, "rb")
-
-    def text(self) -> str:
-        """The Base64 text of the content (standard alphabet, padded, no line breaks)."""
-        return base64.b64encode(self.read_bytes()).decode("ascii")
-
-    def as_file(self) -> File:
-        """A `File` backed by this body on disk (not loaded into memory)."""
-        file = File.from_path(self.path)
-        file._keepalive = self
-        return file
-
-    def __len__(self) -> int:
-        return self.size
-
-    def __bool__(self) -> bool:
-        return True
-
-    def __repr__(self) -> str:
-        return f"<ResultBody {self.path!r}>"
+def _body_as_file(body: ResultBody) -> File:
+    """A `File` backed by a result body on disk (not loaded into memory); it keeps the body alive."""
+    file = File.from_path(body.path)
+    file._keepalive = body
+    return file
 
 
 class _JobContent:
@@ -270,12 +237,81 @@ def _write_json(w: TextIO, value: Any) -> None:
 class _JobState:
     """The kit's bookkeeping for one job object, kept outside the instance `__dict__`."""
 
-    __slots__ = ("integration", "version", "result")
+    __slots__ = ("integration", "version", "result", "program_log")
 
     def __init__(self, integration: str, version: Optional[int]) -> None:
         self.integration = integration
         self.version = version
-        self.result = None  # norvale.worker.WorkerResult after a successful run
+        self.result = None  # what the worker's run returned, after a successful run
+        self.program_log = ""  # the end of the program's output of the last run
+
+
+# Characters of program output an ExecutionError carries (the end of it).
+_ERROR_OUTPUT_TAIL = 4000
+
+# Inputs the kit checks before a job is built: integration -> (attribute, parameter name). The
+# constructors store them unchanged, so a wrong kind would otherwise surface deep in the job.
+_JOB_INPUTS = {
+    "moraine": (("input_file", "input_file"),),
+    "korro": (("_kox_file", "kox_file"),),
+    "tarsis": (("input_file", "input_file"), ("xml_def_file", "xml_def_file"), ("tarsis_model", "tarsis_model")),
+}
+
+
+def _wrong_input_kind(value: Any) -> Optional[str]:
+    """How to describe `value` when it is a kind users mistake for a job input, else None."""
+    if isinstance(value, (io.BytesIO, File)):
+        return None
+    if isinstance(value, str):
+        return "a str"
+    if isinstance(value, (bytes, bytearray, memoryview)):
+        return f"a {type(value).__name__} object"
+    if isinstance(value, os.PathLike):
+        return f"a path ({type(value).__name__})"
+    if isinstance(value, io.IOBase):
+        return f"an open file ({type(value).__name__})"
+    return None
+
+
+def _check_inputs(job: "ExternalProgram", integration: str) -> None:
+    inputs = _JOB_INPUTS.get(integration)
+    if not inputs:
+        return
+    module = sys.modules.get(type(job).__module__)
+    accepted = tuple(t for t in (getattr(module, "BytesIO", None), getattr(module, "File", None)) if isinstance(t, type))
+    attributes = vars(job)
+    for attribute, parameter in inputs:
+        if attribute not in attributes:
+            continue
+        value = attributes[attribute]
+        kind = _wrong_input_kind(value)
+        if kind is None or (accepted and isinstance(value, accepted)):
+            continue
+        raise TypeError(
+            f"{type(job).__name__}: {parameter} must be an io.BytesIO or a norvale.core.File, not {kind}; "
+            f"use File.from_path(path) for a file on disk, File.from_data(data) or io.BytesIO(data) for bytes"
+        )
+
+
+def _annotate(error: BaseException, failure: Any) -> None:
+    """Puts what the worker reported on `error`: attributes (ExecutionError) and notes."""
+    message = getattr(failure, "message", str(failure))
+    exit_status = getattr(failure, "exit_status", None)
+    output = getattr(failure, "output", "") or ""
+    tail = output[-_ERROR_OUTPUT_TAIL:]
+    if isinstance(error, ExecutionError):
+        error.worker_message = message
+        error.exit_status = exit_status
+        error.program_output = tail
+    if not isinstance(error, Exception):
+        return
+    if message != str(error):
+        error.add_note(f"worker message: {message}")
+    if exit_status is not None:
+        error.add_note(f"program exit status: {exit_status}")
+    if tail:
+        cut = " (end)" if len(tail) < len(output) else ""
+        error.add_note(f"program output{cut}:\n{tail}")
 
 
 class ExternalProgram:
@@ -320,29 +356,47 @@ class ExternalProgram:
         """Runs the job on the worker and keeps its result; waits at most `timeout` seconds.
 
         A failure reported by the worker goes to `_handle_execution_error`; when that does not
-        raise, `ExecutionError` with the worker's message is raised. Running out of time raises
-        `ExecutionError` too, and the job's processes are stopped.
+        raise, `ExecutionError` with the worker's message is raised. Either way the error carries
+        the worker's message, the program's exit status and the end of its output (attributes and
+        notes). Running out of time raises `ExecutionError` too, and the job's processes are
+        stopped. A job can be executed again; it sends the same inputs every time.
         """
-        from norvale import worker as _worker  # the worker layer sits above the kit's types
-
         if isinstance(timeout, bool) or not isinstance(timeout, numbers.Real):
             raise TypeError(f"timeout must be a number of seconds, not {type(timeout).__name__}")
         if not timeout > 0:
             raise ValueError(f"timeout must be a positive number of seconds, got {timeout!r}")
         state = self._job_state()
+        _check_inputs(self, state.integration)
         previous, state.result = state.result, None
+        state.program_log = ""
         if previous is not None:
             previous.release()
-        with tempfile.TemporaryDirectory(prefix="norvale-job-") as tmp:
+        with tempfile.TemporaryDirectory(prefix=JOB_DIR_PREFIX, ignore_cleanup_errors=True) as tmp:
             job_path = os.path.join(tmp, "job.json")
             self._write_job_file(job_path)
             try:
                 result = _worker.get_worker().run(job_path, timeout=float(timeout))
             except _worker.WorkerFailure as failure:
+                state.program_log = failure.output or ""
                 message = failure.message
-                self._handle_execution_error(message)
-                raise ExecutionError(message) from None
+                try:
+                    self._handle_execution_error(message)
+                except BaseException as error:
+                    _annotate(error, failure)
+                    raise
+                error = ExecutionError(message)
+                _annotate(error, failure)
+                raise error from None
         state.result = result
+        state.program_log = getattr(result, "output", "") or ""
+
+    def get_program_log(self) -> str:
+        """The end of the program's output (stdout, then stderr) of the last `execute`.
+
+        At most 64 kB, the end kept; "" before `execute` or when the program wrote nothing. The
+        same text (its last few kB) is on the `ExecutionError` of a failed run.
+        """
+        return self._job_state().program_log
 
     def _write_job_file(self, path: str) -> None:
         """Writes the job (header and content) as one JSON object, streaming file bodies."""
@@ -360,6 +414,7 @@ class ExternalProgram:
                 for i, (key, value) in enumerate(content.items()):
                     w.write((", " if i else "") + json.dumps(key) + ": ")
                     _write_json(w, value)
+                del content
             w.write("}}")
 
     def _write_file_content_to_file(self, w: TextIO, stream: BinaryIO, base64_encoding: bool = True) -> None:
@@ -367,22 +422,37 @@ class ExternalProgram:
 
         With `base64_encoding` the bytes are written as Base64 characters only (no quotes, no line
         breaks); otherwise they are decoded as UTF-8 text. Read in pieces, so memory stays bounded.
+        A seekable stream is put back where it was, so the next `execute` sends the same bytes.
         """
-        if base64_encoding:
-            while True:
-                chunk = stream.read(_STREAM_CHUNK)
-                if not chunk:
-                    break
-                w.write(binascii.b2a_base64(chunk, newline=False).decode("ascii"))
-        else:
-            decoder = codecs.getincrementaldecoder("utf-8")()
-            while True:
-                chunk = stream.read(_STREAM_CHUNK)
-                text = decoder.decode(chunk or b"", final=not chunk)
-                if text:
-                    w.write(text)
-                if not chunk:
-                    break
+        try:
+            start = stream.tell() if stream.seekable() else None
+        except (AttributeError, OSError):
+            start = None
+        try:
+            if base64_encoding:
+                while True:
+                    chunk = stream.read(_STREAM_CHUNK)
+                    if not chunk:
+                        break
+                    w.write(binascii.b2a_base64(chunk, newline=False).decode("ascii"))
+            else:
+                decoder = codecs.getincrementaldecoder("utf-8")()
+                while True:
+                    chunk = stream.read(_STREAM_CHUNK)
+                    text = decoder.decode(chunk or b"", final=not chunk)
+                    if text:
+                        w.write(text)
+                    if not chunk:
+                        break
+        except BaseException:
+            if start is not None:
+                try:
+                    stream.seek(start)
+                except (OSError, ValueError):
+                    pass  # the stream broke: its own error is the one to see
+            raise
+        if start is not None:
+            stream.seek(start)
 
     # -- results ------------------------------------------------------------------------------
     def _get_result_content(self) -> dict:
@@ -394,7 +464,7 @@ class ExternalProgram:
         """The result file `key` as BytesIO (at position 0), or as `File`; None when the result has none."""
         body = _entry_body(self._get_result_content().get(key))
         if isinstance(body, ResultBody):
-            return body.as_file() if as_file else io.BytesIO(body.read_bytes())
+            return _body_as_file(body) if as_file else io.BytesIO(body.read_bytes())
         stream = _get_file_body(body)
         if stream is None:
             return None

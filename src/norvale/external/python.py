@@ -6,21 +6,30 @@ the worker chooses the interpreter configured for that integration.
 
 from __future__ import annotations
 
-import base64
-from typing import Optional, Sequence, Tuple
+import json
+import os
+from typing import Any, Optional, Sequence, TextIO, Tuple
 
 from norvale.core import File
 from norvale.errors import ExecutionError
-from norvale.external.external_program import ExternalProgram, ResultBody, _JobContent, _entry_body, _get_file_body
+from norvale.external.external_program import ExternalProgram, ResultBody, _body_as_file, _entry_body, _get_file_body
 
 __all__ = ["PythonAnalysis"]
 
 
-def _file_entry(name: str, file: File) -> dict:
-    if not isinstance(file, File):
-        raise TypeError(f"the input file {name!r} must be a File, not {type(file).__name__}")
-    return {"filename": name, "type": name.rpartition(".")[2] if "." in name else "", "body":
-            base64.b64encode(file.getvalue_binary()).decode("ascii")}
+def _file_type(name: str) -> str:
+    return name.rpartition(".")[2] if "." in name else ""
+
+
+def _kind(value: Any) -> str:
+    if isinstance(value, (str, bytes)):
+        return f"a {type(value).__name__}"
+    if isinstance(value, os.PathLike):
+        return f"a path ({type(value).__name__})"
+    return type(value).__name__
+
+
+_MAKE_FILE = "build one with File.from_path(path) or File.from_data(data)"
 
 
 class PythonAnalysis(ExternalProgram):
@@ -28,41 +37,68 @@ class PythonAnalysis(ExternalProgram):
 
     script: the script, as a `File`; it must block until its work is done.
     files: input files placed beside the script, as (name, `File`) pairs.
-    output_filenames: names of the files the script writes and the job returns.
+    output_filenames: names of the files the script writes and the job returns (a list of texts).
     script_key: selects a script of the worker's own configuration instead of sending one.
+
+    Give `script` or `script_key`, not both. The input files are streamed into the job, so files
+    of gigabytes (`File.from_path`) need little memory.
     """
 
     _integration = "python"
     _job_kind = "script"
+    _multipart_job_content = True
 
     def __init__(self, script: Optional[File] = None, files: Optional[Sequence[Tuple[str, File]]] = None,
                  output_filenames: Optional[Sequence[str]] = None, script_key: Optional[str] = None) -> None:
         if script is None and script_key is None:
             raise ValueError("Either a script or a script_key must be given")
+        if script is not None and script_key is not None:
+            raise ValueError("Give either a script or a script_key, not both: a script_key selects a script "
+                             "of the worker's configuration instead of sending one")
         if script is not None and not isinstance(script, File):
-            raise TypeError(f"script must be a File, not {type(script).__name__}")
+            raise TypeError(f"script must be a File, not {_kind(script)}; {_MAKE_FILE}")
         if script_key is not None and not isinstance(script_key, str):
             raise TypeError(f"script_key must be a text, not {type(script_key).__name__}")
+        if isinstance(files, (str, bytes, os.PathLike, File)):
+            raise TypeError(f"files must be a list of (name, File) pairs, not {_kind(files)}")
         files = list(files or [])
-        for pair in files:
+        for k, pair in enumerate(files):
             if not (isinstance(pair, tuple) and len(pair) == 2 and isinstance(pair[0], str)):
-                raise TypeError("files must be a list of (name, File) pairs")
+                raise TypeError(f"files must be a list of (name, File) pairs; files[{k}] is {pair!r}")
+            if not isinstance(pair[1], File):
+                raise TypeError(f"files[{k}]: the input file {pair[0]!r} must be a File, not {_kind(pair[1])}; "
+                                f"{_MAKE_FILE}")
+        if isinstance(output_filenames, (str, bytes)):
+            raise TypeError(f"output_filenames must be a list of file names, not {_kind(output_filenames)}: "
+                            f"write [{output_filenames!r}]")
         output_filenames = list(output_filenames or [])
         if not all(isinstance(name, str) for name in output_filenames):
-            raise TypeError("output_filenames must be a list of file names")
+            raise TypeError("output_filenames must be a list of file names (texts)")
         super().__init__(self._integration, version=1)
         self.script = script
         self.files = files
         self.output_filenames = output_filenames
         self.script_key = script_key
 
-    def _generate_job_content(self) -> _JobContent:
-        return _JobContent(
-            script=_file_entry("script.py", self.script) if self.script is not None else None,
-            script_key=self.script_key,
-            files=[_file_entry(name, file) for name, file in self.files],
-            output_filenames=list(self.output_filenames),
-        )
+    def _write_file_entry(self, w: TextIO, name: str, file: File) -> None:
+        w.write(f'{{"filename": {json.dumps(name)}, "type": {json.dumps(_file_type(name))}, "body": "')
+        with file.open_binary() as stream:
+            self._write_file_content_to_file(w, stream, base64_encoding=True)
+        w.write('"}')
+
+    def _write_job_content(self, w: TextIO) -> None:
+        """Streams the job: "script", "script_key", "files" (file entries), "output_filenames"."""
+        w.write('"script": ')
+        if self.script is not None:
+            self._write_file_entry(w, "script.py", self.script)
+        else:
+            w.write("null")
+        w.write(f', "script_key": {json.dumps(self.script_key)}, "files": [')
+        for k, (name, file) in enumerate(self.files):
+            if k:
+                w.write(", ")
+            self._write_file_entry(w, name, file)
+        w.write(f'], "output_filenames": {json.dumps(list(self.output_filenames))}')
 
     def get_output_file(self, filename: str) -> Optional[File]:
         """The output file `filename` written by the script, as a `File`.
@@ -77,7 +113,7 @@ class PythonAnalysis(ExternalProgram):
             if entry.get("filename") == filename:
                 body = _entry_body(entry)
                 if isinstance(body, ResultBody):
-                    return body.as_file()
+                    return _body_as_file(body)
                 stream = _get_file_body(body)
                 return File.from_data(stream.getvalue() if stream is not None else b"")
         return None

@@ -3,31 +3,35 @@
 `execute` on a job hands its job file to the worker returned by `get_worker()`. By default that is
 an embedded `LocalWorker`, which runs each job on this machine in a fresh temporary directory
 through a program adapter per integration. Configure it with `configure(...)`, or install another
-worker with `set_worker(...)`.
+worker with `set_worker(...)`: any object that satisfies `norvale.worker.protocol.Worker`
+(docs/worker.md).
 """
 
 from __future__ import annotations
 
-from typing import Optional
+from typing import Any, Optional
 
-from norvale.worker.config import WorkerConfig
-from norvale.worker.result import WorkerFailure, WorkerResult
+from norvale.worker.config import WorkerConfig, register_script_integration
+from norvale.worker.protocol import ResultBody, Worker, WorkerFailure, WorkerResult
 from norvale.worker.local import LocalWorker
 
 __all__ = [
     "LocalWorker",
+    "ResultBody",
+    "Worker",
     "WorkerConfig",
     "WorkerFailure",
     "WorkerResult",
     "configure",
     "get_worker",
+    "register_script_integration",
     "set_worker",
 ]
 
-_worker: Optional[object] = None
+_worker: Optional[Worker] = None
 
 
-def get_worker():
+def get_worker() -> Worker:
     """The worker that `execute` uses; an embedded `LocalWorker` unless another was set."""
     global _worker
     if _worker is None:
@@ -35,16 +39,27 @@ def get_worker():
     return _worker
 
 
-def set_worker(worker) -> None:
+def set_worker(worker: Optional[Worker]) -> None:
     """Makes `worker` (an object with `run(job_path, *, timeout)`) the one `execute` uses; None resets."""
     global _worker
+    if worker is not None and not callable(getattr(worker, "run", None)):
+        raise TypeError(f"a worker must have a run(job_path, *, timeout) method; {type(worker).__name__} has none")
     _worker = worker
 
 
-def configure(**options) -> WorkerConfig:
-    """Changes the configuration of the embedded worker; see `WorkerConfig` for the options."""
+def configure(config: Optional[WorkerConfig] = None, **options: Any) -> WorkerConfig:
+    """Changes the configuration of the embedded worker and returns it.
+
+    `config`: a whole `WorkerConfig` (for instance `WorkerConfig.from_file(path)`) that replaces the
+    current one; `options` (programs=, scripts=, local_scripts_only=, work_root=) then change it
+    as `WorkerConfig.update` does.
+    """
     worker = get_worker()
     if not isinstance(worker, LocalWorker):
         raise TypeError("configure() applies to the embedded LocalWorker; configure your own worker directly")
+    if config is not None:
+        if not isinstance(config, WorkerConfig):
+            raise TypeError(f"config must be a WorkerConfig, not {type(config).__name__}")
+        worker.config = config
     worker.config.update(**options)
     return worker.config

@@ -6,9 +6,27 @@ import json
 import os
 import sys
 from dataclasses import dataclass, field
-from typing import Optional, Sequence, Union
+from typing import Any, Mapping, Optional, Sequence, Union
 
 Command = Sequence[str]
+
+#: Integrations run by a program adapter of the embedded worker.
+PROGRAM_INTEGRATIONS = ("korro", "moraine", "tarsis")
+#: Integrations whose jobs are scripts (the command is the interpreter that runs them).
+_script_integrations = {"pylon", "python"}
+
+
+def register_script_integration(name: str) -> None:
+    """Declares `name` (the `_integration` of a `PythonAnalysis` subclass of the application's own)
+    so that the worker configuration accepts an interpreter for it."""
+    if not isinstance(name, str) or not name:
+        raise ValueError("a script integration name must be a non-empty text")
+    _script_integrations.add(name)
+
+
+def known_integrations() -> list[str]:
+    """The integration names a worker configuration accepts, sorted."""
+    return sorted({*PROGRAM_INTEGRATIONS, *_script_integrations})
 
 
 @dataclass
@@ -16,12 +34,15 @@ class WorkerConfig:
     """How the embedded worker runs jobs.
 
     programs: the command of the outside program per integration ("tarsis", "korro", "moraine"),
-        as an argument list; the adapter appends the job's input file name. For script
-        integrations ("python", "pylon", ...) it is the interpreter that runs the script
-        (default: this Python).
+        as a list of texts (program, then arguments); the adapter appends the job's input file
+        name. For script integrations ("python", "pylon", ...) it is the interpreter that runs the
+        script (default: this Python). One text is refused: write the list, or split a
+        shell-style command line with `shlex.split`.
     scripts: scripts of the worker's own, by `script_key` (a path each).
     local_scripts_only: refuse scripts sent with a job; only `scripts` may run.
     work_root: where job directories are made (default: the system's temporary directory).
+
+    Apply one with `norvale.worker.configure(config=...)` or `LocalWorker(config)`.
     """
 
     programs: dict[str, list[str]] = field(default_factory=dict)
@@ -29,24 +50,52 @@ class WorkerConfig:
     local_scripts_only: bool = False
     work_root: Optional[str] = None
 
-    def update(self, *, programs: Optional[dict] = None, scripts: Optional[dict] = None,
-               local_scripts_only: Optional[bool] = None, work_root: Union[str, None, type(...)] = ...) -> None:
+    def __post_init__(self) -> None:
+        programs, scripts = self.programs, self.scripts
+        self.programs, self.scripts = {}, {}
+        local_scripts_only, self.local_scripts_only = self.local_scripts_only, False
+        work_root, self.work_root = self.work_root, None
+        self.update(programs=programs, scripts=scripts, local_scripts_only=local_scripts_only, work_root=work_root)
+
+    def update(self, *, programs: Optional[Mapping[str, Optional[Command]]] = None,
+               scripts: Optional[Mapping[str, Union[str, os.PathLike, None]]] = None,
+               local_scripts_only: Optional[bool] = None, work_root: Union[str, os.PathLike, None, Any] = ...) -> None:
+        """Changes the options given; a program or script given as None is removed."""
         if programs is not None:
-            for name, command in programs.items():
+            if not isinstance(programs, Mapping):
+                raise TypeError(f"programs must be a dict of integration name to command, not {type(programs).__name__}")
+            known = known_integrations()
+            for name in programs:
+                if name not in known:
+                    raise ValueError(
+                        f"unknown integration {name!r} in programs: the known integrations are {', '.join(known)} "
+                        f"(a script integration of your own: norvale.worker.config.register_script_integration)"
+                    )
+            checked = {name: (None if command is None else _command(name, command)) for name, command in programs.items()}
+            for name, command in checked.items():
                 if command is None:
                     self.programs.pop(name, None)
                 else:
-                    self.programs[name] = _command(name, command)
+                    self.programs[name] = command
         if scripts is not None:
+            if not isinstance(scripts, Mapping):
+                raise TypeError(f"scripts must be a dict of script key to path, not {type(scripts).__name__}")
+            for key, path in scripts.items():
+                if path is not None and not isinstance(path, (str, os.PathLike)):
+                    raise TypeError(f"the script of {key!r} must be a path, not {type(path).__name__}")
             for key, path in scripts.items():
                 if path is None:
                     self.scripts.pop(key, None)
                 else:
                     self.scripts[key] = os.path.abspath(os.fspath(path))
         if local_scripts_only is not None:
-            self.local_scripts_only = bool(local_scripts_only)
+            if not isinstance(local_scripts_only, bool):
+                raise TypeError(f"local_scripts_only must be true or false, not {local_scripts_only!r}")
+            self.local_scripts_only = local_scripts_only
         if work_root is not ...:
-            self.work_root = work_root
+            if work_root is not None and not isinstance(work_root, (str, os.PathLike)):
+                raise TypeError(f"work_root must be a directory path, not {type(work_root).__name__}")
+            self.work_root = None if work_root is None else os.fspath(work_root)
 
     def program(self, integration: str) -> Optional[list[str]]:
         return self.programs.get(integration)
@@ -56,26 +105,50 @@ class WorkerConfig:
 
     @classmethod
     def from_file(cls, path: Union[str, os.PathLike]) -> "WorkerConfig":
-        """Reads a JSON configuration file with the members "programs", "scripts", "local_scripts_only"."""
+        """Reads a JSON configuration file with the members "programs", "scripts", "local_scripts_only"
+        and "work_root"; script paths are relative to the file. Apply the result with
+        `norvale.worker.configure(config=...)` or `LocalWorker(config)`."""
+        where = os.fspath(path)
         with open(path, encoding="utf-8") as f:
-            data = json.load(f)
+            try:
+                data = json.load(f)
+            except ValueError as exc:
+                raise ValueError(f"worker configuration {where!r} is not valid JSON: {exc}") from None
         if not isinstance(data, dict):
-            raise ValueError(f"worker configuration {os.fspath(path)!r} must hold a JSON object")
+            raise ValueError(f"worker configuration {where!r} must hold a JSON object")
         unknown = set(data) - {"programs", "scripts", "local_scripts_only", "work_root"}
         if unknown:
             raise ValueError(f"unknown worker configuration members: {', '.join(sorted(unknown))}")
+        flag = data.get("local_scripts_only")
+        if flag is not None and not isinstance(flag, bool):
+            raise ValueError(f"worker configuration {where!r}: local_scripts_only must be true or false, not {flag!r}")
+        scripts = data.get("scripts") or {}
+        if not isinstance(scripts, dict) or not all(isinstance(v, str) for v in scripts.values()):
+            raise ValueError(f"worker configuration {where!r}: scripts must map script keys to paths")
+        for name, command in (data.get("programs") or {}).items():
+            if not isinstance(command, list):
+                raise ValueError(
+                    f"worker configuration {where!r}: the program command for {name!r} must be a list of texts "
+                    f"(program, then arguments), not {json.dumps(command)}"
+                )
         config = cls()
         base = os.path.dirname(os.path.abspath(path))
-        scripts = {k: os.path.join(base, v) for k, v in (data.get("scripts") or {}).items()}
-        config.update(programs=data.get("programs"), scripts=scripts,
-                      local_scripts_only=data.get("local_scripts_only"), work_root=data.get("work_root"))
+        config.update(programs=data.get("programs"), scripts={k: os.path.join(base, v) for k, v in scripts.items()},
+                      local_scripts_only=flag, work_root=data.get("work_root"))
         return config
 
 
-def _command(name: str, command) -> list[str]:
-    if isinstance(command, str):
-        command = [command]
-    command = [os.fspath(part) for part in command]
-    if not command or not all(isinstance(part, str) and part for part in command):
-        raise ValueError(f"the program command for {name!r} must be a non-empty list of texts")
-    return command
+def _command(name: str, command: Any) -> list[str]:
+    if isinstance(command, (str, bytes, os.PathLike)):
+        raise TypeError(
+            f"the program command for {name!r} must be a list of texts (program, then arguments), not one text: "
+            f"write [{os.fsdecode(command)!r}] for a program without arguments, or shlex.split(...) a command line"
+        )
+    try:
+        parts = list(command)
+    except TypeError:
+        raise TypeError(f"the program command for {name!r} must be a list of texts, not {type(command).__name__}") from None
+    parts = [os.fspath(part) if isinstance(part, os.PathLike) else part for part in parts]
+    if not parts or not all(isinstance(part, str) and part for part in parts):
+        raise ValueError(f"the program command for {name!r} must be a non-empty list of non-empty texts")
+    return parts

@@ -13,7 +13,7 @@ import json
 import os
 from typing import Any, TextIO
 
-from norvale.external.external_program import ResultBody
+from norvale.worker.protocol import ResultBody
 
 _CHUNK = 1 << 20
 _WS = " \t\r\n"

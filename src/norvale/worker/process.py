@@ -1,14 +1,28 @@
-"""Running an outside program with a time-out, and stopping its whole process tree."""
+"""Running an outside program with a time-out, and stopping its whole process tree.
+
+Every program runs under a per-job supervisor process (`norvale.worker.supervisor`), which kills
+the program's process tree and removes the job's temporary directories when the application goes
+away without doing so itself (SIGTERM, SIGKILL, a crash). A time-out or an interrupt (Ctrl+C) in
+the application asks the supervisor to stop the tree and waits until it has.
+"""
 
 from __future__ import annotations
 
+import errno
+import json
 import os
+import selectors
 import signal
 import subprocess
+import sys
 import time
 from dataclasses import dataclass
 from typing import Optional, Sequence
 
+from norvale.worker.protocol import OUTPUT_TAIL, WorkerFailure
+from norvale.worker.supervisor import descendants, kill_tree  # noqa: F401  (re-exported)
+
+_SUPERVISOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "supervisor.py")
 _TAIL = 4000
 
 
@@ -18,105 +32,145 @@ class ProgramRun:
     stdout_path: str
     stderr_path: str
 
-    def stderr_tail(self) -> str:
-        return _tail(self.stderr_path)
+    def stderr_tail(self, limit: int = _TAIL) -> str:
+        return _tail(self.stderr_path, limit)
 
-    def stdout_tail(self) -> str:
-        return _tail(self.stdout_path)
+    def stdout_tail(self, limit: int = _TAIL) -> str:
+        return _tail(self.stdout_path, limit)
+
+    def output(self, limit: int = OUTPUT_TAIL) -> str:
+        """The end of the program's output: stdout, then stderr, each under a heading when both have some."""
+        out, err = self.stdout_tail(limit), self.stderr_tail(limit)
+        if out and err:
+            text = f"[stdout]\n{out}\n[stderr]\n{err}"
+        else:
+            text = out or err
+        return text[-limit:]
 
 
 class ProgramTimeout(Exception):
-    """The program did not finish in time; it and its descendants were killed."""
+    """The program did not finish in time; it and its descendants were killed.
+
+    `run` holds the killed program's log files (exit status: killed by SIGKILL).
+    """
+
+    def __init__(self, run: Optional[ProgramRun] = None) -> None:
+        super().__init__()
+        self.run = run
 
 
-def _tail(path: str) -> str:
+def _tail(path: str, limit: int = _TAIL) -> str:
     try:
         with open(path, "rb") as f:
             f.seek(0, os.SEEK_END)
             size = f.tell()
-            f.seek(max(0, size - _TAIL))
+            f.seek(max(0, size - limit))
             return f.read().decode("utf-8", "replace").strip()
     except OSError:
         return ""
 
 
-def _children_map() -> dict[int, list[int]]:
-    children: dict[int, list[int]] = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
+class _Supervisor:
+    """The application's end of one supervisor process."""
+
+    def __init__(self, spec: dict) -> None:
+        self.proc = subprocess.Popen([sys.executable, "-I", _SUPERVISOR], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, start_new_session=True, close_fds=True)
+        self._buffer = b""
+        self.proc.stdin.write(json.dumps(spec).encode("utf-8") + b"\n")
+        self.proc.stdin.flush()
+
+    def read_line(self, timeout: Optional[float]) -> Optional[str]:
+        """The supervisor's next answer; None when `timeout` seconds passed without one."""
+        deadline = None if timeout is None else time.monotonic() + timeout
+        fd = self.proc.stdout.fileno()
+        with selectors.DefaultSelector() as selector:
+            selector.register(fd, selectors.EVENT_READ)
+            while b"\n" not in self._buffer:
+                wait = None if deadline is None else max(0.0, deadline - time.monotonic())
+                if not selector.select(wait):
+                    return None
+                chunk = os.read(fd, 4096)
+                if not chunk:
+                    self.proc.wait()
+                    raise WorkerFailure(f"The job supervisor ended without an answer (exit status "
+                                        f"{self.proc.returncode}): check that {sys.executable!r} runs")
+                self._buffer += chunk
+        line, _, self._buffer = self._buffer.partition(b"\n")
+        return line.decode("utf-8", "replace")
+
+    def stop(self) -> None:
+        """Asks the supervisor to kill the program's tree and waits until it is done."""
         try:
-            with open(f"/proc/{entry}/stat", "rb") as f:
-                stat = f.read()
-        except OSError:
-            continue
-        # the command name may hold blanks and parentheses: the fields follow the last ')'
-        fields = stat[stat.rfind(b")") + 2:].split()
-        if len(fields) > 1:
-            children.setdefault(int(fields[1]), []).append(int(entry))
-    return children
-
-
-def descendants(pid: int) -> list[int]:
-    """The processes below `pid` (children, grandchildren, ...), as seen now."""
-    if not os.path.isdir("/proc"):
-        return []
-    tree = _children_map()
-    found, todo = [], [pid]
-    while todo:
-        for child in tree.get(todo.pop(), []):
-            found.append(child)
-            todo.append(child)
-    return found
-
-
-def kill_tree(proc: subprocess.Popen) -> None:
-    """Kills `proc`, its process group and every descendant, including ones that left the group."""
-    # Stop the tree first so nothing forks while it is being collected, then kill.
-    for _ in range(3):
-        pids = descendants(proc.pid)
-        for pid in [proc.pid, *pids]:
-            try:
-                os.kill(pid, signal.SIGSTOP)
-            except OSError:
-                pass
-        if set(descendants(proc.pid)) <= set(pids):
-            break
-    try:
-        os.killpg(proc.pid, signal.SIGKILL)
-    except OSError:
-        pass
-    for pid in [proc.pid, *descendants(proc.pid), *pids]:
-        try:
-            os.kill(pid, signal.SIGKILL)
+            self.proc.stdin.write(b"kill\n")
+            self.proc.stdin.flush()
         except OSError:
             pass
-    proc.wait()
+        self.close()
+
+    def close(self) -> None:
+        try:
+            self.proc.stdin.close()
+        except OSError:
+            pass
+        self.proc.wait()
+        self.proc.stdout.close()
+
+
+def _start_failure(argv: Sequence[str], code: int, text: str, cwd: str, integration: str) -> WorkerFailure:
+    program = argv[0]
+    setting = f"norvale.worker.configure(programs={{'{integration}': [<command>, ...]}})"
+    if code == errno.ENOENT:
+        if not os.path.isdir(cwd):
+            return WorkerFailure(f"The job directory {cwd!r} does not exist: check the worker's work_root")
+        return WorkerFailure(
+            f"The program {program!r} configured for {integration!r} does not exist: configure the path of "
+            f"an installed program with {setting}"
+        )
+    if code in (errno.EACCES, errno.EPERM, errno.ENOEXEC):
+        return WorkerFailure(
+            f"The program {program!r} configured for {integration!r} cannot be run ({text}): make it "
+            f"executable (chmod +x), or put its interpreter first in the command, as in {setting}"
+        )
+    return WorkerFailure(f"The program {program!r} configured for {integration!r} could not be started: {text}")
 
 
 def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optional[float],
-                env: Optional[dict] = None) -> ProgramRun:
-    """Runs `argv` in `cwd`; output goes to files in `log_dir`. Raises ProgramTimeout after `timeout` s."""
+                env: Optional[dict] = None, cleanup: Sequence[str] = (), integration: str = "program") -> ProgramRun:
+    """Runs `argv` in `cwd`; output goes to files in `log_dir`. Raises ProgramTimeout after `timeout` s.
+
+    `cleanup`: directories the supervisor removes if the application goes away while the program
+    runs. A program that cannot be started raises `WorkerFailure` saying why.
+    """
     stdout_path = os.path.join(log_dir, "stdout.txt")
     stderr_path = os.path.join(log_dir, "stderr.txt")
-    with open(stdout_path, "wb") as out, open(stderr_path, "wb") as err:
-        proc = subprocess.Popen(list(argv), cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                start_new_session=True, env=env)
+    for path in (stdout_path, stderr_path):
+        open(path, "wb").close()
+    spec = {"argv": list(argv), "cwd": cwd, "stdout": stdout_path, "stderr": stderr_path,
+            "env": dict(env) if env is not None else None, "cleanup": list(cleanup)}
+    supervisor = _Supervisor(spec)
     try:
-        returncode = proc.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        kill_tree(proc)
-        raise ProgramTimeout() from None
-    except BaseException:
-        kill_tree(proc)  # interrupted (KeyboardInterrupt...): leave nothing running
+        answer = supervisor.read_line(None)
+        if answer.startswith("error "):
+            _, code, text = answer.split(" ", 2)
+            supervisor.close()
+            raise _start_failure(argv, int(code), text, cwd, integration)
+        answer = supervisor.read_line(timeout)
+        if answer is None:
+            supervisor.stop()
+            raise ProgramTimeout(ProgramRun(-signal.SIGKILL, stdout_path, stderr_path))
+        supervisor.close()
+    except ProgramTimeout:
         raise
-    # the program is done; anything it left running in its group goes too (its children were
-    # handed to init when it exited, so the group is what still identifies them)
-    try:
-        os.killpg(proc.pid, signal.SIGKILL)
-    except OSError:
-        pass
-    return ProgramRun(returncode, stdout_path, stderr_path)
+    except WorkerFailure:
+        supervisor.close()
+        raise
+    except BaseException:
+        supervisor.stop()  # interrupted (KeyboardInterrupt...): leave nothing running
+        raise
+    if not answer.startswith("exit "):
+        raise WorkerFailure(f"The job supervisor gave an unexpected answer: {answer!r}")
+    return ProgramRun(int(answer.split()[1]), stdout_path, stderr_path)
 
 
 def remaining(deadline: float) -> float:

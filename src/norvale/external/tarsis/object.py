@@ -13,6 +13,7 @@ from __future__ import annotations
 
 import enum
 import numbers
+import re
 from typing import Any, Dict, List, Optional, Sequence, Tuple, TypeAlias
 
 __all__ = [
@@ -124,12 +125,28 @@ def _flag(value: Any, default: bool) -> bool:
     return default if value is None else bool(value)
 
 
+# Characters an XML 1.0 document cannot carry, not even as character references.
+_NOT_XML = re.compile("[^\t\n\r\u0020-\ud7ff\ue000-\ufffd\U00010000-\U0010ffff]")
+
+
+def _xml_safe(value: Any, what: str) -> Any:
+    """`value` unchanged; ValueError naming `what` when it is a text XML cannot carry."""
+    if isinstance(value, str):
+        bad = _NOT_XML.search(value)
+        if bad is not None:
+            raise ValueError(
+                f"{what} holds a character that XML cannot carry (U+{ord(bad.group()):04X} at position "
+                f"{bad.start()}): {value!r}"
+            )
+    return value
+
+
 def _text(value: Any, default: Any, what: str) -> Any:
     if value is None:
         return default
     if not isinstance(value, str):
         raise ValueError(f"{what} must be a text, not {value!r}")
-    return value
+    return _xml_safe(value, what)
 
 
 def _point(value: Any, size: int, what: str, default: Any = None) -> Any:
@@ -264,7 +281,7 @@ class TarsisObject:
 
     def __init__(self, object_id: int, name: Optional[str]) -> None:
         self._object_id = object_id
-        self._name = name
+        self._name = _xml_safe(name, f"{type(self).__name__} name")
 
     @property
     def object_id(self) -> int:
@@ -303,7 +320,7 @@ class Material(_Part):
     def __init__(self, name: str) -> None:
         if not isinstance(name, str) or not name:
             raise ValueError(f"material name must be a non-empty text, not {name!r}")
-        self._name = name
+        self._name = _xml_safe(name, "material name")
 
     @property
     def name(self) -> str:
@@ -580,7 +597,7 @@ class LibraryCrossSection(CrossSection):
         self._section = _enum(LibraryCrossSection.Section, section, None, "section")
         if not isinstance(profile, str) or not profile:
             raise ValueError(f"profile must be a non-empty text, not {profile!r}")
-        self._profile = profile
+        self._profile = _xml_safe(profile, "profile")
 
 
 class GeneralCrossSectionElement(_Part):
@@ -594,7 +611,7 @@ class GeneralCrossSectionElement(_Part):
 
     def __init__(self, name: str, element_type: "GeneralCrossSectionElement.Type",
                  points: Sequence[Tuple[float, float]], *, material: Material = None) -> None:
-        self._name = name
+        self._name = _xml_safe(name, "cross-section element name")
         if element_type is None:
             raise ValueError("element_type must be a GeneralCrossSectionElement.Type member, not None")
         self._element_type = _enum(GeneralCrossSectionElement.Type, element_type, None, "element_type")
@@ -686,7 +703,7 @@ class Node(TarsisObject):
 
     def __init__(self, object_id: int, name: str, x: float, y: float, z: float) -> None:
         self._object_id = object_id
-        self._name = name
+        self._name = _xml_safe(name, "Node name")
         for value in (x, y, z):
             t = type(value)
             if t is not float and t is not int and not _is_number(value):

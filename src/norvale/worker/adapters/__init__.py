@@ -9,9 +9,9 @@ import shutil
 from dataclasses import dataclass, field
 from typing import Any, Callable, Optional
 
-from norvale.external.external_program import ResultBody
+from norvale.worker.protocol import ResultBody
 from norvale.worker.config import WorkerConfig
-from norvale.worker.process import ProgramRun, remaining, run_program
+from norvale.worker.process import ProgramRun, ProgramTimeout, remaining, run_program
 from norvale.worker.result import WorkerFailure
 
 # integration name -> module of its adapter (a function `run(context) -> result content`)
@@ -36,6 +36,10 @@ class JobContext:
     deadline: float
     timeout: float
     bodies: list = field(default_factory=list)
+    #: The last program run of this job (its exit status and log files), None before one ran.
+    last_run: Optional[ProgramRun] = None
+    #: Directories the job supervisor removes if the application goes away mid-run.
+    cleanup: list = field(default_factory=list)
 
     def remaining(self) -> float:
         return remaining(self.deadline)
@@ -54,7 +58,13 @@ class JobContext:
     def run(self, argv: list[str], cwd: Optional[str] = None) -> ProgramRun:
         log_dir = os.path.join(self.result_dir, ".logs")
         os.makedirs(log_dir, exist_ok=True)
-        return run_program(argv, cwd=cwd or self.work_dir, log_dir=log_dir, timeout=self.remaining())
+        try:
+            self.last_run = run_program(argv, cwd=cwd or self.work_dir, log_dir=log_dir, timeout=self.remaining(),
+                                        cleanup=self.cleanup, integration=self.integration)
+        except ProgramTimeout as timeout:
+            self.last_run = timeout.run
+            raise
+        return self.last_run
 
     def result_file(self, source_path: str, name: str, file_type: Optional[str] = None) -> dict:
         """Moves a produced file into the result directory and returns its file entry."""

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import os
 
-from norvale.external.external_program import ResultBody
+from norvale.worker.protocol import ResultBody
 from norvale.worker.adapters import JobContext
 from norvale.worker.result import WorkerFailure
 

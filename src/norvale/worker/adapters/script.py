@@ -29,11 +29,23 @@ def run(context: JobContext) -> dict:
     outputs = [safe_name(name) for name in outputs]
 
     script_path = os.path.join(context.work_dir, SCRIPT_NAME)
+    if script_key is not None and script is not None:
+        raise WorkerFailure("Invalid job: it carries both a script and a script_key; send one of them")
     if script_key is not None:
         configured = config.scripts.get(script_key)
         if configured is None:
-            raise WorkerFailure(f"No script is configured on this worker for the script key {script_key!r}")
-        shutil.copyfile(configured, script_path)
+            raise WorkerFailure(
+                f"No script is configured on this worker for the script key {script_key!r}: configure one with "
+                f"norvale.worker.configure(scripts={{{script_key!r}: <path>}})"
+            )
+        try:
+            shutil.copyfile(configured, script_path)
+        except OSError as exc:
+            raise WorkerFailure(
+                f"The script {configured!r} configured for the script key {script_key!r} cannot be read "
+                f"({exc.strerror or exc}): fix the path with norvale.worker.configure(scripts={{{script_key!r}: "
+                f"<path>}})"
+            ) from None
     elif script is not None:
         if config.local_scripts_only:
             raise WorkerFailure(
