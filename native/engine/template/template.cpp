@@ -622,7 +622,9 @@ private:
                 }
                 continue;
             }
-            out.append(run = p_, utf8_sequence());
+            const char *sequence = p_;
+            const std::size_t n = utf8_sequence();
+            out.append(sequence, n);
         }
     }
 
