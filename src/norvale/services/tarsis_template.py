@@ -293,8 +293,20 @@ def fill_template(payload: Any, *, timeout: Optional[float] = None) -> Dict[str,
     The work is local and short, so `timeout` (seconds) is not needed here.
     """
     text = _request_text(payload)
-    files = _template.fill(text, MEMBERS, SETUP_MEMBERS, TARSIS_NAMESPACE, DEF_FILE_NAME)
-    if files is not None:
-        return {"input_file": files[0], "def_file": files[1]}
+    if _steps() == _STEPS_AT_IMPORT:
+        files = _template.fill(text, MEMBERS, SETUP_MEMBERS, TARSIS_NAMESPACE, DEF_FILE_NAME)
+        if files is not None:
+            return {"input_file": files[0], "def_file": files[1]}
     input_xml, def_file = render(_decode_text(text))
     return {"input_file": _pack(input_xml), "def_file": _pack(def_file)}
+
+
+def _steps() -> Tuple[int, ...]:
+    """Identities of what the Python reading calls: once a test or an application patches one of
+    them (`gzip.compress`, `json.loads`, `render`, ...), requests take the Python reading, which
+    calls it."""
+    return tuple(map(id, (base64.b64decode, base64.b64encode, gzip.decompress, gzip.compress, json.loads,
+                          json.dumps, render, _decode_text, _pack, _tables, _input_xml, _def_file)))
+
+
+_STEPS_AT_IMPORT = _steps()
