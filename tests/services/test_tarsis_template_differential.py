@@ -89,8 +89,21 @@ def assert_same(payload):
     return ours
 
 
-def native(payload):
-    return _template.fill(payload["input"], MEMBERS, SETUP_MEMBERS, TARSIS_NAMESPACE, DEF_FILE_NAME)
+def native(payload, window=1 << 20):
+    return _template.fill(payload["input"], MEMBERS, SETUP_MEMBERS, TARSIS_NAMESPACE, DEF_FILE_NAME, window=window)
+
+
+def native_outcome(payload, window):
+    files = native(payload, window)
+    return files and tuple(gzip.decompress(base64.b64decode(f)) for f in files)
+
+
+@pytest.mark.parametrize("window", [16, 97, 4096])
+@pytest.mark.parametrize("seed", range(0, 40, 3))
+def test_the_text_read_window_by_window_gives_the_same_files(seed, window):
+    # small windows cut the text at every kind of place: rows, names, escapes, numbers
+    payload = request(json.dumps(random_document(seed), ensure_ascii=seed % 2 == 0).encode("utf-8"))
+    assert native_outcome(payload, window) == outcome(baseline.fill_template, payload)
 
 
 @pytest.mark.parametrize("seed", range(40))
@@ -144,7 +157,9 @@ def test_json_forms_give_the_same_files_or_error(nodes, taken):
     payload = request(document_text(nodes=nodes))
     if taken is not None:
         assert (native(payload) is not None) == taken
-    assert_same(payload)
+    result = assert_same(payload)
+    if native(payload) is not None:
+        assert native_outcome(payload, 16) == result
 
 
 @pytest.mark.parametrize("text", [
@@ -204,7 +219,9 @@ def test_damaged_requests_give_the_same_outcome(seed):
     packed = bytearray(gzip.compress(document_text(nodes='[{"id": 1, "name": "Nœud", "x": [0.5, "\\u00e9"]}]')))
     for _ in range(rng.randrange(1, 4)):
         packed[rng.randrange(len(packed))] ^= 1 << rng.randrange(8)
-    assert_same({"input": base64.b64encode(bytes(packed)).decode()})
+    payload = {"input": base64.b64encode(bytes(packed)).decode()}
+    assert_same(payload)
+    assert native_outcome(payload, 16) == native_outcome(payload, 1 << 20)
 
 
 def test_native_render_writes_the_python_render():

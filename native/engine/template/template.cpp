@@ -18,6 +18,10 @@ namespace {
 struct Decline {};
 [[noreturn]] void decline() { throw Decline{}; }
 
+/// Thrown when the text read so far ends inside the step being read: the step is read again once
+/// more text is inflated.
+struct NeedMore {};
+
 enum Kind : unsigned char { kNull, kBoolean, kInteger, kNumber, kText, kList, kObject, kMixed };
 
 const char *kind_name(Kind k) {
@@ -49,10 +53,7 @@ public:
     Sink(const Sink &) = delete;
     Sink &operator=(const Sink &) = delete;
 
-    void put(const char *s, std::size_t n) {
-        buf_.append(s, n);
-        if (compress_ && buf_.size() >= kStep) drain(Z_NO_FLUSH);
-    }
+    void put(const char *s, std::size_t n) { buf_.append(s, n); }
     void put(std::string_view s) { put(s.data(), s.size()); }
     void put(char c) { buf_.push_back(c); }
     void put_uint(std::size_t v) {
@@ -80,6 +81,13 @@ public:
             run = p + 1;
         }
         buf_.append(run, static_cast<std::size_t>(end - run));
+    }
+
+    /// Where the text ends now, to go back to when a row is read again.
+    std::size_t mark() const { return buf_.size(); }
+    void rollback(std::size_t mark) { buf_.resize(mark); }
+    /// Deflates the text written so far once there is enough of it (between rows only).
+    void step() {
         if (compress_ && buf_.size() >= kStep) drain(Z_NO_FLUSH);
     }
 
@@ -156,8 +164,18 @@ void append_utf8(std::string &out, std::uint32_t u) {
 
 class Reader {
 public:
-    Reader(std::string_view json, const std::vector<Member> &members)
-        : begin_(json.data()), end_(json.data() + json.size()), members_(members), tables_(members.size()) {}
+    /// Reads `text`: the JSON text itself, or (`packed`) one gzip member holding it, inflated
+    /// in a window of `window` bytes that grows only when one row does not fit.
+    Reader(std::string_view text, bool packed, std::size_t window, const std::vector<Member> &members)
+        : text_in_(text), packed_(packed), window_size_(window < 16 ? 16 : window), members_(members),
+          tables_(members.size()) {
+        std::memset(&z_, 0, sizeof z_);
+    }
+    ~Reader() {
+        if (z_open_) inflateEnd(&z_);
+    }
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
 
     /// First pass: checks the document and finds every table's columns.
     void scan() { document(nullptr); }
@@ -215,7 +233,7 @@ private:
     }
     char peek() {
         ws();
-        if (p_ >= end_) decline();
+        if (p_ >= end_) short_();
         return *p_;
     }
     void expect(char c) {
@@ -223,47 +241,139 @@ private:
         ++p_;
     }
     void literal(const char *word, std::size_t n) {
-        if (static_cast<std::size_t>(end_ - p_) < n || std::memcmp(p_, word, n) != 0) decline();
+        if (static_cast<std::size_t>(end_ - p_) < n) short_();
+        if (std::memcmp(p_, word, n) != 0) decline();
         p_ += n;
     }
 
+    // -- the text: whole, or inflated window by window ------------------------------------------
+
+    void start() {
+        if (!packed_) {
+            begin_ = p_ = text_in_.data();
+            end_ = begin_ + text_in_.size();
+            eof_ = true;
+            return;
+        }
+        if (z_open_) {
+            if (inflateReset(&z_) != Z_OK) decline();
+        } else {
+            if (inflateInit2(&z_, 16 + 15) != Z_OK) throw std::bad_alloc();  // gzip only
+            z_open_ = true;
+        }
+        z_.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text_in_.data()));
+        z_.avail_in = static_cast<uInt>(text_in_.size());
+        window_.resize(window_size_);
+        begin_ = p_ = end_ = window_.data();
+        eof_ = false;
+        more(p_);
+    }
+
+    /// Keeps the text from `keep` on (p_ at or after it) and inflates more after it.
+    void more(const char *keep) {
+        if (eof_) decline();
+        const std::size_t kept = static_cast<std::size_t>(end_ - keep), at = static_cast<std::size_t>(p_ - keep);
+        std::memmove(window_.data(), keep, kept);
+        if (window_.size() - kept < window_.size() / 2) window_.resize(window_.size() * 2);
+        char *base = window_.data();
+        z_.next_out = reinterpret_cast<Bytef *>(base + kept);
+        z_.avail_out = static_cast<uInt>(window_.size() - kept);
+        while (z_.avail_out) {
+            const int rc = inflate(&z_, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END) {
+                if (z_.avail_in) decline();  // more after the member: the slow reader
+                eof_ = true;
+                break;
+            }
+            if (rc != Z_OK) decline();  // not gzip, damaged or cut short
+        }
+        begin_ = base;
+        end_ = reinterpret_cast<const char *>(z_.next_out);
+        p_ = base + at;
+    }
+
+    [[noreturn]] void short_() {
+        if (eof_) decline();
+        throw NeedMore{};
+    }
+
+    /// Runs one step of the document's frame again, with more text, until it has all it needs.
+    template <class F>
+    void step(F &&f) {
+        const char *start = p_;
+        for (;;) {
+            try {
+                f();
+                return;
+            } catch (const NeedMore &) {
+                p_ = start;
+                more(start);
+                start = p_;
+            }
+        }
+    }
+
     void document(Sink *out) {
-        p_ = begin_;
-        expect('{');
+        start();
+        step([&] { expect('{'); });
         for (std::size_t m = 0; m < members_.size(); ++m) {
-            if (m) expect(',');
-            if (peek() != '"') decline();
-            key_.clear();
-            string(key_);
-            if (key_ != members_[m].name) decline();
-            expect(':');
+            const bool single = members_[m].single;
+            bool empty = false;
+            step([&] {
+                if (m) expect(',');
+                if (peek() != '"') decline();
+                key_.clear();
+                string(key_);
+                if (key_ != members_[m].name) decline();
+                expect(':');
+                if (!single) {
+                    expect('[');
+                    empty = peek() == ']';
+                    if (empty) ++p_;
+                }
+                if (!empty && peek() != '{') decline();
+            });
+            if (empty) continue;
             Table &t = tables_[m];
-            if (members_[m].single) {
-                if (peek() != '{') decline();
-                if (out) open_table(*out, m);
-                row(t, out);
-                if (out) close_table(*out);
-                continue;
-            }
-            expect('[');
-            if (peek() == ']') {
-                ++p_;
-                continue;
-            }
             if (out) open_table(*out, m);
             for (;;) {
-                if (peek() != '{') decline();
-                row(t, out);
-                const char c = peek();
-                ++p_;
-                if (c == ']') break;
-                if (c != ',') decline();
+                whole_row(t, out);
+                if (single) break;
+                bool last = false;
+                step([&] {
+                    const char c = peek();
+                    ++p_;
+                    last = c == ']';
+                    if (!last && (c != ',' || peek() != '{')) decline();
+                });
+                if (last) break;
             }
             if (out) close_table(*out);
         }
-        expect('}');
-        ws();
-        if (p_ != end_) decline();
+        step([&] {
+            expect('}');
+            ws();
+            if (p_ != end_) decline();
+            if (!eof_) short_();
+        });
+    }
+
+    /// One row, read again from its start with more text when the window ends inside it.
+    void whole_row(Table &t, Sink *out) {
+        const char *start = p_;
+        const std::size_t mark = out ? out->mark() : 0;
+        for (;;) {
+            try {
+                row(t, out);
+                break;
+            } catch (const NeedMore &) {
+                if (out) out->rollback(mark);
+                p_ = start;
+                more(start);
+                start = p_;
+            }
+        }
+        if (out) out->step();
     }
 
     void open_table(Sink &out, std::size_t m) {
@@ -286,6 +396,8 @@ private:
 
     void row(Table &t, Sink *out) {
         name_.clear();
+        keys_.clear();
+        arena_.clear();
         std::size_t position = 0;
         if (out) out->put("      <row>");
         object(t, out, position);
@@ -433,7 +545,7 @@ private:
                 return kNumber;
             }
         }
-        if (p_ >= end_) decline();
+        if (p_ >= end_) short_();
         if (*p_ == '0') {
             ++p_;
         } else if (*p_ >= '1' && *p_ <= '9') {
@@ -444,14 +556,16 @@ private:
         bool real = false;
         if (p_ < end_ && *p_ == '.') {
             ++p_;
-            if (p_ >= end_ || !is_digit(*p_)) decline();
+            if (p_ >= end_) short_();
+            if (!is_digit(*p_)) decline();
             while (p_ < end_ && is_digit(*p_)) ++p_;
             real = true;
         }
         if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
             ++p_;
             if (p_ < end_ && (*p_ == '+' || *p_ == '-')) ++p_;
-            if (p_ >= end_ || !is_digit(*p_)) decline();
+            if (p_ >= end_) short_();
+            if (!is_digit(*p_)) decline();
             while (p_ < end_ && is_digit(*p_)) ++p_;
             real = true;
         }
@@ -558,7 +672,7 @@ private:
     }
 
     unsigned hex4() {
-        if (end_ - p_ < 4) decline();
+        if (end_ - p_ < 4) short_();
         unsigned u = 0;
         for (int i = 0; i < 4; ++i) {
             const char c = *p_++;
@@ -584,7 +698,7 @@ private:
                 ++p_;
             }
             out.append(run, static_cast<std::size_t>(p_ - run));
-            if (p_ >= end_) decline();
+            if (p_ >= end_) short_();
             const unsigned char c = static_cast<unsigned char>(*p_);
             if (c == '"') {
                 ++p_;
@@ -593,7 +707,7 @@ private:
             if (c < 0x20) decline();
             if (c == '\\') {
                 ++p_;
-                if (p_ >= end_) decline();
+                if (p_ >= end_) short_();
                 const char e = *p_++;
                 switch (e) {
                     case '"': out.push_back('"'); break;
@@ -605,7 +719,8 @@ private:
                     case 'u': {
                         std::uint32_t u = hex4();
                         if (u >= 0xD800 && u <= 0xDBFF) {
-                            if (end_ - p_ < 6 || p_[0] != '\\' || p_[1] != 'u') decline();
+                            if (end_ - p_ < 6) short_();
+                            if (p_[0] != '\\' || p_[1] != 'u') decline();
                             p_ += 2;
                             const std::uint32_t low = hex4();
                             if (low < 0xDC00 || low > 0xDFFF) decline();
@@ -632,11 +747,10 @@ private:
     std::size_t utf8_sequence() {
         const auto *s = reinterpret_cast<const unsigned char *>(p_);
         const std::size_t left = static_cast<std::size_t>(end_ - p_);
-        auto cont = [&](std::size_t i, unsigned lo = 0x80, unsigned hi = 0xBF) {
-            return i < left && s[i] >= lo && s[i] <= hi;
-        };
-        std::size_t n;
         const unsigned c = s[0];
+        if (left < (c >= 0xF0 ? 4u : c >= 0xE0 ? 3u : 2u) && c >= 0xC2 && c <= 0xF4) short_();
+        auto cont = [&](std::size_t i, unsigned lo = 0x80, unsigned hi = 0xBF) { return s[i] >= lo && s[i] <= hi; };
+        std::size_t n;
         if (c >= 0xC2 && c <= 0xDF) {
             if (!cont(1)) decline();
             n = 2;
@@ -656,7 +770,14 @@ private:
         return n;
     }
 
-    const char *begin_, *end_, *p_ = nullptr;
+    std::string_view text_in_;
+    bool packed_;
+    std::size_t window_size_;
+    z_stream z_;
+    bool z_open_ = false;
+    std::string window_;
+    bool eof_ = true;
+    const char *begin_ = nullptr, *end_ = nullptr, *p_ = nullptr;
     int depth_ = 0;
     const std::vector<Member> &members_;
     std::vector<Table> tables_;
@@ -665,10 +786,10 @@ private:
     std::vector<std::pair<std::size_t, std::size_t>> keys_;  // their spans in arena_
 };
 
-std::optional<Files> run(std::string_view json, const std::vector<Member> &members, const Layout &layout,
-                         bool compress) {
+std::optional<Files> run(std::string_view text, bool packed, const std::vector<Member> &members,
+                         const Layout &layout, bool compress) {
     try {
-        Reader reader(json, members);
+        Reader reader(text, packed, layout.window, members);
         reader.scan();
         Files files;
         {
@@ -685,60 +806,21 @@ std::optional<Files> run(std::string_view json, const std::vector<Member> &membe
     }
 }
 
-/// The single gzip member of `packed`, inflated; nothing when it is not exactly one member.
-std::optional<std::string> gunzip(const std::string &packed) {
-    if (packed.size() < 18) return std::nullopt;
-    z_stream z;
-    std::memset(&z, 0, sizeof z);
-    if (inflateInit2(&z, 16 + 15) != Z_OK) throw std::bad_alloc();
-    std::string out;
-    // The trailer holds the size modulo 2^32: a hint for the first allocation.
-    const auto *tail = reinterpret_cast<const unsigned char *>(packed.data() + packed.size() - 4);
-    const std::size_t hint = tail[0] | (tail[1] << 8) | (tail[2] << 16) | (std::size_t(tail[3]) << 24);
-    out.resize(std::min<std::size_t>(hint, std::size_t(64) << 20) + 1);
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
-    z.avail_in = static_cast<uInt>(packed.size());
-    std::size_t used = 0;
-    int rc;
-    for (;;) {
-        if (out.size() == used) out.resize(out.size() * 2);
-        z.next_out = reinterpret_cast<Bytef *>(out.data() + used);
-        const std::size_t room = std::min<std::size_t>(out.size() - used, 1u << 30);
-        z.avail_out = static_cast<uInt>(room);
-        rc = inflate(&z, Z_NO_FLUSH);
-        used += room - z.avail_out;
-        if (rc == Z_STREAM_END || (rc != Z_OK && rc != Z_BUF_ERROR)) break;
-        if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
-    }
-    const bool whole = rc == Z_STREAM_END && z.avail_in == 0;
-    inflateEnd(&z);
-    if (!whole) return std::nullopt;
-    out.resize(used);
-    return out;
-}
-
 }  // namespace
 
 std::optional<Files> fill(std::string_view base64_text, const std::vector<Member> &members, const Layout &layout) {
-    std::string json;
-    {
-        std::string packed;
-        if (!base64::decode(base64_text, packed)) return std::nullopt;
-        auto text = gunzip(packed);
-        if (!text) return std::nullopt;
-        json = std::move(*text);
-    }
-    auto files = run(json, members, layout, true);
+    std::string packed;
+    if (!base64::decode(base64_text, packed)) return std::nullopt;
+    auto files = run(packed, true, members, layout, true);
     if (!files) return std::nullopt;
-    json.clear();
-    json.shrink_to_fit();
+    packed = std::string();
     files->input_file = base64::encode(files->input_file);
     files->def_file = base64::encode(files->def_file);
     return files;
 }
 
 std::optional<Files> render(std::string_view json, const std::vector<Member> &members, const Layout &layout) {
-    return run(json, members, layout, false);
+    return run(json, false, members, layout, false);
 }
 
 }  // namespace norvale::engine::tarsis_template

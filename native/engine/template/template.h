@@ -2,6 +2,7 @@
 // and the definition file (each gzip + Base64) out. Plain C++, no Python.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@ struct Layout {
     std::string_view ns;        ///< namespace of both files, written as it is
     std::string_view def_name;  ///< the `uri` of the input XML's `def` element
     int level = 6;              ///< deflate level of both replies
+    std::size_t window = std::size_t(1) << 20;  ///< inflated text held at once (grows for a longer row)
 };
 
 /// The two replies, each gzip + Base64 text.

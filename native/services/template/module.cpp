@@ -38,7 +38,7 @@ NB_MODULE(_template, m) {
     m.def(
         "fill",
         [](nb::str text, const std::vector<std::string> &members, const std::vector<std::string> &single,
-           nb::str ns, nb::str def_name, int level) -> nb::object {
+           nb::str ns, nb::str def_name, int level, std::size_t window) -> nb::object {
             // Only ASCII text can be Base64; its UTF-8 form is the string's own buffer.
             if (!PyUnicode_IS_ASCII(text.ptr())) return nb::none();
             const std::string_view input = utf8(text);
@@ -47,7 +47,7 @@ NB_MODULE(_template, m) {
             std::optional<tt::Files> files;
             {
                 nb::gil_scoped_release unlocked;
-                files = tt::fill(input, list, tt::Layout{ns_text, def_text, level});
+                files = tt::fill(input, list, tt::Layout{ns_text, def_text, level, window});
             }
             if (!files) return nb::none();
             nb::str input_file(files->input_file.data(), files->input_file.size());
@@ -56,7 +56,7 @@ NB_MODULE(_template, m) {
             return nb::make_tuple(input_file, def_file);
         },
         nb::arg("text"), nb::arg("members"), nb::arg("single"), nb::arg("ns"), nb::arg("def_name"),
-        nb::arg("level") = 6,
+        nb::arg("level") = 6, nb::arg("window") = std::size_t(1) << 20,
         "The input XML and the definition file (gzip + Base64 text) for the Base64 text of one request, "
         "or None when the request is one to be read the slow way.");
     m.def(
