@@ -140,6 +140,9 @@ class S3Server:
         except ImportError:
             raise ServerUnavailable("moto[server] is not installed") from None
         self.port = free_port()
+        import logging
+
+        logging.getLogger("werkzeug").setLevel(logging.WARNING)
         self.server = ThreadedMotoServer(ip_address="127.0.0.1", port=self.port, verbose=False)
         self.server.start()
         self.bucket = bucket
