@@ -159,7 +159,7 @@ class ClusterWorker:
 
     def _waiting(self, queue: str) -> Optional[int]:
         try:
-            with self.app.connection_for_read() as conn:
+            with self.app.pool.acquire(block=True, timeout=1.0) as conn:
                 return conn.default_channel.queue_declare(queue=queue, passive=True).message_count
         except Exception:  # the broker cannot tell now (queue not declared yet, connection lost)
             return None

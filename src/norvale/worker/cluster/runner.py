@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import json
 import os
 import queue
 import subprocess
@@ -52,7 +51,8 @@ def supervised_run(argv: list[str], *, cwd: str, log_dir: str, timeout: float,
     stdout_path = os.path.join(log_dir, "stdout.txt")
     stderr_path = os.path.join(log_dir, "stderr.txt")
     deadline = time.monotonic() + timeout
-    sup = subprocess.Popen([sys.executable, "-I", "-S", SUPERVISOR], stdin=subprocess.PIPE,
+    sup = subprocess.Popen([sys.executable, "-I", "-S", SUPERVISOR, cwd, stdout_path, stderr_path, *argv],
+                           stdin=subprocess.PIPE,
                            stdout=subprocess.PIPE, text=True, start_new_session=True)
     lines: "queue.Queue[str]" = queue.Queue()
 
@@ -77,9 +77,6 @@ def supervised_run(argv: list[str], *, cwd: str, log_dir: str, timeout: float,
         raise reason
 
     try:
-        sup.stdin.write(json.dumps({"argv": list(argv), "cwd": cwd, "stdout": stdout_path,
-                                    "stderr": stderr_path}) + "\n")
-        sup.stdin.flush()
         while True:
             try:
                 line = lines.get(timeout=POLL)

@@ -1,22 +1,21 @@
 """Per-job supervisor: starts one program and kills its whole process tree when told to or orphaned.
 
-Run as a script of its own (`python -I -S supervisor.py`), so it needs nothing beyond the standard
-library and the worker's process module, loaded by path. The worker writes one JSON line on its
-standard input ({"argv", "cwd", "stdout", "stderr"}); the supervisor answers "pid N", then
+Run as a script of its own (`python -I -S supervisor.py CWD STDOUT STDERR PROGRAM ARGS...`), so it
+starts in a few milliseconds with the standard library only; the worker's process module (the
+tree kill) is loaded by path when a kill is needed. It answers "pid N" on its output, then
 "exit N" when the program ends. A line "kill" on its input, the end of its input (the worker
 process died, whatever killed it) or SIGTERM kills the program and everything below it.
 """
 
-import importlib.util
-import json
 import os
 import signal
-import subprocess
 import sys
 import threading
 
 
 def _process_module():
+    import importlib.util
+
     path = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "process.py")
     spec = importlib.util.spec_from_file_location("_norvale_process", path)
     module = importlib.util.module_from_spec(spec)
@@ -25,14 +24,47 @@ def _process_module():
     return module
 
 
+class _Child:
+    """What the tree kill needs of a process: its pid and a wait()."""
+
+    def __init__(self, pid):
+        self.pid = pid
+
+    def wait(self):
+        try:
+            os.waitpid(self.pid, 0)
+        except ChildProcessError:
+            pass  # the main thread reaped it
+
+
+def _spawn(cwd, stdout, stderr, argv):
+    out = os.open(stdout, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+    err = os.open(stderr, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+    pid = os.fork()
+    if pid == 0:  # this process has one thread here, so forking is safe
+        try:
+            os.setsid()
+            os.chdir(cwd)
+            null = os.open(os.devnull, os.O_RDONLY)
+            os.dup2(null, 0)
+            os.dup2(out, 1)
+            os.dup2(err, 2)
+            os.closerange(3, 256)
+            os.execvp(argv[0], argv)
+        except BaseException:
+            os.write(2, f"cannot start {argv[0]!r}\n".encode())
+        os._exit(127)
+    os.close(out)
+    os.close(err)
+    return pid
+
+
 def main() -> int:
-    spec = json.loads(sys.stdin.readline())
-    process = _process_module()
-    with open(spec["stdout"], "wb") as out, open(spec["stderr"], "wb") as err:
-        proc = subprocess.Popen(spec["argv"], cwd=spec["cwd"], stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=err, start_new_session=True)
+    cwd, stdout, stderr, *argv = sys.argv[1:]
+    pid = _spawn(cwd, stdout, stderr, argv)
+    child = _Child(pid)
     lock = threading.Lock()
-    killed = []
+    state = {"killed": False, "ended": False}
 
     def say(line):
         try:
@@ -43,14 +75,14 @@ def main() -> int:
 
     def kill(*_):
         with lock:
-            if not killed:
-                killed.append(True)
-                process.kill_tree(proc)
+            if not state["killed"] and not state["ended"]:
+                state["killed"] = True
+                _process_module().kill_tree(child)
                 say("killed")
         os._exit(0)
 
     signal.signal(signal.SIGTERM, kill)
-    say(f"pid {proc.pid}")
+    say(f"pid {pid}")
 
     def watch_input():
         for line in sys.stdin:
@@ -59,16 +91,23 @@ def main() -> int:
         kill()  # told to, or the worker is gone
 
     threading.Thread(target=watch_input, daemon=True).start()
-    code = proc.wait()
-    with lock:
-        if killed:
-            return 0
+    while True:
         try:
-            os.killpg(proc.pid, signal.SIGKILL)  # what the program left running in its group
+            _, status = os.waitpid(pid, 0)
+            break
+        except ChildProcessError:  # reaped by a kill in progress
+            threading.Event().wait(10)
+    code = os.waitstatus_to_exitcode(status)
+    with lock:
+        if state["killed"]:
+            os._exit(0)
+        state["ended"] = True
+        try:
+            os.killpg(pid, signal.SIGKILL)  # what the program left running in its group
         except OSError:
             pass
         say(f"exit {code}")
-    return 0
+    os._exit(0)  # at once: a thread still reads the input
 
 
 if __name__ == "__main__":
