@@ -35,7 +35,7 @@ def test_moraine_job_gives_what_the_embedded_worker_gives_and_leaves_no_store_ob
     assert os.listdir(store_dir) == []
 
 
-from helpers import alive, in_thread, read_pid, script_job, sleeper_job, wait_for  # noqa: E402
+from .helpers import alive, in_thread, read_pid, script_job, sleeper_job, wait_for  # noqa: E402
 
 
 @pytest.mark.parametrize("make, message", [

@@ -15,7 +15,7 @@ from norvale.errors import ExecutionError
 from norvale.external.moraine import MoraineAnalysis
 from norvale.worker.cluster import localservers
 
-from helpers import alive, in_thread, read_pid, script_job, sleeper_job, wait_for
+from .helpers import alive, in_thread, read_pid, script_job, sleeper_job, wait_for
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SLEEPER = {"local_scripts_only": True, "scripts": {"sleeper": os.path.join(HERE, "sleeper_script.py")}}
