@@ -5,7 +5,7 @@ BUILD   := build/cp313
 STAMP   := $(VENV)/.requirements-installed
 PIP     := $(PY) -m pip --disable-pip-version-check -q
 
-.PHONY: all venv install test demo bench fuzz clean
+.PHONY: all venv install test demo bench fuzz clean cluster-deps system-packages demo-cluster
 
 all: test
 
@@ -15,6 +15,7 @@ $(STAMP): pyproject.toml
 	$(PIP) install "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8" "zlib-ng>=0.5"
 	@# Type checkers for tests/typing; pyright from PyPI bundles its engine, [nodejs] brings node as a wheel.
 	$(PIP) install "mypy>=2.0" "pyright[nodejs]>=1.1.400"
+	$(PIP) install "celery>=5.4" "redis>=5" "fsspec>=2024.2" "s3fs>=2024.2" "moto[server]>=5"
 	@touch $@
 
 venv: $(STAMP)
@@ -23,7 +24,7 @@ venv: $(STAMP)
 install: $(STAMP)
 	$(PIP) install --no-build-isolation --no-deps . -Cbuild-dir=$(BUILD)
 
-test: install
+test: install system-packages
 	$(PY) -m pytest -q
 
 demo: install
@@ -34,6 +35,23 @@ bench: install
 
 fuzz: install
 	$(PY) tests/fuzz/run.py
+
+# --- cluster: the broker and result store servers the cluster tests and demo start privately ---
+# Installs the Debian packages when they are missing and this is root with apt; otherwise the
+# cluster tests skip and say why.
+CLUSTER_DEBS := rabbitmq-server redis-server
+system-packages:
+	@if [ -x /usr/lib/rabbitmq/bin/rabbitmq-server ] && command -v redis-server >/dev/null; then :; \
+	elif [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
+		echo "installing $(CLUSTER_DEBS)"; \
+		DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null && \
+		DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $(CLUSTER_DEBS) >/dev/null \
+		|| echo "could not install $(CLUSTER_DEBS): the cluster tests will skip"; \
+	else echo "$(CLUSTER_DEBS) missing and not installable here (needs root and apt): the cluster tests will skip"; fi
+
+demo-cluster: install system-packages
+	$(PY) examples/cluster_demo.py
+# --- end cluster ---
 
 clean:
 	rm -rf build $(VENV) src/*.egg-info

@@ -23,8 +23,10 @@ __all__ = [
     "WorkerFailure",
     "WorkerResult",
     "configure",
+    "connect",
     "get_worker",
     "register_script_integration",
+    "run_all",
     "set_worker",
 ]
 
@@ -63,3 +65,25 @@ def configure(config: Optional[WorkerConfig] = None, **options: Any) -> WorkerCo
         worker.config = config
     worker.config.update(**options)
     return worker.config
+
+
+def connect(broker: str, *, results: str, store: str, **options):
+    """Connects to a cluster and makes its worker the one `execute` uses; returns that worker.
+
+    `broker`: Celery broker URL (amqp://...); `results`: result store URL (redis://...); `store`:
+    fsspec URL of the file store (file:///shared/norvale, s3://bucket/prefix). Options:
+    store_options, broker_options, on_progress, prefix, max_attempts, result_root.
+    """
+    from norvale.worker.cluster import connect as _connect
+
+    return _connect(broker, results=results, store=store, **options)
+
+
+def run_all(jobs, *, timeout: float, max_parallel: int = 8, on_progress=None) -> list:
+    """Executes every job concurrently (at most `max_parallel` at once) on the current worker.
+
+    Returns one entry per job, in order: None on success, else the exception its `execute` raised.
+    """
+    from norvale.worker.cluster import run_all as _run_all
+
+    return _run_all(jobs, timeout=timeout, max_parallel=max_parallel, on_progress=on_progress)

@@ -1,0 +1,206 @@
+"""Cluster against the embedded worker, side by side in one run (`make bench`).
+
+- 200 small script analyses: the cluster with 2 workers of concurrency 1 against the embedded
+  worker with 2 threads (target: cluster time <= 1.5x local);
+- one job with a 300 MB project file through a file:// store: peak memory beyond the inputs in
+  the client and in the worker (target < 64 MB each), time against the embedded worker (<= 3x);
+- latencies: cancellation (Ctrl+C) to program dead, worker killed to job running again.
+"""
+
+import base64
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+from norvale import worker
+from norvale.core import File
+from norvale.external.python import PythonAnalysis
+from norvale.worker import LocalWorker, WorkerConfig
+from norvale.worker.cluster.localservers import RabbitServer, RedisServer
+
+SMALL_JOBS = 200
+BIG_MB = 300
+SCRIPT = "import os\nopen('out.txt', 'w').write(str(os.path.getsize('model.esa')))\n"
+
+
+def status(pid, field):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) * 1024
+    return 0
+
+
+def write_big_job(path, model_path):
+    """A script job file with the model's body, written in pieces (as the kit writes it)."""
+    with open(path, "w") as w, open(model_path, "rb") as model:
+        w.write('{"integration": "python", "version": 1, "kind": "script", "content": {"script": '
+                + json.dumps({"filename": "script.py", "type": "py", "body": base64.b64encode(SCRIPT.encode()).decode()})
+                + ', "script_key": null, "files": [{"filename": "model.esa", "type": "esa", "body": "')
+        while chunk := model.read(3 << 20):
+            w.write(base64.b64encode(chunk).decode())
+        w.write('"}], "output_filenames": ["out.txt"]}}')
+
+
+CLIENT = r"""
+import json, sys, time
+from norvale import worker
+args = json.loads(sys.argv[1])
+def hwm():
+    for line in open('/proc/self/status'):
+        if line.startswith('VmHWM:'):
+            return int(line.split()[1]) * 1024
+def rss():
+    for line in open('/proc/self/status'):
+        if line.startswith('VmRSS:'):
+            return int(line.split()[1]) * 1024
+if args['mode'] == 'cluster':
+    w = worker.connect(args['broker'], results=args['results'], store=args['store'], prefix='bench')
+else:
+    w = worker.LocalWorker(worker.WorkerConfig(work_root=args['work']))
+base = rss()
+# reset the peak so it counts from here on
+open('/proc/self/clear_refs', 'w').write('5')
+t = time.perf_counter()
+result = w.run(args['job'], timeout=600)
+elapsed = time.perf_counter() - t
+out = open(result.content['output_files'][0]['body'].path).read()
+print(json.dumps({'time': elapsed, 'extra': hwm() - base, 'out': out}))
+"""
+
+
+def main() -> int:
+    rabbit, redis_server = RabbitServer(), RedisServer()
+    tmp = tempfile.mkdtemp(prefix="norvale-bench-cluster-")
+    store = os.path.join(tmp, "store")
+    os.makedirs(store)
+    store_url = "file://" + store
+    config_path = os.path.join(tmp, "worker.json")
+    with open(config_path, "w") as f:
+        json.dump({"licences": {"python": 1}, "work_root": tmp}, f)
+    daemons = [subprocess.Popen([sys.executable, "-m", "norvale.worker", "--broker", rabbit.url, "--results",
+                                 redis_server.url, "--store", store_url, "--config", config_path, "--name",
+                                 f"bench-{k}", "--prefix", "bench"], stderr=subprocess.DEVNULL)
+               for k in (1, 2)]
+    try:
+        time.sleep(4)
+        cluster = worker.connect(rabbit.url, results=redis_server.url, store=store_url, prefix="bench")
+        local = LocalWorker(WorkerConfig(work_root=tmp))
+
+        def small_jobs():
+            return [PythonAnalysis(script=File.from_data(b"open('out.txt','w').write('ok')"),
+                                   output_filenames=["out.txt"]) for _ in range(SMALL_JOBS)]
+
+        # warm both roads once
+        worker.run_all(small_jobs()[:4], timeout=60, max_parallel=2)
+        worker.set_worker(local)
+        t = time.perf_counter()
+        outcomes = worker.run_all(small_jobs(), timeout=60, max_parallel=2)
+        local_time = time.perf_counter() - t
+        assert outcomes == [None] * SMALL_JOBS, outcomes
+        worker.set_worker(cluster)
+        t = time.perf_counter()
+        outcomes = worker.run_all(small_jobs(), timeout=60, max_parallel=4)
+        cluster_time = time.perf_counter() - t
+        assert outcomes == [None] * SMALL_JOBS, outcomes
+        print(f"{SMALL_JOBS} small script analyses: local (2 threads) {local_time:.2f} s, "
+              f"cluster (2 workers x1) {cluster_time:.2f} s, ratio {cluster_time / local_time:.2f} (target <= 1.5)")
+
+        # one big job
+        model = os.path.join(tmp, "model.esa")
+        with open(model, "wb") as f:
+            for _ in range(BIG_MB):
+                f.write(os.urandom(1 << 20))
+        job_path = os.path.join(tmp, "job.json")
+        write_big_job(job_path, model)
+        os.unlink(model)
+        figures = {}
+        nodes = [int(p) for d in daemons for p in
+                 subprocess.run(["pgrep", "-P", str(d.pid)], capture_output=True, text=True).stdout.split()]
+        for pid in nodes:
+            with open(f"/proc/{pid}/clear_refs", "w") as f:
+                f.write("5")
+        node_base = {pid: status(pid, "VmRSS") for pid in nodes}
+        for mode in ("local", "cluster"):
+            args = {"mode": mode, "broker": rabbit.url, "results": redis_server.url, "store": store_url,
+                    "work": tmp, "job": job_path}
+            out = subprocess.run([sys.executable, "-c", CLIENT, json.dumps(args)], capture_output=True, text=True)
+            if out.returncode != 0:
+                print(out.stderr[-3000:])
+                return 1
+            figures[mode] = json.loads(out.stdout.strip().splitlines()[-1])
+            assert figures[mode]["out"] == str(BIG_MB << 20), figures[mode]
+        node_extra = max(status(pid, "VmHWM") - node_base[pid] for pid in nodes)
+        mb = 1 << 20
+        print(f"{BIG_MB} MB project file: local {figures['local']['time']:.2f} s, cluster "
+              f"{figures['cluster']['time']:.2f} s, ratio {figures['cluster']['time'] / figures['local']['time']:.2f} "
+              f"(target <= 3); memory beyond the inputs: client {figures['cluster']['extra'] / mb:.1f} MB, "
+              f"worker {node_extra / mb:.1f} MB (target < 64 MB; embedded worker {figures['local']['extra'] / mb:.1f} MB)")
+        os.unlink(job_path)
+
+        # cancellation to dead
+        pid_path = os.path.join(tmp, "cancel.pid")
+        marks = {}
+
+        def on_progress(report):
+            if report.state == "running" and os.path.exists(pid_path):
+                marks["t0"] = time.perf_counter()
+                raise KeyboardInterrupt
+
+        job = PythonAnalysis(script=File.from_data(
+            f"import os, time\nopen({pid_path!r}, 'w').write(str(os.getpid()))\ntime.sleep(120)\n".encode()),
+            output_filenames=["x"])
+        cluster.on_progress = on_progress
+        try:
+            job.execute(timeout=120)
+        except KeyboardInterrupt:
+            pass
+        cluster.on_progress = None
+        pid = int(open(pid_path).read())
+        while os.path.exists(f"/proc/{pid}") and open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[0] != "Z":
+            time.sleep(0.005)
+        print(f"cancellation (Ctrl+C) to program dead: {time.perf_counter() - marks['t0']:.3f} s (target < 1 s)")
+
+        # worker killed to job running again
+        pid_path = os.path.join(tmp, "rerun.pid")
+        marker = os.path.join(tmp, "rerun.marker")
+        script = (f"import os, time\nfirst = not os.path.exists({marker!r})\nopen({marker!r}, 'a').close()\n"
+                  f"open({pid_path!r} + ('' if first else '.2'), 'w').write(str(os.getpid()))\n"
+                  "time.sleep(60 if first else 0)\nopen('out.txt', 'w').write('done')\n")
+        job = PythonAnalysis(script=File.from_data(script.encode()), output_filenames=["out.txt"])
+        box = {}
+        thread = threading.Thread(target=lambda: box.setdefault("r", job.execute(timeout=120)))
+        thread.start()
+        while not os.path.exists(pid_path) or not open(pid_path).read():
+            time.sleep(0.01)
+        program = int(open(pid_path).read())
+        # the node running it is the parent of the supervisor that is the parent of the program
+        sup = int(open(f"/proc/{program}/stat").read().rsplit(")", 1)[1].split()[1])
+        node = int(open(f"/proc/{sup}/stat").read().rsplit(")", 1)[1].split()[1])
+        t0 = time.perf_counter()
+        os.kill(node, signal.SIGKILL)
+        while not os.path.exists(pid_path + ".2"):
+            time.sleep(0.005)
+        print(f"worker killed to job running again: {time.perf_counter() - t0:.3f} s")
+        thread.join(60)
+        return 0
+    finally:
+        for d in daemons:
+            d.send_signal(signal.SIGTERM)
+        for d in daemons:
+            try:
+                d.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                d.kill()
+        redis_server.stop()
+        rabbit.stop()
+        subprocess.run(["rm", "-rf", tmp])
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,1 @@
+open("hello.txt", "w").write("hello from the worker's own script\n")
