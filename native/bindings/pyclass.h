@@ -102,7 +102,8 @@ public:
     /// A read-only property `name` whose getter `(self) -> <returns>` is `getter(self)`.
     template <typename Func>
     ClassBuilder &def_property(const char *name, const char *returns, Func &&getter, const char *docstring = nullptr) {
-        ns_[name] = getter_property(name, returns, detail::native(std::forward<Func>(getter)), docstring, false);
+        // self is never None: the getter takes the dispatcher's simplest path
+        ns_[name] = getter_property(name, returns, nb::cpp_function(std::forward<Func>(getter)), docstring, false);
         return *this;
     }
 
@@ -158,6 +159,14 @@ void def_classmethod(nb::handle cls, const char *name, const char *signature, F 
 /// A method whose work is the interpreter's own protocols (`with`, unpacking, `raise ... from
 /// None` in an `except`): its body is Python source, run in the module's namespace.
 void def_python(nb::handle cls, const char *name, const char *signature, const char *body, const char *doc = nullptr);
+
+/// The same with C++ work the body calls as `_native(...)` (for a hot method whose body calls a
+/// Python class: a call from Python code enters its `__init__` without a fresh interpreter entry).
+template <typename F>
+void def_python(nb::handle cls, const char *name, const char *signature, const char *body, F &&work,
+                const char *doc = nullptr) {
+    detail::define(cls, name, signature, doc, detail::native(std::forward<F>(work)), -1, detail::Kind::Method, body);
+}
 
 /// `super(cls, self)`: the proxy a Python method defined in `cls` gets from a bare `super()`.
 nb::object super_of(nb::handle cls, nb::handle self);

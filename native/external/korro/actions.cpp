@@ -90,7 +90,7 @@ void init_actions(nb::module_ &) {
     nb::module_ abc = nb::module_::import_("abc");
     action_class = ClassBuilder(s, "KORROAction", nb::make_tuple(abc.attr("ABC")), abc.attr("ABCMeta"))
                        .doc("Abstract base class of all KORRO action objects.")
-                       .def_abstract_property("_config", "dict", &action_config)
+                       .def_abstract_property("_config", "Dict[str, Any]", &action_config)
                        .finish()
                        .release();
     def_method(action_class, "__init__", "(self, id_: int) -> None",
@@ -98,7 +98,7 @@ void init_actions(nb::module_ &) {
 
     energy_class = ClassBuilder(s, "EnergyOptimizationAction", nb::make_tuple(action_class))
                        .doc(kEnergyDoc)
-                       .def_property("_config", "dict", &energy_config)
+                       .def_property("_config", "Dict[str, Any]", &energy_config)
                        .finish()
                        .release();
     def_method(energy_class, "__init__",
@@ -110,7 +110,7 @@ void init_actions(nb::module_ &) {
     // `_config` walks copy_from_to twice, unpacking every pair as Python does (and with its errors).
     copy_class = ClassBuilder(s, "CopyNodalLoadAction", nb::make_tuple(action_class))
                      .doc(kCopyDoc)
-                     .def_python_property("_config", "dict", R"(
+                     .def_python_property("_config", "Dict[str, Any]", R"(
                          return {"Factor": self.factor,
                                  "SlsLoads": [first for first, _ in self.copy_from_to],
                                  "UlsLoads": [second for _, second in self.copy_from_to],
@@ -127,7 +127,7 @@ void init_actions(nb::module_ &) {
 
     write_class = ClassBuilder(s, "WriteResultsAction", nb::make_tuple(action_class))
                       .doc(kWriteDoc)
-                      .def_property("_config", "dict", &write_config)
+                      .def_property("_config", "Dict[str, Any]", &write_config)
                       .finish()
                       .release();
     def_method(write_class, "__init__",

@@ -52,29 +52,32 @@ void drop_vertex_node(nb::handle self, nb::handle node) {
 }  // namespace
 
 void add_geometry_methods(nb::handle cls) {
-    bind::def_method(
-        cls, "create_node",
-        "(self, name: str, x: float, y: float, z: float) -> Node",
-        [](nb::handle self, nb::handle name, nb::handle x, nb::handle y, nb::handle z) {
-            nb::object id = next_id(self, nodes);
-            return store(self, nodes, make(NV_GLOBAL(Node), id, name, x, y, z));
-        },
-        "Creates a node at (x, y, z), in metres.");
+    // Nodes, beams and nodal loads are the most numerous objects of a model: their kit class is
+    // called from the Python body, the checks and numbering are done in C++.
+    bind::def_python(cls, "create_node", "(self, name: str, x: float, y: float, z: float) -> Node", R"(
+        node = Node(len(self._nodes) + 1, name, x, y, z)
+        self._nodes.append(node)
+        return node
+    )", "Creates a node at (x, y, z), in metres.");
 
-    bind::def_method(
+    bind::def_python(
         cls, "create_beam",
         "(self, begin_node: Node, end_node: Node, cross_section: CrossSection, *, name: Optional[str] = None, "
         "ez: Optional[float] = None, lcs_rotation: Optional[float] = None, layer: Optional[Layer] = None) -> Beam",
+        R"(
+        object_id, name = _native(self, begin_node, end_node, cross_section, name, layer)
+        beam = Beam(object_id, name, begin_node, end_node, cross_section, ez, lcs_rotation, layer)
+        self._beams.append(beam)
+        return beam
+    )",
         [](nb::handle self, nb::handle begin_node, nb::handle end_node, nb::handle cross_section, nb::handle name,
-           nb::handle ez, nb::handle lcs_rotation, nb::handle layer) {
+           nb::handle layer) {
             check(self, nodes, begin_node, "Begin node not defined in current model");
             check(self, nodes, end_node, "End node not defined in current model");
             check(self, cross_sections, cross_section, "Cross-section not defined in current model");
             check_optional(self, layers, layer, "Layer not defined in current model");
             nb::object id = next_id(self, beams);
-            nb::object nm = default_name(name, "B", id);
-            return store(self, beams,
-                         make(NV_GLOBAL(Beam), id, nm, begin_node, end_node, cross_section, ez, lcs_rotation, layer));
+            return nb::make_tuple(id, default_name(name, "B", id));
         },
         "Creates a beam between two nodes; a missing name becomes B<id>.");
 

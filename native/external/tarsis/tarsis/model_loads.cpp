@@ -13,19 +13,23 @@ constexpr const char *kPlane = "Plane not defined in current model";
 }  // namespace
 
 void add_load_methods(nb::handle cls) {
-    bind::def_method(
+    // Called from the Python body, the kit class enters its __init__ without a fresh interpreter entry.
+    bind::def_python(
         cls, "create_point_load_node",
         "(self, node: Node, load_case: LoadCase, load: float, *, name: Optional[str] = None, "
         "direction: Optional[PointLoadNode.Direction] = None, c_sys: Optional[PointLoadNode.CSys] = None, "
         "angle: Optional[Tuple[float, float, float]] = None) -> PointLoadNode",
-        [](nb::handle self, nb::handle node, nb::handle load_case, nb::handle load, nb::handle name,
-           nb::handle direction, nb::handle c_sys, nb::handle angle) {
+        R"(
+        object_id, name = _native(self, node, load_case, name)
+        load = PointLoadNode(object_id, name, node, load_case, load, direction, c_sys, angle)
+        self._point_loads_node.append(load)
+        return load
+    )",
+        [](nb::handle self, nb::handle node, nb::handle load_case, nb::handle name) {
             check(self, load_cases, load_case, kLoadCase);
             check(self, nodes, node, kNode);
             nb::object id = next_id(self, point_loads_node);
-            nb::object nm = default_name(name, "F", id);
-            return store(self, point_loads_node,
-                         make(NV_GLOBAL(PointLoadNode), id, nm, node, load_case, load, direction, c_sys, angle));
+            return nb::make_tuple(id, default_name(name, "F", id));
         },
         "Creates a force in a node; a missing name becomes F<id>.");
 

@@ -1,6 +1,19 @@
 from enum import Enum
 from io import BytesIO
-from typing import BinaryIO, ClassVar, Dict, List, Optional, Sequence, TextIO, Tuple, Union
+from typing import (
+    Any,
+    BinaryIO,
+    ClassVar,
+    Dict,
+    List,
+    Literal,
+    Optional,
+    Sequence,
+    TextIO,
+    Tuple,
+    Union,
+    overload,
+)
 from xml.etree.ElementTree import Element
 
 from norvale.core import File
@@ -96,7 +109,7 @@ class ResultType(str, Enum):
     ENGINEERING_REPORT = "ENGINEERING_REPORT"
 
 class TarsisAnalysis(ExternalProgram):
-    _multipart_job_content: ClassVar[bool]
+    _multipart_job_content: bool
     input_file: Union[BytesIO, File]
     xml_def_file: Union[BytesIO, File]
     tarsis_model: Union[BytesIO, File]
@@ -109,18 +122,33 @@ class TarsisAnalysis(ExternalProgram):
         input_file: Union[BytesIO, File],
         xml_def_file: Union[BytesIO, File],
         tarsis_model: Union[BytesIO, File],
-        calculation_setting: CalcSetting = ...,
-        xml_doc_name: str = "output",
+        calculation_setting: CalcSetting = CalcSetting.LIN,
+        xml_doc_name: str = 'output',
         *,
-        result_type: ResultType = ...,
-        output_document: str = "",
+        result_type: ResultType = ResultType.MODEL,
+        output_document: str = '',
     ) -> None: ...
     @staticmethod
     def get_xml_def_name(input_file: BinaryIO) -> str: ...
     def _write_job_content(self, w: TextIO) -> None: ...
     def _handle_execution_error(self, message: str) -> None: ...
+    @overload
+    def get_xml_output_file(self, as_file: Literal[True]) -> Optional[File]: ...
+    @overload
+    def get_xml_output_file(self, as_file: Literal[False] = False) -> Optional[BytesIO]: ...
+    @overload
     def get_xml_output_file(self, as_file: bool = False) -> Optional[Union[BytesIO, File]]: ...
+    @overload
+    def get_updated_esa_model(self, as_file: Literal[True]) -> Optional[File]: ...
+    @overload
+    def get_updated_esa_model(self, as_file: Literal[False] = False) -> Optional[BytesIO]: ...
+    @overload
     def get_updated_esa_model(self, as_file: bool = False) -> Optional[Union[BytesIO, File]]: ...
+    @overload
+    def get_engineering_report(self, as_file: Literal[True]) -> Optional[File]: ...
+    @overload
+    def get_engineering_report(self, as_file: Literal[False] = False) -> Optional[BytesIO]: ...
+    @overload
     def get_engineering_report(self, as_file: bool = False) -> Optional[Union[BytesIO, File]]: ...
 
 # ---- output file parser -------------------------------------------------------------------------
@@ -129,7 +157,11 @@ class OutputFileParser:
     _NS: ClassVar[Dict[str, str]]
     @classmethod
     def get_result(
-        cls, file: BinaryIO, table_name: str, *, parent: Optional[str] = None
+        cls,
+        file: BinaryIO,
+        table_name: str,
+        *,
+        parent: Optional[str] = None,
     ) -> Dict[str, Dict[Optional[str], List[Optional[str]]]]: ...
     @classmethod
     def _get_table_element(cls, file: BinaryIO, table_name: str, parent: Optional[str] = None) -> Element: ...
@@ -144,9 +176,9 @@ class Model:
     def __init__(
         self,
         *,
-        mesh_setup: MeshSetup = None,
-        solver_setup: SolverSetup = None,
-        project_data: ProjectData = None,
+        mesh_setup: Optional[MeshSetup] = None,
+        solver_setup: Optional[SolverSetup] = None,
+        project_data: Optional[ProjectData] = None,
     ) -> None: ...
     @property
     def layers(self) -> Tuple[Layer, ...]: ...
@@ -244,28 +276,28 @@ class Model:
     def project_data(self) -> ProjectData: ...
     def create_layer(
         self,
-        name: str = None,
+        name: Optional[str] = None,
         *,
-        comment: str = None,
-        structural_model_only: bool = None,
-        current_used_activity: bool = None,
+        comment: Optional[str] = None,
+        structural_model_only: Optional[bool] = None,
+        current_used_activity: Optional[bool] = None,
     ) -> Layer: ...
     def update_concrete_material(
         self,
         object_id: int,
         name: str,
         part: Concrete.ECPart,
-        thermal_expansion: float = None,
-        unit_mass: float = None,
-        wet_density: float = None,
-        e_modulus: float = None,
-        poisson: float = None,
-        g_modulus: float = None,
-        log_decrement: float = None,
-        specific_heat: float = None,
-        thermal_conductivity: float = None,
+        thermal_expansion: Optional[float] = None,
+        unit_mass: Optional[float] = None,
+        wet_density: Optional[float] = None,
+        e_modulus: Optional[float] = None,
+        poisson: Optional[float] = None,
+        g_modulus: Optional[float] = None,
+        log_decrement: Optional[float] = None,
+        specific_heat: Optional[float] = None,
+        thermal_conductivity: Optional[float] = None,
         *,
-        fck: float = None,
+        fck: Optional[float] = None,
     ) -> Concrete: ...
     def create_nonlinear_function(
         self,
@@ -280,43 +312,39 @@ class Model:
         name: str,
         *,
         stiffness: float,
-        c1x: float = None,
-        c1y: float = None,
-        c1z: Subsoil.C1z = None,
-        nonlinear_function: NonLinearFunction = None,
-        c2x: float = None,
-        c2y: float = None,
-        is_drained: bool = None,
-        water_air_in_clay_subgrade: bool = None,
-        specific_weight: float = None,
-        fi: float = None,
-        sigma_oc: float = None,
-        c: float = None,
-        cu: float = None,
+        c1x: Optional[float] = None,
+        c1y: Optional[float] = None,
+        c1z: Optional[Subsoil.C1z] = None,
+        nonlinear_function: Optional[NonLinearFunction] = None,
+        c2x: Optional[float] = None,
+        c2y: Optional[float] = None,
+        is_drained: Optional[bool] = None,
+        water_air_in_clay_subgrade: Optional[bool] = None,
+        specific_weight: Optional[float] = None,
+        fi: Optional[float] = None,
+        sigma_oc: Optional[float] = None,
+        c: Optional[float] = None,
+        cu: Optional[float] = None,
     ) -> Subsoil: ...
     def create_orthotropy(
         self,
         name: str,
         material: Material,
         thickness: float,
-        D11: float = None,
-        D22: float = None,
-        D12: float = None,
-        D33: float = None,
-        D44: float = None,
-        D55: float = None,
-        d11: float = None,
-        d22: float = None,
-        d12: float = None,
-        d33: float = None,
-        kxy: float = None,
-        kyx: float = None,
+        D11: Optional[float] = None,
+        D22: Optional[float] = None,
+        D12: Optional[float] = None,
+        D33: Optional[float] = None,
+        D44: Optional[float] = None,
+        D55: Optional[float] = None,
+        d11: Optional[float] = None,
+        d22: Optional[float] = None,
+        d12: Optional[float] = None,
+        d33: Optional[float] = None,
+        kxy: Optional[float] = None,
+        kyx: Optional[float] = None,
     ) -> Orthotropy: ...
-    def create_selection(
-        self,
-        name: str,
-        objects: List[TarsisObject],
-    ) -> Selection: ...
+    def create_selection(self, name: str, objects: List[TarsisObject]) -> Selection: ...
     def create_rectangular_cross_section(
         self,
         name: str,
@@ -324,12 +352,7 @@ class Model:
         width: float,
         height: float,
     ) -> RectangularCrossSection: ...
-    def create_circular_cross_section(
-        self,
-        name: str,
-        material: Material,
-        diameter: float,
-    ) -> CircularCrossSection: ...
+    def create_circular_cross_section(self, name: str, material: Material, diameter: float) -> CircularCrossSection: ...
     def create_circular_hollow_cross_section(
         self,
         name: str,
@@ -350,30 +373,30 @@ class Model:
         name: str,
         material: Material,
         *,
-        A: float = None,
-        Ay: float = None,
-        Az: float = None,
-        AL: float = None,
-        AD: float = None,
-        cYUCS: float = None,
-        cZUCS: float = None,
-        alpha: float = None,
-        Iy: float = None,
-        Iz: float = None,
-        Wely: float = None,
-        Welz: float = None,
-        Wply: float = None,
-        Wplz: float = None,
-        Mply_plus: float = None,
-        Mply_min: float = None,
-        Mplz_plus: float = None,
-        Mplz_min: float = None,
-        dy: float = None,
-        dz: float = None,
-        It: float = None,
-        Iw: float = None,
-        beta_y: float = None,
-        beta_z: float = None,
+        A: Optional[float] = None,
+        Ay: Optional[float] = None,
+        Az: Optional[float] = None,
+        AL: Optional[float] = None,
+        AD: Optional[float] = None,
+        cYUCS: Optional[float] = None,
+        cZUCS: Optional[float] = None,
+        alpha: Optional[float] = None,
+        Iy: Optional[float] = None,
+        Iz: Optional[float] = None,
+        Wely: Optional[float] = None,
+        Welz: Optional[float] = None,
+        Wply: Optional[float] = None,
+        Wplz: Optional[float] = None,
+        Mply_plus: Optional[float] = None,
+        Mply_min: Optional[float] = None,
+        Mplz_plus: Optional[float] = None,
+        Mplz_min: Optional[float] = None,
+        dy: Optional[float] = None,
+        dz: Optional[float] = None,
+        It: Optional[float] = None,
+        Iw: Optional[float] = None,
+        beta_y: Optional[float] = None,
+        beta_z: Optional[float] = None,
     ) -> NumericalCrossSection: ...
     def create_library_cross_section(
         self,
@@ -381,7 +404,7 @@ class Model:
         profile: str,
         material: Material,
         *,
-        name: str = None,
+        name: Optional[str] = None,
     ) -> LibraryCrossSection: ...
     def create_general_cross_section_element(
         self,
@@ -389,13 +412,13 @@ class Model:
         element_type: GeneralCrossSectionElement.Type,
         points: Sequence[Tuple[float, float]],
         *,
-        material: Material = None,
+        material: Optional[Material] = None,
     ) -> GeneralCrossSectionElement: ...
     def create_general_cross_section(
         self,
         elements: Sequence[GeneralCrossSectionElement],
         *,
-        name: str = None,
+        name: Optional[str] = None,
     ) -> GeneralCrossSection: ...
     def create_arbitrary_profile_span(
         self,
@@ -413,37 +436,25 @@ class Model:
         cross_section: CrossSection,
         spans: List[ArbitraryProfileSpan],
     ) -> ArbitraryProfile: ...
-    def create_node(
-        self,
-        name: str,
-        x: float,
-        y: float,
-        z: float,
-    ) -> Node: ...
+    def create_node(self, name: str, x: float, y: float, z: float) -> Node: ...
     def create_beam(
         self,
         begin_node: Node,
         end_node: Node,
         cross_section: CrossSection,
         *,
-        name: str = None,
-        ez: float = None,
-        lcs_rotation: float = None,
-        layer: Layer = None,
+        name: Optional[str] = None,
+        ez: Optional[float] = None,
+        lcs_rotation: Optional[float] = None,
+        layer: Optional[Layer] = None,
     ) -> Beam: ...
-    def create_cross_link(
-        self,
-        beam_1: Beam,
-        beam_2: Beam,
-        *,
-        name: str = None,
-    ) -> CrossLink: ...
+    def create_cross_link(self, beam_1: Beam, beam_2: Beam, *, name: Optional[str] = None) -> CrossLink: ...
     def create_hinge_on_beam(
         self,
         beam: Beam,
         position: HingeOnBeam.Position,
         *,
-        name: str = None,
+        name: Optional[str] = None,
         freedom_ux: HingeOnBeam.Freedom = HingeOnBeam.Freedom.RIGID,
         freedom_uy: HingeOnBeam.Freedom = HingeOnBeam.Freedom.RIGID,
         freedom_uz: HingeOnBeam.Freedom = HingeOnBeam.Freedom.RIGID,
@@ -473,8 +484,8 @@ class Model:
         point_2: Tuple[float, float, float],
         *,
         name: str,
-        draw: SectionOnPlane.Draw = None,
-        direction_of_cut: Tuple[float, float, float] = None,
+        draw: Optional[SectionOnPlane.Draw] = None,
+        direction_of_cut: Optional[Tuple[float, float, float]] = None,
     ) -> SectionOnPlane: ...
     def create_rigid_arm(
         self,
@@ -490,14 +501,14 @@ class Model:
         thickness: float,
         *,
         material: Material,
-        name: str = None,
-        plane_type: Plane.Type = None,
-        layer: Layer = None,
-        internal_nodes: List[Node] = None,
-        swap_orientation: bool = None,
-        lcs_rotation: float = None,
-        fem_model: Plane.FEMModel = None,
-        orthotropy: Orthotropy = None,
+        name: Optional[str] = None,
+        plane_type: Optional[Plane.Type] = None,
+        layer: Optional[Layer] = None,
+        internal_nodes: Optional[List[Node]] = None,
+        swap_orientation: Optional[bool] = None,
+        lcs_rotation: Optional[float] = None,
+        fem_model: Optional[Plane.FEMModel] = None,
+        orthotropy: Optional[Orthotropy] = None,
     ) -> Plane: ...
     def create_circular_plane(
         self,
@@ -506,29 +517,24 @@ class Model:
         thickness: float,
         *,
         material: Material,
-        axis: Union[Vector, Tuple[float, float, float]] = None,
-        name: str = None,
-        plane_type: Plane.Type = None,
-        layer: Layer = None,
-        internal_nodes: List[Node] = None,
-        swap_orientation: bool = None,
-        lcs_rotation: float = None,
-        fem_model: Plane.FEMModel = None,
-        orthotropy: Orthotropy = None,
+        axis: Optional[Union[Vector, Tuple[float, float, float]]] = None,
+        name: Optional[str] = None,
+        plane_type: Optional[Plane.Type] = None,
+        layer: Optional[Layer] = None,
+        internal_nodes: Optional[List[Node]] = None,
+        swap_orientation: Optional[bool] = None,
+        lcs_rotation: Optional[float] = None,
+        fem_model: Optional[Plane.FEMModel] = None,
+        orthotropy: Optional[Orthotropy] = None,
     ) -> Plane: ...
-    def create_open_slab(
-        self,
-        name: str,
-        plane: Plane,
-        corner_nodes: List[Node],
-    ) -> OpenSlab: ...
+    def create_open_slab(self, name: str, plane: Plane, corner_nodes: List[Node]) -> OpenSlab: ...
     def create_internal_edge(
         self,
         plane: Plane,
         node_1: Node,
         node_2: Node,
         *,
-        name: str = None,
+        name: Optional[str] = None,
     ) -> InternalEdge: ...
     def create_integration_strip(
         self,
@@ -547,7 +553,7 @@ class Model:
         length: float,
         angle: float,
         direction: AveragingStrip.Direction,
-        name: str = None,
+        name: Optional[str] = None,
     ) -> AveragingStrip: ...
     def create_point_support(
         self,
@@ -559,117 +565,117 @@ class Model:
         c_sys: PointSupport.CSys,
         default_size: float = 0.2,
         *,
-        angle: Tuple[float, float, float] = None,
+        angle: Optional[Tuple[float, float, float]] = None,
     ) -> PointSupport: ...
     def create_point_support_on_beam(
         self,
         beam: Beam,
         *,
-        name: str = None,
-        x: PointSupportLine.Freedom = None,
-        stiffness_x: float = None,
-        y: PointSupportLine.Freedom = None,
-        stiffness_y: float = None,
-        z: PointSupportLine.Freedom = None,
-        stiffness_z: float = None,
-        rx: PointSupportLine.Freedom = None,
-        stiffness_rx: float = None,
-        ry: PointSupportLine.Freedom = None,
-        stiffness_ry: float = None,
-        rz: PointSupportLine.Freedom = None,
-        stiffness_rz: float = None,
-        default_size: float = None,
-        c_sys: PointSupportLine.CSys = None,
-        c_def: PointSupportLine.CDef = None,
-        position_x: float = None,
-        origin: PointSupportLine.Origin = None,
-        repeat: int = None,
-        delta_x: float = None,
+        name: Optional[str] = None,
+        x: Optional[PointSupportLine.Freedom] = None,
+        stiffness_x: Optional[float] = None,
+        y: Optional[PointSupportLine.Freedom] = None,
+        stiffness_y: Optional[float] = None,
+        z: Optional[PointSupportLine.Freedom] = None,
+        stiffness_z: Optional[float] = None,
+        rx: Optional[PointSupportLine.Freedom] = None,
+        stiffness_rx: Optional[float] = None,
+        ry: Optional[PointSupportLine.Freedom] = None,
+        stiffness_ry: Optional[float] = None,
+        rz: Optional[PointSupportLine.Freedom] = None,
+        stiffness_rz: Optional[float] = None,
+        default_size: Optional[float] = None,
+        c_sys: Optional[PointSupportLine.CSys] = None,
+        c_def: Optional[PointSupportLine.CDef] = None,
+        position_x: Optional[float] = None,
+        origin: Optional[PointSupportLine.Origin] = None,
+        repeat: Optional[int] = None,
+        delta_x: Optional[float] = None,
     ) -> PointSupportLine: ...
     def create_line_support_on_beam(
         self,
         beam: Beam,
         *,
-        name: str = None,
-        x: LineSupportLine.Freedom = None,
-        stiffness_x: float = None,
-        function_x: NonLinearFunction = None,
-        y: LineSupportLine.Freedom = None,
-        stiffness_y: float = None,
-        function_y: NonLinearFunction = None,
-        z: LineSupportLine.Freedom = None,
-        stiffness_z: float = None,
-        function_z: NonLinearFunction = None,
-        rx: LineSupportLine.Freedom = None,
-        stiffness_rx: float = None,
-        function_rx: NonLinearFunction = None,
-        ry: LineSupportLine.Freedom = None,
-        stiffness_ry: float = None,
-        function_ry: NonLinearFunction = None,
-        rz: LineSupportLine.Freedom = None,
-        stiffness_rz: float = None,
-        function_rz: NonLinearFunction = None,
-        c_sys: LineSupportLine.CSys = None,
-        extent: LineSupportLine.Extent = None,
-        c_def: LineSupportLine.CDef = None,
-        position_x1: float = None,
-        position_x2: float = None,
-        origin: LineSupportLine.Origin = None,
+        name: Optional[str] = None,
+        x: Optional[LineSupportLine.Freedom] = None,
+        stiffness_x: Optional[float] = None,
+        function_x: Optional[NonLinearFunction] = None,
+        y: Optional[LineSupportLine.Freedom] = None,
+        stiffness_y: Optional[float] = None,
+        function_y: Optional[NonLinearFunction] = None,
+        z: Optional[LineSupportLine.Freedom] = None,
+        stiffness_z: Optional[float] = None,
+        function_z: Optional[NonLinearFunction] = None,
+        rx: Optional[LineSupportLine.Freedom] = None,
+        stiffness_rx: Optional[float] = None,
+        function_rx: Optional[NonLinearFunction] = None,
+        ry: Optional[LineSupportLine.Freedom] = None,
+        stiffness_ry: Optional[float] = None,
+        function_ry: Optional[NonLinearFunction] = None,
+        rz: Optional[LineSupportLine.Freedom] = None,
+        stiffness_rz: Optional[float] = None,
+        function_rz: Optional[NonLinearFunction] = None,
+        c_sys: Optional[LineSupportLine.CSys] = None,
+        extent: Optional[LineSupportLine.Extent] = None,
+        c_def: Optional[LineSupportLine.CDef] = None,
+        position_x1: Optional[float] = None,
+        position_x2: Optional[float] = None,
+        origin: Optional[LineSupportLine.Origin] = None,
     ) -> LineSupportLine: ...
     def create_line_support_on_plane(
         self,
         edge: Union[Tuple[Plane, int], InternalEdge],
         *,
-        name: str = None,
-        x: LineSupportSurface.Freedom = None,
-        stiffness_x: float = None,
-        y: LineSupportSurface.Freedom = None,
-        stiffness_y: float = None,
-        z: LineSupportSurface.Freedom = None,
-        stiffness_z: float = None,
-        rx: LineSupportSurface.Freedom = None,
-        stiffness_rx: float = None,
-        ry: LineSupportSurface.Freedom = None,
-        stiffness_ry: float = None,
-        rz: LineSupportSurface.Freedom = None,
-        stiffness_rz: float = None,
-        c_sys: LineSupportSurface.CSys = None,
-        c_def: LineSupportSurface.CDef = None,
-        position_x1: float = None,
-        position_x2: float = None,
-        origin: LineSupportSurface.Origin = None,
+        name: Optional[str] = None,
+        x: Optional[LineSupportSurface.Freedom] = None,
+        stiffness_x: Optional[float] = None,
+        y: Optional[LineSupportSurface.Freedom] = None,
+        stiffness_y: Optional[float] = None,
+        z: Optional[LineSupportSurface.Freedom] = None,
+        stiffness_z: Optional[float] = None,
+        rx: Optional[LineSupportSurface.Freedom] = None,
+        stiffness_rx: Optional[float] = None,
+        ry: Optional[LineSupportSurface.Freedom] = None,
+        stiffness_ry: Optional[float] = None,
+        rz: Optional[LineSupportSurface.Freedom] = None,
+        stiffness_rz: Optional[float] = None,
+        c_sys: Optional[LineSupportSurface.CSys] = None,
+        c_def: Optional[LineSupportSurface.CDef] = None,
+        position_x1: Optional[float] = None,
+        position_x2: Optional[float] = None,
+        origin: Optional[LineSupportSurface.Origin] = None,
     ) -> LineSupportSurface: ...
     def create_surface_support(
         self,
         plane: Plane,
         subsoil: Subsoil,
         *,
-        name: str = None,
+        name: Optional[str] = None,
     ) -> SurfaceSupportSurface: ...
     def create_hinge_on_plane(
         self,
         edge: Union[Tuple[Plane, int], InternalEdge],
         *,
-        name: str = None,
-        ux: HingeOnPlane.Freedom = None,
-        stiffness_ux: float = None,
-        uy: HingeOnPlane.Freedom = None,
-        stiffness_uy: float = None,
-        uz: HingeOnPlane.Freedom = None,
-        stiffness_uz: float = None,
-        fix: HingeOnPlane.Freedom = None,
-        stiffness_fix: float = None,
-        c_def: HingeOnPlane.CDef = None,
-        position_x1: float = None,
-        position_x2: float = None,
-        origin: HingeOnPlane.Origin = None,
+        name: Optional[str] = None,
+        ux: Optional[HingeOnPlane.Freedom] = None,
+        stiffness_ux: Optional[float] = None,
+        uy: Optional[HingeOnPlane.Freedom] = None,
+        stiffness_uy: Optional[float] = None,
+        uz: Optional[HingeOnPlane.Freedom] = None,
+        stiffness_uz: Optional[float] = None,
+        fix: Optional[HingeOnPlane.Freedom] = None,
+        stiffness_fix: Optional[float] = None,
+        c_def: Optional[HingeOnPlane.CDef] = None,
+        position_x1: Optional[float] = None,
+        position_x2: Optional[float] = None,
+        origin: Optional[HingeOnPlane.Origin] = None,
     ) -> HingeOnPlane: ...
     def create_load_group(
         self,
         name: str,
         load_option: LoadGroup.LoadOption,
-        relation: LoadGroup.RelationOption = None,
-        load_type: LoadGroup.LoadTypeOption = None,
+        relation: Optional[LoadGroup.RelationOption] = None,
+        load_type: Optional[LoadGroup.LoadTypeOption] = None,
     ) -> LoadGroup: ...
     def create_permanent_load_case(
         self,
@@ -677,8 +683,8 @@ class Model:
         description: str,
         load_group: LoadGroup,
         load_type: LoadCase.PermanentLoadType,
-        direction: LoadCase.Direction = None,
-        primary_effect: LoadCase = None,
+        direction: Optional[LoadCase.Direction] = None,
+        primary_effect: Optional[LoadCase] = None,
     ) -> PermanentLoadCase: ...
     def create_variable_load_case(
         self,
@@ -686,9 +692,9 @@ class Model:
         description: str,
         load_group: LoadGroup,
         load_type: LoadCase.VariableLoadType,
-        specification: LoadCase.Specification = None,
-        duration: LoadCase.Duration = None,
-        primary_effect: LoadCase = None,
+        specification: Optional[LoadCase.Specification] = None,
+        duration: Optional[LoadCase.Duration] = None,
+        primary_effect: Optional[LoadCase] = None,
     ) -> VariableLoadCase: ...
     def create_load_combination(
         self,
@@ -696,21 +702,21 @@ class Model:
         load_type: LoadCombination.Type,
         load_cases: Dict[LoadCase, float],
         *,
-        description: str = None,
+        description: Optional[str] = None,
     ) -> LoadCombination: ...
     def create_nonlinear_load_combination(
         self,
         load_type: NonLinearLoadCombination.Type,
         load_cases: Dict[LoadCase, float],
         *,
-        name: str = None,
-        description: str = None,
+        name: Optional[str] = None,
+        description: Optional[str] = None,
     ) -> NonLinearLoadCombination: ...
     def create_result_class(
         self,
         name: str,
-        combinations: List[LoadCombination] = None,
-        nonlinear_combinations: List[NonLinearLoadCombination] = None,
+        combinations: Optional[List[LoadCombination]] = None,
+        nonlinear_combinations: Optional[List[NonLinearLoadCombination]] = None,
     ) -> ResultClass: ...
     def create_point_load_node(
         self,
@@ -718,10 +724,10 @@ class Model:
         load_case: LoadCase,
         load: float,
         *,
-        name: str = None,
-        direction: PointLoadNode.Direction = None,
-        c_sys: PointLoadNode.CSys = None,
-        angle: Tuple[float, float, float] = None,
+        name: Optional[str] = None,
+        direction: Optional[PointLoadNode.Direction] = None,
+        c_sys: Optional[PointLoadNode.CSys] = None,
+        angle: Optional[Tuple[float, float, float]] = None,
     ) -> PointLoadNode: ...
     def create_point_load(
         self,
@@ -731,15 +737,15 @@ class Model:
         direction: PointLoad.Direction,
         load_type: PointLoad.Type,
         load_value: float,
-        c_sys: PointLoad.CSys = None,
-        c_def: PointLoad.CDef = None,
-        position_x: float = None,
-        origin: PointLoad.Origin = None,
-        repeat: int = None,
-        ey: float = None,
-        ez: float = None,
+        c_sys: Optional[PointLoad.CSys] = None,
+        c_def: Optional[PointLoad.CDef] = None,
+        position_x: Optional[float] = None,
+        origin: Optional[PointLoad.Origin] = None,
+        repeat: Optional[int] = None,
+        ey: Optional[float] = None,
+        ez: Optional[float] = None,
         *,
-        angle: Tuple[float, float, float] = None,
+        angle: Optional[Tuple[float, float, float]] = None,
     ) -> PointLoad: ...
     def create_point_moment_node(
         self,
@@ -747,7 +753,7 @@ class Model:
         load_case: LoadCase,
         load: float,
         direction: PointMomentNode.Direction,
-        name: str = None,
+        name: Optional[str] = None,
         c_sys: PointMomentNode.CSys = PointMomentNode.CSys.GLOBAL,
     ) -> PointMomentNode: ...
     def create_line_load(
@@ -773,44 +779,44 @@ class Model:
         beam: Beam,
         load_case: LoadCase,
         m1: float,
-        m2: float = None,
+        m2: Optional[float] = None,
         *,
-        name: str = None,
-        direction: LineMomentOnBeam.Direction = None,
-        c_def: LineMomentOnBeam.CDef = None,
-        position_x1: float = None,
-        position_x2: float = None,
-        origin: LineMomentOnBeam.Origin = None,
+        name: Optional[str] = None,
+        direction: Optional[LineMomentOnBeam.Direction] = None,
+        c_def: Optional[LineMomentOnBeam.CDef] = None,
+        position_x1: Optional[float] = None,
+        position_x2: Optional[float] = None,
+        origin: Optional[LineMomentOnBeam.Origin] = None,
     ) -> LineMomentOnBeam: ...
     def create_line_moment_on_plane(
         self,
         edge: Union[Tuple[Plane, int], InternalEdge],
         m1: float,
-        m2: float = None,
+        m2: Optional[float] = None,
         *,
         load_case: LoadCase,
-        name: str = None,
-        direction: LineMomentOnPlane.Direction = None,
-        c_def: LineMomentOnPlane.CDef = None,
-        position_x1: float = None,
-        position_x2: float = None,
-        origin: LineMomentOnPlane.Origin = None,
+        name: Optional[str] = None,
+        direction: Optional[LineMomentOnPlane.Direction] = None,
+        c_def: Optional[LineMomentOnPlane.CDef] = None,
+        position_x1: Optional[float] = None,
+        position_x2: Optional[float] = None,
+        origin: Optional[LineMomentOnPlane.Origin] = None,
     ) -> LineMomentOnPlane: ...
     def create_line_load_on_plane(
         self,
         edge: Union[Tuple[Plane, int], InternalEdge],
         p1: float,
-        p2: float = None,
+        p2: Optional[float] = None,
         *,
         load_case: LoadCase,
-        direction: LineForceSurface.Direction = None,
-        name: str = None,
-        location: LineForceSurface.Location = None,
-        c_sys: LineForceSurface.CSys = None,
-        c_def: LineForceSurface.CDef = None,
-        position_x1: float = None,
-        position_x2: float = None,
-        origin: LineForceSurface.Origin = None,
+        direction: Optional[LineForceSurface.Direction] = None,
+        name: Optional[str] = None,
+        location: Optional[LineForceSurface.Location] = None,
+        c_sys: Optional[LineForceSurface.CSys] = None,
+        c_def: Optional[LineForceSurface.CDef] = None,
+        position_x1: Optional[float] = None,
+        position_x2: Optional[float] = None,
+        origin: Optional[LineForceSurface.Origin] = None,
     ) -> LineForceSurface: ...
     def create_surface_load(
         self,
@@ -844,9 +850,9 @@ class Model:
         name: str,
         load_case: LoadCase,
         plane: Plane,
-        delta: float = None,
-        top_delta: float = None,
-        bottom_delta: float = None,
+        delta: Optional[float] = None,
+        top_delta: Optional[float] = None,
+        bottom_delta: Optional[float] = None,
     ) -> ThermalSurfaceLoad: ...
     def create_free_surface_load(
         self,
@@ -854,12 +860,12 @@ class Model:
         load_case: LoadCase,
         direction: FreeSurfaceLoad.Direction,
         q1: float,
-        q2: float = None,
-        q3: float = None,
-        points: List[Tuple[float, float]] = None,
+        q2: Optional[float] = None,
+        q3: Optional[float] = None,
+        points: Optional[List[Tuple[float, float]]] = None,
         *,
-        distribution: FreeSurfaceLoad.Distribution = None,
-        selection: List[Plane] = None,
+        distribution: Optional[FreeSurfaceLoad.Distribution] = None,
+        selection: Optional[List[Plane]] = None,
     ) -> FreeSurfaceLoad: ...
     def create_free_line_load(
         self,
@@ -879,5 +885,10 @@ class Model:
         magnitude: float,
         position: Tuple[float, float],
     ) -> FreePointLoad: ...
-    def _serialize(self) -> dict: ...
+    def _serialize(self) -> dict: ...  # type: ignore[type-arg]  # documented as a plain dict
+    @overload
+    def generate_xml_input(self, as_file: Literal[True]) -> Tuple[File, File]: ...
+    @overload
+    def generate_xml_input(self, as_file: Literal[False] = False) -> Tuple[BytesIO, BytesIO]: ...
+    @overload
     def generate_xml_input(self, as_file: bool = False) -> Union[Tuple[BytesIO, BytesIO], Tuple[File, File]]: ...
