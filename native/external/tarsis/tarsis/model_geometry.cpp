@@ -162,9 +162,9 @@ void add_geometry_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_plane",
-        "(self, corner_nodes: List[Node], thickness: float, *, material: Material, name: Optional[str] = None, "
+        "(self, corner_nodes: Sequence[Node], thickness: float, *, material: Material, name: Optional[str] = None, "
         "plane_type: Optional[Plane.Type] = None, layer: Optional[Layer] = None, "
-        "internal_nodes: Optional[List[Node]] = None, swap_orientation: Optional[bool] = None, "
+        "internal_nodes: Optional[Sequence[Node]] = None, swap_orientation: Optional[bool] = None, "
         "lcs_rotation: Optional[float] = None, fem_model: Optional[Plane.FEMModel] = None, "
         "orthotropy: Optional[Orthotropy] = None) -> Plane",
         [](nb::handle self, nb::handle corner_nodes, nb::handle thickness, nb::handle material, nb::handle name,
@@ -191,7 +191,7 @@ void add_geometry_methods(nb::handle cls) {
         "(self, center_node: Node, diameter: float, thickness: float, *, material: Material, "
         "axis: Optional[Union[Vector, Tuple[float, float, float]]] = None, name: Optional[str] = None, "
         "plane_type: Optional[Plane.Type] = None, layer: Optional[Layer] = None, "
-        "internal_nodes: Optional[List[Node]] = None, swap_orientation: Optional[bool] = None, "
+        "internal_nodes: Optional[Sequence[Node]] = None, swap_orientation: Optional[bool] = None, "
         "lcs_rotation: Optional[float] = None, fem_model: Optional[Plane.FEMModel] = None, "
         "orthotropy: Optional[Orthotropy] = None) -> Plane",
         [](nb::handle self, nb::handle center_node, nb::handle diameter, nb::handle thickness, nb::handle material,
@@ -251,7 +251,7 @@ void add_geometry_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_open_slab",
-        "(self, name: str, plane: Plane, corner_nodes: List[Node]) -> OpenSlab",
+        "(self, name: str, plane: Plane, corner_nodes: Sequence[Node]) -> OpenSlab",
         [](nb::handle self, nb::handle name, nb::handle plane, nb::handle corner_nodes) {
             check(self, planes, plane, "Plane not defined in current model");
             check_each(self, nodes, corner_nodes, "One or more corner nodes not defined in current model");

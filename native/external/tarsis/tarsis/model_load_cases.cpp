@@ -85,8 +85,8 @@ void add_load_case_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_result_class",
-        "(self, name: str, combinations: Optional[List[LoadCombination]] = None, "
-        "nonlinear_combinations: Optional[List[NonLinearLoadCombination]] = None) -> ResultClass",
+        "(self, name: str, combinations: Optional[Sequence[LoadCombination]] = None, "
+        "nonlinear_combinations: Optional[Sequence[NonLinearLoadCombination]] = None) -> ResultClass",
         [](nb::handle self, nb::handle name, nb::handle combinations_in, nb::handle nonlinear_in) {
             nb::object combinations = list_or_empty(combinations_in);
             check_each(self, load_combinations, combinations,

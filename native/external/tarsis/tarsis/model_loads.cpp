@@ -196,9 +196,9 @@ void add_load_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_free_surface_load",
         "(self, name: str, load_case: LoadCase, direction: FreeSurfaceLoad.Direction, q1: float, "
-        "q2: Optional[float] = None, q3: Optional[float] = None, points: Optional[List[Tuple[float, "
+        "q2: Optional[float] = None, q3: Optional[float] = None, points: Optional[Sequence[Tuple[float, "
         "float]]] = None, *, distribution: Optional[FreeSurfaceLoad.Distribution] = None, "
-        "selection: Optional[List[Plane]] = None) -> FreeSurfaceLoad",
+        "selection: Optional[Sequence[Plane]] = None) -> FreeSurfaceLoad",
         [](nb::handle self, nb::handle name, nb::handle load_case, nb::handle direction, nb::handle q1, nb::handle q2,
            nb::handle q3, nb::handle points, nb::handle distribution, nb::handle selection) {
             check(self, load_cases, load_case, kLoadCase);

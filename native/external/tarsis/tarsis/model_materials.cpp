@@ -49,7 +49,7 @@ void add_material_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_nonlinear_function",
         "(self, name: str, function_type: NonLinearFunction.Type, positive_end: NonLinearFunction.Support, "
-        "negative_end: NonLinearFunction.Support, impulse: List[Tuple[float, float]]) -> NonLinearFunction",
+        "negative_end: NonLinearFunction.Support, impulse: Sequence[Tuple[float, float]]) -> NonLinearFunction",
         [](nb::handle self, nb::handle name, nb::handle function_type, nb::handle positive_end, nb::handle negative_end,
            nb::handle impulse) {
             nb::object id = next_id(self, nonlinear_functions);
@@ -99,7 +99,7 @@ void add_material_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_selection",
-        "(self, name: str, objects: List[TarsisObject]) -> Selection",
+        "(self, name: str, objects: Sequence[TarsisObject]) -> Selection",
         [](nb::handle self, nb::handle name, nb::handle objects) {
             nb::list records;
             nb::object it = nb::steal(PyObject_GetIter(objects.ptr()));

@@ -139,7 +139,7 @@ void add_section_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_arbitrary_profile",
         "(self, name: str, beam: Beam, c_def: ArbitraryProfile.CDef, cross_section: CrossSection, "
-        "spans: List[ArbitraryProfileSpan]) -> ArbitraryProfile",
+        "spans: Sequence[ArbitraryProfileSpan]) -> ArbitraryProfile",
         [](nb::handle self, nb::handle name, nb::handle beam, nb::handle c_def, nb::handle cross_section,
            nb::handle spans) {
             check(self, beams, beam, "Beam not defined in current model");

@@ -305,7 +305,7 @@ class Model:
         function_type: NonLinearFunction.Type,
         positive_end: NonLinearFunction.Support,
         negative_end: NonLinearFunction.Support,
-        impulse: List[Tuple[float, float]],
+        impulse: Sequence[Tuple[float, float]],
     ) -> NonLinearFunction: ...
     def create_subsoil(
         self,
@@ -344,7 +344,7 @@ class Model:
         kxy: Optional[float] = None,
         kyx: Optional[float] = None,
     ) -> Orthotropy: ...
-    def create_selection(self, name: str, objects: List[TarsisObject]) -> Selection: ...
+    def create_selection(self, name: str, objects: Sequence[TarsisObject]) -> Selection: ...
     def create_rectangular_cross_section(
         self,
         name: str,
@@ -434,7 +434,7 @@ class Model:
         beam: Beam,
         c_def: ArbitraryProfile.CDef,
         cross_section: CrossSection,
-        spans: List[ArbitraryProfileSpan],
+        spans: Sequence[ArbitraryProfileSpan],
     ) -> ArbitraryProfile: ...
     def create_node(self, name: str, x: float, y: float, z: float) -> Node: ...
     def create_beam(
@@ -497,14 +497,14 @@ class Model:
     ) -> RigidArm: ...
     def create_plane(
         self,
-        corner_nodes: List[Node],
+        corner_nodes: Sequence[Node],
         thickness: float,
         *,
         material: Material,
         name: Optional[str] = None,
         plane_type: Optional[Plane.Type] = None,
         layer: Optional[Layer] = None,
-        internal_nodes: Optional[List[Node]] = None,
+        internal_nodes: Optional[Sequence[Node]] = None,
         swap_orientation: Optional[bool] = None,
         lcs_rotation: Optional[float] = None,
         fem_model: Optional[Plane.FEMModel] = None,
@@ -521,13 +521,13 @@ class Model:
         name: Optional[str] = None,
         plane_type: Optional[Plane.Type] = None,
         layer: Optional[Layer] = None,
-        internal_nodes: Optional[List[Node]] = None,
+        internal_nodes: Optional[Sequence[Node]] = None,
         swap_orientation: Optional[bool] = None,
         lcs_rotation: Optional[float] = None,
         fem_model: Optional[Plane.FEMModel] = None,
         orthotropy: Optional[Orthotropy] = None,
     ) -> Plane: ...
-    def create_open_slab(self, name: str, plane: Plane, corner_nodes: List[Node]) -> OpenSlab: ...
+    def create_open_slab(self, name: str, plane: Plane, corner_nodes: Sequence[Node]) -> OpenSlab: ...
     def create_internal_edge(
         self,
         plane: Plane,
@@ -715,8 +715,8 @@ class Model:
     def create_result_class(
         self,
         name: str,
-        combinations: Optional[List[LoadCombination]] = None,
-        nonlinear_combinations: Optional[List[NonLinearLoadCombination]] = None,
+        combinations: Optional[Sequence[LoadCombination]] = None,
+        nonlinear_combinations: Optional[Sequence[NonLinearLoadCombination]] = None,
     ) -> ResultClass: ...
     def create_point_load_node(
         self,
@@ -862,10 +862,10 @@ class Model:
         q1: float,
         q2: Optional[float] = None,
         q3: Optional[float] = None,
-        points: Optional[List[Tuple[float, float]]] = None,
+        points: Optional[Sequence[Tuple[float, float]]] = None,
         *,
         distribution: Optional[FreeSurfaceLoad.Distribution] = None,
-        selection: Optional[List[Plane]] = None,
+        selection: Optional[Sequence[Plane]] = None,
     ) -> FreeSurfaceLoad: ...
     def create_free_line_load(
         self,
