@@ -157,3 +157,18 @@ def test_define_forwards_in_declaration_order_and_evaluates_annotations_in_the_m
     assert any("def f(self, a: Thing" in line for line in lines)
     prop = _functions.define(ns, "C.p", "(self) -> Thing", None, None, "abstract", 1, "raise NotImplementedError")
     assert isinstance(prop, property) and prop.fget.__isabstractmethod__ is True
+
+
+def test_text_values_of_enumerations_are_accepted_where_annotated():
+    hints = typing.get_type_hints(tarsis.Model.create_point_load_node)
+    assert hints["direction"] == typing.Optional[typing.Union[o.PointLoadNode.Direction, str]]
+
+    def document(direction):
+        m = tarsis.Model()
+        group = m.create_load_group("G", o.LoadGroup.LoadOption.PERMANENT)
+        case = m.create_permanent_load_case("LC1", "dead", group, o.LoadCase.PermanentLoadType.STANDARD)
+        m.create_point_load_node(m.create_node("A", 0, 0, 0), case, -1.0, direction=direction)
+        return m._serialize()["point_loads_node"]
+
+    member = next(iter(o.PointLoadNode.Direction))
+    assert document(member.value) == document(member)

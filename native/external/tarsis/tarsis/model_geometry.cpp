@@ -96,13 +96,13 @@ void add_geometry_methods(nb::handle cls) {
     // A hinge releases only the rotation about local y unless told otherwise.
     bind::def_method(
         cls, "create_hinge_on_beam",
-        "(self, beam: Beam, position: HingeOnBeam.Position, *, name: Optional[str] = None, "
-        "freedom_ux: HingeOnBeam.Freedom = HingeOnBeam.Freedom.RIGID, "
-        "freedom_uy: HingeOnBeam.Freedom = HingeOnBeam.Freedom.RIGID, "
-        "freedom_uz: HingeOnBeam.Freedom = HingeOnBeam.Freedom.RIGID, "
-        "freedom_fix: HingeOnBeam.Freedom = HingeOnBeam.Freedom.RIGID, "
-        "freedom_fiy: HingeOnBeam.Freedom = HingeOnBeam.Freedom.FREE, "
-        "freedom_fiz: HingeOnBeam.Freedom = HingeOnBeam.Freedom.RIGID, stiffness_ux: float = 0, "
+        "(self, beam: Beam, position: Union[HingeOnBeam.Position, str], *, name: Optional[str] = None, "
+        "freedom_ux: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.RIGID, "
+        "freedom_uy: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.RIGID, "
+        "freedom_uz: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.RIGID, "
+        "freedom_fix: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.RIGID, "
+        "freedom_fiy: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.FREE, "
+        "freedom_fiz: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.RIGID, stiffness_ux: float = 0, "
         "stiffness_uy: float = 0, stiffness_uz: float = 0, stiffness_fix: float = 0, stiffness_fiy: float = 0, "
         "stiffness_fiz: float = 0) -> HingeOnBeam",
         [](nb::handle self, nb::handle beam, nb::handle position, nb::handle name, nb::handle freedom_ux,
@@ -121,8 +121,8 @@ void add_geometry_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_section_on_beam",
-        "(self, name: str, beam: Beam, c_def: SectionOnBeam.CDef, position_x: float, origin: SectionOnBeam.Origin, "
-        "repeat: int, delta_x: float) -> SectionOnBeam",
+        "(self, name: str, beam: Beam, c_def: Union[SectionOnBeam.CDef, str], position_x: float, "
+        "origin: Union[SectionOnBeam.Origin, str], repeat: int, delta_x: float) -> SectionOnBeam",
         [](nb::handle self, nb::handle name, nb::handle beam, nb::handle c_def, nb::handle position_x,
            nb::handle origin, nb::handle repeat, nb::handle delta_x) {
             check(self, beams, beam, "Beam not defined in current model");
@@ -135,7 +135,7 @@ void add_geometry_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_section_on_plane",
         "(self, point_1: Tuple[float, float, float], point_2: Tuple[float, float, float], *, name: str, "
-        "draw: Optional[SectionOnPlane.Draw] = None, direction_of_cut: Optional[Tuple[float, float, "
+        "draw: Optional[Union[SectionOnPlane.Draw, str]] = None, direction_of_cut: Optional[Tuple[float, float, "
         "float]] = None) -> SectionOnPlane",
         [](nb::handle self, nb::handle point_1, nb::handle point_2, nb::handle name, nb::handle draw,
            nb::handle direction_of_cut) {
@@ -163,9 +163,9 @@ void add_geometry_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_plane",
         "(self, corner_nodes: Sequence[Node], thickness: float, *, material: Material, name: Optional[str] = None, "
-        "plane_type: Optional[Plane.Type] = None, layer: Optional[Layer] = None, "
+        "plane_type: Optional[Union[Plane.Type, str]] = None, layer: Optional[Layer] = None, "
         "internal_nodes: Optional[Sequence[Node]] = None, swap_orientation: Optional[bool] = None, "
-        "lcs_rotation: Optional[float] = None, fem_model: Optional[Plane.FEMModel] = None, "
+        "lcs_rotation: Optional[float] = None, fem_model: Optional[Union[Plane.FEMModel, str]] = None, "
         "orthotropy: Optional[Orthotropy] = None) -> Plane",
         [](nb::handle self, nb::handle corner_nodes, nb::handle thickness, nb::handle material, nb::handle name,
            nb::handle plane_type, nb::handle layer, nb::handle internal_nodes_in, nb::handle swap_orientation,
@@ -190,9 +190,9 @@ void add_geometry_methods(nb::handle cls) {
         cls, "create_circular_plane",
         "(self, center_node: Node, diameter: float, thickness: float, *, material: Material, "
         "axis: Optional[Union[Vector, Tuple[float, float, float]]] = None, name: Optional[str] = None, "
-        "plane_type: Optional[Plane.Type] = None, layer: Optional[Layer] = None, "
+        "plane_type: Optional[Union[Plane.Type, str]] = None, layer: Optional[Layer] = None, "
         "internal_nodes: Optional[Sequence[Node]] = None, swap_orientation: Optional[bool] = None, "
-        "lcs_rotation: Optional[float] = None, fem_model: Optional[Plane.FEMModel] = None, "
+        "lcs_rotation: Optional[float] = None, fem_model: Optional[Union[Plane.FEMModel, str]] = None, "
         "orthotropy: Optional[Orthotropy] = None) -> Plane",
         [](nb::handle self, nb::handle center_node, nb::handle diameter, nb::handle thickness, nb::handle material,
            nb::handle axis, nb::handle name, nb::handle plane_type, nb::handle layer, nb::handle internal_nodes_in,
@@ -287,8 +287,8 @@ void add_geometry_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_averaging_strip",
-        "(self, plane: Plane, *, strip_type: AveragingStrip.Type, point_1: Tuple[float, float, float], "
-        "width: float, length: float, angle: float, direction: AveragingStrip.Direction, "
+        "(self, plane: Plane, *, strip_type: Union[AveragingStrip.Type, str], point_1: Tuple[float, float, float], "
+        "width: float, length: float, angle: float, direction: Union[AveragingStrip.Direction, str], "
         "name: Optional[str] = None) -> AveragingStrip",
         [](nb::handle self, nb::handle plane, nb::handle strip_type, nb::handle point_1, nb::handle width,
            nb::handle length, nb::handle angle, nb::handle direction, nb::handle name) {

@@ -16,8 +16,9 @@ nb::object list_or_empty(nb::handle given) {
 void add_load_case_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_load_group",
-        "(self, name: str, load_option: LoadGroup.LoadOption, relation: Optional[LoadGroup.RelationOption] = None, "
-        "load_type: Optional[LoadGroup.LoadTypeOption] = None) -> LoadGroup",
+        "(self, name: str, load_option: Union[LoadGroup.LoadOption, str], "
+        "relation: Optional[Union[LoadGroup.RelationOption, str]] = None, "
+        "load_type: Optional[Union[LoadGroup.LoadTypeOption, str]] = None) -> LoadGroup",
         [](nb::handle self, nb::handle name, nb::handle load_option, nb::handle relation, nb::handle load_type) {
             nb::object id = next_id(self, load_groups);
             return store(self, load_groups, make(NV_GLOBAL(LoadGroup), id, name, load_option, relation, load_type));
@@ -26,8 +27,8 @@ void add_load_case_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_permanent_load_case",
-        "(self, name: str, description: str, load_group: LoadGroup, load_type: LoadCase.PermanentLoadType, "
-        "direction: Optional[LoadCase.Direction] = None, "
+        "(self, name: str, description: str, load_group: LoadGroup, load_type: Union[LoadCase.PermanentLoadType, "
+        "str], direction: Optional[Union[LoadCase.Direction, str]] = None, "
         "primary_effect: Optional[LoadCase] = None) -> PermanentLoadCase",
         [](nb::handle self, nb::handle name, nb::handle description, nb::handle load_group, nb::handle load_type,
            nb::handle direction, nb::handle primary_effect) {
@@ -42,8 +43,9 @@ void add_load_case_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_variable_load_case",
-        "(self, name: str, description: str, load_group: LoadGroup, load_type: LoadCase.VariableLoadType, "
-        "specification: Optional[LoadCase.Specification] = None, duration: Optional[LoadCase.Duration] = None, "
+        "(self, name: str, description: str, load_group: LoadGroup, load_type: Union[LoadCase.VariableLoadType, "
+        "str], specification: Optional[Union[LoadCase.Specification, str]] = None, "
+        "duration: Optional[Union[LoadCase.Duration, str]] = None, "
         "primary_effect: Optional[LoadCase] = None) -> VariableLoadCase",
         [](nb::handle self, nb::handle name, nb::handle description, nb::handle load_group, nb::handle load_type,
            nb::handle specification, nb::handle duration, nb::handle primary_effect) {
@@ -58,7 +60,7 @@ void add_load_case_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_load_combination",
-        "(self, name: str, load_type: LoadCombination.Type, load_cases: Dict[LoadCase, float], *, "
+        "(self, name: str, load_type: Union[LoadCombination.Type, str], load_cases: Dict[LoadCase, float], *, "
         "description: Optional[str] = None) -> LoadCombination",
         [](nb::handle self, nb::handle name, nb::handle load_type, nb::handle load_cases_, nb::handle description) {
             check_each(self, load_cases, load_cases_, "One or more load cases not defined in current model");
@@ -71,7 +73,7 @@ void add_load_case_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_nonlinear_load_combination",
-        "(self, load_type: NonLinearLoadCombination.Type, load_cases: Dict[LoadCase, float], *, "
+        "(self, load_type: Union[NonLinearLoadCombination.Type, str], load_cases: Dict[LoadCase, float], *, "
         "name: Optional[str] = None, description: Optional[str] = None) -> NonLinearLoadCombination",
         [](nb::handle self, nb::handle load_type, nb::handle load_cases_, nb::handle name, nb::handle description) {
             check_each(self, load_cases, load_cases_, "One or more load cases not defined in current model");

@@ -17,8 +17,9 @@ void add_load_methods(nb::handle cls) {
     bind::def_python(
         cls, "create_point_load_node",
         "(self, node: Node, load_case: LoadCase, load: float, *, name: Optional[str] = None, "
-        "direction: Optional[PointLoadNode.Direction] = None, c_sys: Optional[PointLoadNode.CSys] = None, "
-        "angle: Optional[Tuple[float, float, float]] = None) -> PointLoadNode",
+        "direction: Optional[Union[PointLoadNode.Direction, str]] = None, "
+        "c_sys: Optional[Union[PointLoadNode.CSys, str]] = None, angle: Optional[Tuple[float, float, "
+        "float]] = None) -> PointLoadNode",
         R"(
         object_id, name = _native(self, node, load_case, name)
         load = PointLoadNode(object_id, name, node, load_case, load, direction, c_sys, angle)
@@ -35,11 +36,12 @@ void add_load_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_point_load",
-        "(self, name: str, load_case: LoadCase, beam: Beam, direction: PointLoad.Direction, "
-        "load_type: PointLoad.Type, load_value: float, c_sys: Optional[PointLoad.CSys] = None, "
-        "c_def: Optional[PointLoad.CDef] = None, position_x: Optional[float] = None, "
-        "origin: Optional[PointLoad.Origin] = None, repeat: Optional[int] = None, ey: Optional[float] = None, "
-        "ez: Optional[float] = None, *, angle: Optional[Tuple[float, float, float]] = None) -> PointLoad",
+        "(self, name: str, load_case: LoadCase, beam: Beam, direction: Union[PointLoad.Direction, str], "
+        "load_type: Union[PointLoad.Type, str], load_value: float, c_sys: Optional[Union[PointLoad.CSys, "
+        "str]] = None, c_def: Optional[Union[PointLoad.CDef, str]] = None, position_x: Optional[float] = None, "
+        "origin: Optional[Union[PointLoad.Origin, str]] = None, repeat: Optional[int] = None, "
+        "ey: Optional[float] = None, ez: Optional[float] = None, *, angle: Optional[Tuple[float, float, "
+        "float]] = None) -> PointLoad",
         [](nb::handle self, nb::handle name, nb::handle load_case, nb::handle beam, nb::handle direction,
            nb::handle load_type, nb::handle load_value, nb::handle c_sys, nb::handle c_def, nb::handle position_x,
            nb::handle origin, nb::handle repeat, nb::handle ey, nb::handle ez, nb::handle angle) {
@@ -54,8 +56,9 @@ void add_load_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_point_moment_node",
-        "(self, node: Node, load_case: LoadCase, load: float, direction: PointMomentNode.Direction, "
-        "name: Optional[str] = None, c_sys: PointMomentNode.CSys = PointMomentNode.CSys.GLOBAL) -> PointMomentNode",
+        "(self, node: Node, load_case: LoadCase, load: float, direction: Union[PointMomentNode.Direction, str], "
+        "name: Optional[str] = None, c_sys: Union[PointMomentNode.CSys, "
+        "str] = PointMomentNode.CSys.GLOBAL) -> PointMomentNode",
         [](nb::handle self, nb::handle node, nb::handle load_case, nb::handle load, nb::handle direction,
            nb::handle name, nb::handle c_sys) {
             check(self, nodes, node, kNode);
@@ -69,10 +72,11 @@ void add_load_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_line_load",
-        "(self, name: str, load_case: LoadCase, beam: Beam, load_type: LineLoad.Type, "
-        "distribution: LineLoad.Distribution, load_start: float, load_end: float, direction: LineLoad.Direction, "
-        "position_start: float, position_end: float, c_def: LineLoad.CDef, c_sys: LineLoad.CSys, "
-        "origin: LineLoad.Origin, ey: float, ez: float) -> LineLoad",
+        "(self, name: str, load_case: LoadCase, beam: Beam, load_type: Union[LineLoad.Type, str], "
+        "distribution: Union[LineLoad.Distribution, str], load_start: float, load_end: float, "
+        "direction: Union[LineLoad.Direction, str], position_start: float, position_end: float, "
+        "c_def: Union[LineLoad.CDef, str], c_sys: Union[LineLoad.CSys, str], origin: Union[LineLoad.Origin, str], "
+        "ey: float, ez: float) -> LineLoad",
         [](nb::handle self, nb::handle name, nb::handle load_case, nb::handle beam, nb::handle load_type,
            nb::handle distribution, nb::handle load_start, nb::handle load_end, nb::handle direction,
            nb::handle position_start, nb::handle position_end, nb::handle c_def, nb::handle c_sys, nb::handle origin,
@@ -90,9 +94,10 @@ void add_load_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_line_moment_on_beam",
         "(self, beam: Beam, load_case: LoadCase, m1: float, m2: Optional[float] = None, *, "
-        "name: Optional[str] = None, direction: Optional[LineMomentOnBeam.Direction] = None, "
-        "c_def: Optional[LineMomentOnBeam.CDef] = None, position_x1: Optional[float] = None, "
-        "position_x2: Optional[float] = None, origin: Optional[LineMomentOnBeam.Origin] = None) -> LineMomentOnBeam",
+        "name: Optional[str] = None, direction: Optional[Union[LineMomentOnBeam.Direction, str]] = None, "
+        "c_def: Optional[Union[LineMomentOnBeam.CDef, str]] = None, position_x1: Optional[float] = None, "
+        "position_x2: Optional[float] = None, origin: Optional[Union[LineMomentOnBeam.Origin, "
+        "str]] = None) -> LineMomentOnBeam",
         [](nb::handle self, nb::handle beam, nb::handle load_case, nb::handle m1, nb::handle m2, nb::handle name,
            nb::handle direction, nb::handle c_def, nb::handle position_x1, nb::handle position_x2, nb::handle origin) {
             check(self, load_cases, load_case, kLoadCase);
@@ -108,10 +113,10 @@ void add_load_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_line_moment_on_plane",
         "(self, edge: Union[Tuple[Plane, int], InternalEdge], m1: float, m2: Optional[float] = None, *, "
-        "load_case: LoadCase, name: Optional[str] = None, direction: Optional[LineMomentOnPlane.Direction] = None, "
-        "c_def: Optional[LineMomentOnPlane.CDef] = None, position_x1: Optional[float] = None, "
-        "position_x2: Optional[float] = None, "
-        "origin: Optional[LineMomentOnPlane.Origin] = None) -> LineMomentOnPlane",
+        "load_case: LoadCase, name: Optional[str] = None, direction: Optional[Union[LineMomentOnPlane.Direction, "
+        "str]] = None, c_def: Optional[Union[LineMomentOnPlane.CDef, str]] = None, "
+        "position_x1: Optional[float] = None, position_x2: Optional[float] = None, "
+        "origin: Optional[Union[LineMomentOnPlane.Origin, str]] = None) -> LineMomentOnPlane",
         [](nb::handle self, nb::handle edge, nb::handle m1, nb::handle m2, nb::handle load_case, nb::handle name,
            nb::handle direction, nb::handle c_def, nb::handle position_x1, nb::handle position_x2, nb::handle origin) {
             check(self, load_cases, load_case, kLoadCase);
@@ -127,10 +132,11 @@ void add_load_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_line_load_on_plane",
         "(self, edge: Union[Tuple[Plane, int], InternalEdge], p1: float, p2: Optional[float] = None, *, "
-        "load_case: LoadCase, direction: Optional[LineForceSurface.Direction] = None, name: Optional[str] = None, "
-        "location: Optional[LineForceSurface.Location] = None, c_sys: Optional[LineForceSurface.CSys] = None, "
-        "c_def: Optional[LineForceSurface.CDef] = None, position_x1: Optional[float] = None, "
-        "position_x2: Optional[float] = None, origin: Optional[LineForceSurface.Origin] = None) -> LineForceSurface",
+        "load_case: LoadCase, direction: Optional[Union[LineForceSurface.Direction, str]] = None, "
+        "name: Optional[str] = None, location: Optional[Union[LineForceSurface.Location, str]] = None, "
+        "c_sys: Optional[Union[LineForceSurface.CSys, str]] = None, c_def: Optional[Union[LineForceSurface.CDef, "
+        "str]] = None, position_x1: Optional[float] = None, position_x2: Optional[float] = None, "
+        "origin: Optional[Union[LineForceSurface.Origin, str]] = None) -> LineForceSurface",
         [](nb::handle self, nb::handle edge, nb::handle p1, nb::handle p2, nb::handle load_case, nb::handle direction,
            nb::handle name, nb::handle location, nb::handle c_sys, nb::handle c_def, nb::handle position_x1,
            nb::handle position_x2, nb::handle origin) {
@@ -146,9 +152,9 @@ void add_load_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_surface_load",
-        "(self, name: str, load_case: LoadCase, plane: Plane, direction: SurfaceLoad.Direction, "
-        "load_type: SurfaceLoad.Type, load_value: float, c_sys: SurfaceLoad.CSys, "
-        "location: SurfaceLoad.Location) -> SurfaceLoad",
+        "(self, name: str, load_case: LoadCase, plane: Plane, direction: Union[SurfaceLoad.Direction, str], "
+        "load_type: Union[SurfaceLoad.Type, str], load_value: float, c_sys: Union[SurfaceLoad.CSys, str], "
+        "location: Union[SurfaceLoad.Location, str]) -> SurfaceLoad",
         [](nb::handle self, nb::handle name, nb::handle load_case, nb::handle plane, nb::handle direction,
            nb::handle load_type, nb::handle load_value, nb::handle c_sys, nb::handle location) {
             check(self, load_cases, load_case, kLoadCase);
@@ -162,9 +168,10 @@ void add_load_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_thermal_load",
-        "(self, name: str, load_case: LoadCase, beam: Beam, distribution: ThermalLoad.Distribution, delta: float, "
-        "left_delta: float, right_delta: float, top_delta: float, bottom_delta: float, position_start: float, "
-        "position_end: float, c_def: ThermalLoad.CDef, origin: ThermalLoad.Origin) -> ThermalLoad",
+        "(self, name: str, load_case: LoadCase, beam: Beam, distribution: Union[ThermalLoad.Distribution, str], "
+        "delta: float, left_delta: float, right_delta: float, top_delta: float, bottom_delta: float, "
+        "position_start: float, position_end: float, c_def: Union[ThermalLoad.CDef, str], "
+        "origin: Union[ThermalLoad.Origin, str]) -> ThermalLoad",
         [](nb::handle self, nb::handle name, nb::handle load_case, nb::handle beam, nb::handle distribution,
            nb::handle delta, nb::handle left_delta, nb::handle right_delta, nb::handle top_delta,
            nb::handle bottom_delta, nb::handle position_start, nb::handle position_end, nb::handle c_def,
@@ -195,9 +202,9 @@ void add_load_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_free_surface_load",
-        "(self, name: str, load_case: LoadCase, direction: FreeSurfaceLoad.Direction, q1: float, "
+        "(self, name: str, load_case: LoadCase, direction: Union[FreeSurfaceLoad.Direction, str], q1: float, "
         "q2: Optional[float] = None, q3: Optional[float] = None, points: Optional[Sequence[Tuple[float, "
-        "float]]] = None, *, distribution: Optional[FreeSurfaceLoad.Distribution] = None, "
+        "float]]] = None, *, distribution: Optional[Union[FreeSurfaceLoad.Distribution, str]] = None, "
         "selection: Optional[Sequence[Plane]] = None) -> FreeSurfaceLoad",
         [](nb::handle self, nb::handle name, nb::handle load_case, nb::handle direction, nb::handle q1, nb::handle q2,
            nb::handle q3, nb::handle points, nb::handle distribution, nb::handle selection) {
@@ -214,7 +221,7 @@ void add_load_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_free_line_load",
         "(self, name: str, load_case: LoadCase, point_1: Tuple[float, float], point_2: Tuple[float, float], "
-        "direction: FreeLineLoad.Direction, magnitude_1: float, magnitude_2: float) -> FreeLineLoad",
+        "direction: Union[FreeLineLoad.Direction, str], magnitude_1: float, magnitude_2: float) -> FreeLineLoad",
         [](nb::handle self, nb::handle name, nb::handle load_case, nb::handle point_1, nb::handle point_2,
            nb::handle direction, nb::handle magnitude_1, nb::handle magnitude_2) {
             check(self, load_cases, load_case, kLoadCase);
@@ -227,7 +234,7 @@ void add_load_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_free_point_load",
-        "(self, name: str, load_case: LoadCase, direction: FreePointLoad.Direction, magnitude: float, "
+        "(self, name: str, load_case: LoadCase, direction: Union[FreePointLoad.Direction, str], magnitude: float, "
         "position: Tuple[float, float]) -> FreePointLoad",
         [](nb::handle self, nb::handle name, nb::handle load_case, nb::handle direction, nb::handle magnitude,
            nb::handle position) {

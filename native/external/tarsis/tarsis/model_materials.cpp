@@ -31,11 +31,12 @@ void add_material_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "update_concrete_material",
-        "(self, object_id: int, name: str, part: Concrete.ECPart, thermal_expansion: Optional[float] = None, "
-        "unit_mass: Optional[float] = None, wet_density: Optional[float] = None, "
-        "e_modulus: Optional[float] = None, poisson: Optional[float] = None, g_modulus: Optional[float] = None, "
-        "log_decrement: Optional[float] = None, specific_heat: Optional[float] = None, "
-        "thermal_conductivity: Optional[float] = None, *, fck: Optional[float] = None) -> Concrete",
+        "(self, object_id: int, name: str, part: Union[Concrete.ECPart, str], "
+        "thermal_expansion: Optional[float] = None, unit_mass: Optional[float] = None, "
+        "wet_density: Optional[float] = None, e_modulus: Optional[float] = None, poisson: Optional[float] = None, "
+        "g_modulus: Optional[float] = None, log_decrement: Optional[float] = None, "
+        "specific_heat: Optional[float] = None, thermal_conductivity: Optional[float] = None, *, "
+        "fck: Optional[float] = None) -> Concrete",
         [](nb::handle self, nb::handle object_id, nb::handle name, nb::handle part, nb::handle thermal_expansion,
            nb::handle unit_mass, nb::handle wet_density, nb::handle e_modulus, nb::handle poisson, nb::handle g_modulus,
            nb::handle log_decrement, nb::handle specific_heat, nb::handle thermal_conductivity, nb::handle fck) {
@@ -48,8 +49,9 @@ void add_material_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_nonlinear_function",
-        "(self, name: str, function_type: NonLinearFunction.Type, positive_end: NonLinearFunction.Support, "
-        "negative_end: NonLinearFunction.Support, impulse: Sequence[Tuple[float, float]]) -> NonLinearFunction",
+        "(self, name: str, function_type: Union[NonLinearFunction.Type, str], "
+        "positive_end: Union[NonLinearFunction.Support, str], negative_end: Union[NonLinearFunction.Support, str], "
+        "impulse: Sequence[Tuple[float, float]]) -> NonLinearFunction",
         [](nb::handle self, nb::handle name, nb::handle function_type, nb::handle positive_end, nb::handle negative_end,
            nb::handle impulse) {
             nb::object id = next_id(self, nonlinear_functions);
@@ -62,7 +64,7 @@ void add_material_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_subsoil",
         "(self, name: str, *, stiffness: float, c1x: Optional[float] = None, c1y: Optional[float] = None, "
-        "c1z: Optional[Subsoil.C1z] = None, nonlinear_function: Optional[NonLinearFunction] = None, "
+        "c1z: Optional[Union[Subsoil.C1z, str]] = None, nonlinear_function: Optional[NonLinearFunction] = None, "
         "c2x: Optional[float] = None, c2y: Optional[float] = None, is_drained: Optional[bool] = None, "
         "water_air_in_clay_subgrade: Optional[bool] = None, specific_weight: Optional[float] = None, "
         "fi: Optional[float] = None, sigma_oc: Optional[float] = None, c: Optional[float] = None, "

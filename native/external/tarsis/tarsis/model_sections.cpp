@@ -72,7 +72,7 @@ void add_section_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_library_cross_section",
-        "(self, section: LibraryCrossSection.Section, profile: str, material: Material, *, "
+        "(self, section: Union[LibraryCrossSection.Section, str], profile: str, material: Material, *, "
         "name: Optional[str] = None) -> LibraryCrossSection",
         [](nb::handle self, nb::handle section, nb::handle profile, nb::handle material, nb::handle name) {
             nb::object id = next_id(self, cross_sections);
@@ -84,8 +84,9 @@ void add_section_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_general_cross_section_element",
-        "(self, name: str, element_type: GeneralCrossSectionElement.Type, points: Sequence[Tuple[float, float]], "
-        "*, material: Optional[Material] = None) -> GeneralCrossSectionElement",
+        "(self, name: str, element_type: Union[GeneralCrossSectionElement.Type, str], "
+        "points: Sequence[Tuple[float, float]], *, "
+        "material: Optional[Material] = None) -> GeneralCrossSectionElement",
         [](nb::handle self, nb::handle name, nb::handle element_type, nb::handle points, nb::handle material) {
             return store(self, general_cross_section_elements,
                          make_kw(NV_GLOBAL(GeneralCrossSectionElement), NV_KWNAMES("material"), name, element_type,
@@ -124,8 +125,9 @@ void add_section_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_arbitrary_profile_span",
-        "(self, length: float, type_of_css: ArbitraryProfileSpan.TypeOfCss, cross_section_start: CrossSection, "
-        "cross_section_end: CrossSection, alignment: ArbitraryProfileSpan.Alignment) -> ArbitraryProfileSpan",
+        "(self, length: float, type_of_css: Union[ArbitraryProfileSpan.TypeOfCss, str], "
+        "cross_section_start: CrossSection, cross_section_end: CrossSection, "
+        "alignment: Union[ArbitraryProfileSpan.Alignment, str]) -> ArbitraryProfileSpan",
         [](nb::handle self, nb::handle length, nb::handle type_of_css, nb::handle cross_section_start,
            nb::handle cross_section_end, nb::handle alignment) {
             check(self, cross_sections, cross_section_start, "Cross-section start not defined in current model");
@@ -138,7 +140,7 @@ void add_section_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_arbitrary_profile",
-        "(self, name: str, beam: Beam, c_def: ArbitraryProfile.CDef, cross_section: CrossSection, "
+        "(self, name: str, beam: Beam, c_def: Union[ArbitraryProfile.CDef, str], cross_section: CrossSection, "
         "spans: Sequence[ArbitraryProfileSpan]) -> ArbitraryProfile",
         [](nb::handle self, nb::handle name, nb::handle beam, nb::handle c_def, nb::handle cross_section,
            nb::handle spans) {

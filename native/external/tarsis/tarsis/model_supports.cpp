@@ -6,10 +6,10 @@ namespace norvale::tarsis::model {
 void add_support_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_point_support",
-        "(self, name: str, node: Node, spring_type: PointSupport.Type, freedom: Tuple[PointSupport.Freedom, "
-        "PointSupport.Freedom, PointSupport.Freedom, PointSupport.Freedom, PointSupport.Freedom, "
-        "PointSupport.Freedom], stiffness: Tuple[float, float, float, float, float, float], "
-        "c_sys: PointSupport.CSys, default_size: float = 0.2, *, angle: Optional[Tuple[float, float, "
+        "(self, name: str, node: Node, spring_type: Union[PointSupport.Type, str], "
+        "freedom: Tuple[PointSupport.Freedom, PointSupport.Freedom, PointSupport.Freedom, PointSupport.Freedom, "
+        "PointSupport.Freedom, PointSupport.Freedom], stiffness: Tuple[float, float, float, float, float, float], "
+        "c_sys: Union[PointSupport.CSys, str], default_size: float = 0.2, *, angle: Optional[Tuple[float, float, "
         "float]] = None) -> PointSupport",
         [](nb::handle self, nb::handle name, nb::handle node, nb::handle spring_type, nb::handle freedom,
            nb::handle stiffness, nb::handle c_sys, nb::handle default_size, nb::handle angle) {
@@ -23,16 +23,16 @@ void add_support_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_point_support_on_beam",
-        "(self, beam: Beam, *, name: Optional[str] = None, x: Optional[PointSupportLine.Freedom] = None, "
-        "stiffness_x: Optional[float] = None, y: Optional[PointSupportLine.Freedom] = None, "
-        "stiffness_y: Optional[float] = None, z: Optional[PointSupportLine.Freedom] = None, "
-        "stiffness_z: Optional[float] = None, rx: Optional[PointSupportLine.Freedom] = None, "
-        "stiffness_rx: Optional[float] = None, ry: Optional[PointSupportLine.Freedom] = None, "
-        "stiffness_ry: Optional[float] = None, rz: Optional[PointSupportLine.Freedom] = None, "
-        "stiffness_rz: Optional[float] = None, default_size: Optional[float] = None, "
-        "c_sys: Optional[PointSupportLine.CSys] = None, c_def: Optional[PointSupportLine.CDef] = None, "
-        "position_x: Optional[float] = None, origin: Optional[PointSupportLine.Origin] = None, "
-        "repeat: Optional[int] = None, delta_x: Optional[float] = None) -> PointSupportLine",
+        "(self, beam: Beam, *, name: Optional[str] = None, x: Optional[Union[PointSupportLine.Freedom, "
+        "str]] = None, stiffness_x: Optional[float] = None, y: Optional[Union[PointSupportLine.Freedom, "
+        "str]] = None, stiffness_y: Optional[float] = None, z: Optional[Union[PointSupportLine.Freedom, "
+        "str]] = None, stiffness_z: Optional[float] = None, rx: Optional[Union[PointSupportLine.Freedom, "
+        "str]] = None, stiffness_rx: Optional[float] = None, ry: Optional[Union[PointSupportLine.Freedom, "
+        "str]] = None, stiffness_ry: Optional[float] = None, rz: Optional[Union[PointSupportLine.Freedom, "
+        "str]] = None, stiffness_rz: Optional[float] = None, default_size: Optional[float] = None, "
+        "c_sys: Optional[Union[PointSupportLine.CSys, str]] = None, c_def: Optional[Union[PointSupportLine.CDef, "
+        "str]] = None, position_x: Optional[float] = None, origin: Optional[Union[PointSupportLine.Origin, "
+        "str]] = None, repeat: Optional[int] = None, delta_x: Optional[float] = None) -> PointSupportLine",
         [](nb::handle self, nb::handle beam, nb::handle name, nb::handle x, nb::handle stiffness_x, nb::handle y,
            nb::handle stiffness_y, nb::handle z, nb::handle stiffness_z, nb::handle rx, nb::handle stiffness_rx,
            nb::handle ry, nb::handle stiffness_ry, nb::handle rz, nb::handle stiffness_rz, nb::handle default_size,
@@ -50,19 +50,20 @@ void add_support_methods(nb::handle cls) {
 
     bind::def_method(
         cls, "create_line_support_on_beam",
-        "(self, beam: Beam, *, name: Optional[str] = None, x: Optional[LineSupportLine.Freedom] = None, "
-        "stiffness_x: Optional[float] = None, function_x: Optional[NonLinearFunction] = None, "
-        "y: Optional[LineSupportLine.Freedom] = None, stiffness_y: Optional[float] = None, "
-        "function_y: Optional[NonLinearFunction] = None, z: Optional[LineSupportLine.Freedom] = None, "
+        "(self, beam: Beam, *, name: Optional[str] = None, x: Optional[Union[LineSupportLine.Freedom, "
+        "str]] = None, stiffness_x: Optional[float] = None, function_x: Optional[NonLinearFunction] = None, "
+        "y: Optional[Union[LineSupportLine.Freedom, str]] = None, stiffness_y: Optional[float] = None, "
+        "function_y: Optional[NonLinearFunction] = None, z: Optional[Union[LineSupportLine.Freedom, str]] = None, "
         "stiffness_z: Optional[float] = None, function_z: Optional[NonLinearFunction] = None, "
-        "rx: Optional[LineSupportLine.Freedom] = None, stiffness_rx: Optional[float] = None, "
-        "function_rx: Optional[NonLinearFunction] = None, ry: Optional[LineSupportLine.Freedom] = None, "
-        "stiffness_ry: Optional[float] = None, function_ry: Optional[NonLinearFunction] = None, "
-        "rz: Optional[LineSupportLine.Freedom] = None, stiffness_rz: Optional[float] = None, "
-        "function_rz: Optional[NonLinearFunction] = None, c_sys: Optional[LineSupportLine.CSys] = None, "
-        "extent: Optional[LineSupportLine.Extent] = None, c_def: Optional[LineSupportLine.CDef] = None, "
-        "position_x1: Optional[float] = None, position_x2: Optional[float] = None, "
-        "origin: Optional[LineSupportLine.Origin] = None) -> LineSupportLine",
+        "rx: Optional[Union[LineSupportLine.Freedom, str]] = None, stiffness_rx: Optional[float] = None, "
+        "function_rx: Optional[NonLinearFunction] = None, ry: Optional[Union[LineSupportLine.Freedom, "
+        "str]] = None, stiffness_ry: Optional[float] = None, function_ry: Optional[NonLinearFunction] = None, "
+        "rz: Optional[Union[LineSupportLine.Freedom, str]] = None, stiffness_rz: Optional[float] = None, "
+        "function_rz: Optional[NonLinearFunction] = None, c_sys: Optional[Union[LineSupportLine.CSys, "
+        "str]] = None, extent: Optional[Union[LineSupportLine.Extent, str]] = None, "
+        "c_def: Optional[Union[LineSupportLine.CDef, str]] = None, position_x1: Optional[float] = None, "
+        "position_x2: Optional[float] = None, origin: Optional[Union[LineSupportLine.Origin, "
+        "str]] = None) -> LineSupportLine",
         [](nb::handle self, nb::handle beam, nb::handle name, nb::handle x, nb::handle stiffness_x,
            nb::handle function_x, nb::handle y, nb::handle stiffness_y, nb::handle function_y, nb::handle z,
            nb::handle stiffness_z, nb::handle function_z, nb::handle rx, nb::handle stiffness_rx,
@@ -89,15 +90,16 @@ void add_support_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_line_support_on_plane",
         "(self, edge: Union[Tuple[Plane, int], InternalEdge], *, name: Optional[str] = None, "
-        "x: Optional[LineSupportSurface.Freedom] = None, stiffness_x: Optional[float] = None, "
-        "y: Optional[LineSupportSurface.Freedom] = None, stiffness_y: Optional[float] = None, "
-        "z: Optional[LineSupportSurface.Freedom] = None, stiffness_z: Optional[float] = None, "
-        "rx: Optional[LineSupportSurface.Freedom] = None, stiffness_rx: Optional[float] = None, "
-        "ry: Optional[LineSupportSurface.Freedom] = None, stiffness_ry: Optional[float] = None, "
-        "rz: Optional[LineSupportSurface.Freedom] = None, stiffness_rz: Optional[float] = None, "
-        "c_sys: Optional[LineSupportSurface.CSys] = None, c_def: Optional[LineSupportSurface.CDef] = None, "
-        "position_x1: Optional[float] = None, position_x2: Optional[float] = None, "
-        "origin: Optional[LineSupportSurface.Origin] = None) -> LineSupportSurface",
+        "x: Optional[Union[LineSupportSurface.Freedom, str]] = None, stiffness_x: Optional[float] = None, "
+        "y: Optional[Union[LineSupportSurface.Freedom, str]] = None, stiffness_y: Optional[float] = None, "
+        "z: Optional[Union[LineSupportSurface.Freedom, str]] = None, stiffness_z: Optional[float] = None, "
+        "rx: Optional[Union[LineSupportSurface.Freedom, str]] = None, stiffness_rx: Optional[float] = None, "
+        "ry: Optional[Union[LineSupportSurface.Freedom, str]] = None, stiffness_ry: Optional[float] = None, "
+        "rz: Optional[Union[LineSupportSurface.Freedom, str]] = None, stiffness_rz: Optional[float] = None, "
+        "c_sys: Optional[Union[LineSupportSurface.CSys, str]] = None, "
+        "c_def: Optional[Union[LineSupportSurface.CDef, str]] = None, position_x1: Optional[float] = None, "
+        "position_x2: Optional[float] = None, origin: Optional[Union[LineSupportSurface.Origin, "
+        "str]] = None) -> LineSupportSurface",
         [](nb::handle self, nb::handle edge, nb::handle name, nb::handle x, nb::handle stiffness_x, nb::handle y,
            nb::handle stiffness_y, nb::handle z, nb::handle stiffness_z, nb::handle rx, nb::handle stiffness_rx,
            nb::handle ry, nb::handle stiffness_ry, nb::handle rz, nb::handle stiffness_rz, nb::handle c_sys,
@@ -127,12 +129,13 @@ void add_support_methods(nb::handle cls) {
     bind::def_method(
         cls, "create_hinge_on_plane",
         "(self, edge: Union[Tuple[Plane, int], InternalEdge], *, name: Optional[str] = None, "
-        "ux: Optional[HingeOnPlane.Freedom] = None, stiffness_ux: Optional[float] = None, "
-        "uy: Optional[HingeOnPlane.Freedom] = None, stiffness_uy: Optional[float] = None, "
-        "uz: Optional[HingeOnPlane.Freedom] = None, stiffness_uz: Optional[float] = None, "
-        "fix: Optional[HingeOnPlane.Freedom] = None, stiffness_fix: Optional[float] = None, "
-        "c_def: Optional[HingeOnPlane.CDef] = None, position_x1: Optional[float] = None, "
-        "position_x2: Optional[float] = None, origin: Optional[HingeOnPlane.Origin] = None) -> HingeOnPlane",
+        "ux: Optional[Union[HingeOnPlane.Freedom, str]] = None, stiffness_ux: Optional[float] = None, "
+        "uy: Optional[Union[HingeOnPlane.Freedom, str]] = None, stiffness_uy: Optional[float] = None, "
+        "uz: Optional[Union[HingeOnPlane.Freedom, str]] = None, stiffness_uz: Optional[float] = None, "
+        "fix: Optional[Union[HingeOnPlane.Freedom, str]] = None, stiffness_fix: Optional[float] = None, "
+        "c_def: Optional[Union[HingeOnPlane.CDef, str]] = None, position_x1: Optional[float] = None, "
+        "position_x2: Optional[float] = None, origin: Optional[Union[HingeOnPlane.Origin, "
+        "str]] = None) -> HingeOnPlane",
         [](nb::handle self, nb::handle edge, nb::handle name, nb::handle ux, nb::handle stiffness_ux, nb::handle uy,
            nb::handle stiffness_uy, nb::handle uz, nb::handle stiffness_uz, nb::handle fix, nb::handle stiffness_fix,
            nb::handle c_def, nb::handle position_x1, nb::handle position_x2, nb::handle origin) {
