@@ -9,8 +9,8 @@
 // a registry changed from outside, equality-only matches) goes to Python's own containment test.
 #include "model_support.h"
 
+#include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -257,8 +257,9 @@ nb::object default_name(nb::handle name, const char *prefix, nb::handle id) {
     const std::size_t prefix_size = std::strlen(prefix);
     if (prefix_size > 24) throw std::logic_error("default-name prefix too long");
     std::memcpy(buffer, prefix, prefix_size);
-    const int digits = std::snprintf(buffer + prefix_size, sizeof(buffer) - prefix_size, "%zd", value);
-    PyObject *text = PyUnicode_FromStringAndSize(buffer, static_cast<Py_ssize_t>(prefix_size) + digits);
+    auto [end, failed] = std::to_chars(buffer + prefix_size, buffer + sizeof(buffer), value);
+    if (failed != std::errc()) throw std::logic_error("default-name id too long");
+    PyObject *text = PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, buffer, end - buffer);  // ASCII
     if (text == nullptr) throw nb::python_error();
     return nb::steal(text);
 }
