@@ -1,15 +1,27 @@
 #include "bindings/pyclass.h"
 
 #include <map>
+#include <stdexcept>
 
 #include "engine/base64/base64.h"
 
 namespace norvale::bind {
 
+namespace {
+
+/// Namespaces of the modules attached in this library, by name (modules live as long as the interpreter).
+std::map<std::string, PyObject *> &module_dicts() {
+    static std::map<std::string, PyObject *> dicts;
+    return dicts;
+}
+
+}  // namespace
+
 void ModuleScope::attach(nb::module_ m) {
     module_ = m.release();  // modules live as long as the interpreter; keep one reference
     dict_ = PyModule_GetDict(module_.ptr());
     name_ = nb::cast<std::string>(nb::getattr(module_, "__name__"));
+    module_dicts()[name_] = dict_.ptr();
 }
 
 nb::object ModuleScope::global(const char *name) const {
@@ -39,14 +51,16 @@ void ModuleScope::import_from(const char *module, std::initializer_list<const ch
     for (const char *n : names) nb::setattr(module_, n, nb::getattr(source, n));
 }
 
+void ModuleScope::annotation_names(const char *module, std::initializer_list<const char *> names) const {
+    nb::list list;
+    for (const char *n : names) list.append(nb::str(n));
+    nb::module_::import_("norvale._functions").attr("annotation_names")(name_, module, list);
+}
+
 void ModuleScope::set_all(std::initializer_list<const char *> names) const {
     nb::list all;
     for (const char *n : names) all.append(nb::str(n));
     nb::setattr(module_, "__all__", all);
-}
-
-void ModuleScope::remember_stub() const {
-    nb::module_::import_("norvale._stubs").attr("remember")(nb::str(name_.c_str()));
 }
 
 ClassBuilder::ClassBuilder(const ModuleScope &scope, const char *name, nb::tuple bases, nb::handle metaclass)
@@ -72,16 +86,51 @@ nb::object ClassBuilder::finish() {
     return cls;
 }
 
-nb::object ClassBuilder::property(nb::handle fget, const char *docstring) {
-    nb::object prop = nb::borrow(reinterpret_cast<PyObject *>(&PyProperty_Type));
-    if (docstring) return prop(fget, nb::none(), nb::none(), nb::str(docstring));
-    return prop(fget);
+namespace detail {
+
+namespace {
+
+nb::object make_function(const std::string &module, const std::string &qualname, const char *signature,
+                         const char *doc, nb::handle native, int arity, const char *kind, const char *body) {
+    auto found = module_dicts().find(module);
+    if (found == module_dicts().end()) throw std::logic_error(qualname + ": not in an attached module");
+    return nb::module_::import_("norvale._functions")
+        .attr("define")(nb::handle(found->second), qualname, signature, doc ? nb::object(nb::str(doc)) : nb::none(),
+                        native.is_valid() ? nb::borrow(native) : nb::none(), kind, arity,
+                        body ? nb::object(nb::str(body)) : nb::none());
 }
 
-nb::object ClassBuilder::abstract_property(nb::handle fget, const char *docstring) {
-    // `@property` over `@abstractmethod`: the getter carries the flag, the property reports it.
-    nb::setattr(fget, "__isabstractmethod__", nb::bool_(true));
-    return property(fget, docstring);
+std::string qualname_of(nb::handle cls, const char *name) {
+    return nb::cast<std::string>(nb::getattr(cls, "__qualname__")) + "." + name;
+}
+
+}  // namespace
+
+void define(nb::handle cls, const char *name, const char *signature, const char *doc, nb::handle native, int arity,
+            Kind kind, const char *body) {
+    const char *kinds[] = {"method", "static", "class"};
+    nb::object f = make_function(nb::cast<std::string>(nb::getattr(cls, "__module__")), qualname_of(cls, name),
+                                 signature, doc, native, arity, kinds[static_cast<int>(kind)], body);
+    nb::setattr(cls, name, f);
+}
+
+}  // namespace detail
+
+void def_python(nb::handle cls, const char *name, const char *signature, const char *body, const char *doc) {
+    detail::define(cls, name, signature, doc, nb::handle(), -1, detail::Kind::Method, body);
+}
+
+nb::object ClassBuilder::getter_property(const char *name, const char *returns, nb::handle getter,
+                                         const char *docstring, bool abstract, const char *body) {
+    std::string signature = std::string("(self) -> ") + returns;
+    return detail::make_function(scope_.name(), name_ + "." + name, signature.c_str(), docstring, getter, 1,
+                                 abstract ? "abstract" : "property", body);
+}
+
+ClassBuilder &ClassBuilder::def_python_property(const char *name, const char *returns, const char *body,
+                                                const char *docstring) {
+    ns_[name] = getter_property(name, returns, nb::handle(), docstring, false, body);
+    return *this;
 }
 
 nb::object super_of(nb::handle cls, nb::handle self) {
@@ -169,60 +218,6 @@ void raise_new(nb::handle exc_type, nb::handle message) { raise_instance(build(e
 
 void raise_bare(nb::handle exc_type) { raise_instance(build(exc_type, nb::handle(), {}), {}); }
 
-namespace {
-
-/// `type(obj).<name>` bound to obj, as the interpreter looks up special methods; null if missing.
-nb::object special_method(nb::handle obj, const char *name) {
-    nb::str key(name);
-    PyObject *found = _PyType_Lookup(Py_TYPE(obj.ptr()), key.ptr());  // borrowed
-    if (found == nullptr) return nb::object();
-    nb::object held = nb::borrow(found);
-    if (descrgetfunc get = Py_TYPE(found)->tp_descr_get) {
-        PyObject *bound = get(found, obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr())));
-        if (bound == nullptr) throw nb::python_error();
-        return nb::steal(bound);
-    }
-    return held;
-}
-
-}  // namespace
-
-nb::object with_context(nb::handle manager, const std::function<nb::object(nb::handle)> &body) {
-    nb::object enter = special_method(manager, "__enter__");
-    if (!enter.is_valid()) {
-        PyErr_Format(PyExc_TypeError, "'%.200s' object does not support the context manager protocol",
-                     Py_TYPE(manager.ptr())->tp_name);
-        throw nb::python_error();
-    }
-    nb::object exit = special_method(manager, "__exit__");
-    if (!exit.is_valid()) {
-        PyErr_Format(PyExc_TypeError,
-                     "'%.200s' object does not support the context manager protocol (missed __exit__ method)",
-                     Py_TYPE(manager.ptr())->tp_name);
-        throw nb::python_error();
-    }
-    nb::object value = enter();
-    nb::object result;
-    try {
-        result = body(value);
-    } catch (nb::python_error &e) {
-        nb::object error = nb::borrow(e.value());
-        PyObject *trace = PyException_GetTraceback(error.ptr());
-        nb::object traceback = trace ? nb::steal(trace) : nb::none();
-        bool suppressed;
-        try {
-            suppressed = truthy(exit(nb::borrow(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr()))), error, traceback));
-        } catch (nb::python_error &raised_by_exit) {
-            chain(raised_by_exit.value(), error);  // raised while the body's error is handled
-            throw;
-        }
-        if (suppressed) return nb::object();
-        throw;
-    }
-    exit(nb::none(), nb::none(), nb::none());
-    return result;
-}
-
 bool error_matches(const nb::python_error &e, nb::handle exc_type) { return e.matches(exc_type); }
 
 nb::object builtin(const char *name) { return nb::module_::import_("builtins").attr(name); }
@@ -232,39 +227,6 @@ nb::object input_bytes(nb::handle obj, nb::handle bytes_io) {
     if (is_bytes_io < 0) throw nb::python_error();
     if (is_bytes_io) return obj.attr("getvalue")();
     return obj.attr("getvalue_binary")();
-}
-
-std::pair<nb::object, nb::object> unpack_pair(nb::handle obj) {
-    PyObject *it = PyObject_GetIter(obj.ptr());
-    if (!it) {
-        // Only a type that is no iterable at all gets the unpacking message; an __iter__ that fails
-        // keeps its own error.
-        if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(obj.ptr())->tp_iter == nullptr &&
-            !PySequence_Check(obj.ptr())) {
-            PyErr_Clear();
-            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(obj.ptr())->tp_name);
-        }
-        throw nb::python_error();
-    }
-    nb::object iter = nb::steal(it);
-    nb::object items[2];
-    for (int k = 0; k < 2; ++k) {
-        PyObject *item = PyIter_Next(it);
-        if (!item) {
-            if (PyErr_Occurred()) throw nb::python_error();
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", k);
-            throw nb::python_error();
-        }
-        items[k] = nb::steal(item);
-    }
-    PyObject *extra = PyIter_Next(it);
-    if (extra) {
-        Py_DECREF(extra);
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-        throw nb::python_error();
-    }
-    if (PyErr_Occurred()) throw nb::python_error();
-    return {std::move(items[0]), std::move(items[1])};
 }
 
 bool truthy(nb::handle obj) {

@@ -155,7 +155,7 @@ def test_argument_errors_match_python_word_for_word(args, kwargs):
 def test_annotations_are_the_stubs():
     assert Model.create_node.__annotations__ == {"name": str, "x": float, "y": float, "z": float, "return": o.Node}
     hints = typing.get_type_hints(Model.create_beam)
-    assert hints["return"] is o.Beam and hints["name"] is str and hints["begin_node"] is o.Node
+    assert hints["return"] is o.Beam and hints["name"] == typing.Optional[str] and hints["begin_node"] is o.Node
     assert inspect.signature(Model._serialize).return_annotation is dict
     assert inspect.signature(Model().create_node).parameters["x"].annotation is float
     assert Model.nodes.fget.__annotations__ == {"return": typing.Tuple[o.Node, ...]}

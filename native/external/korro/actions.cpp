@@ -1,8 +1,6 @@
 // Korro actions: what the worker does to the model, in order, each with a configuration dict.
 #include "korro.h"
 
-#include "bindings/fastmethod.h"
-
 namespace norvale::korro {
 
 using namespace nb::literals;
@@ -65,25 +63,6 @@ void copy_init(nb::handle self, nb::handle copy_from_to, nb::handle loading_type
     self.attr("loading_type") = loading_type;
 }
 
-// One walk over copy_from_to, keeping item `which` of every pair (each pair unpacked into two).
-nb::list pair_items(nb::handle pairs, int which) {
-    nb::list out;
-    for (nb::handle pair : pairs) {
-        auto [first, second] = norvale::bind::unpack_pair(pair);
-        out.append(which == 0 ? first : second);
-    }
-    return out;
-}
-
-nb::dict copy_config(nb::handle self) {
-    nb::dict config;
-    config["Factor"] = self.attr("factor");
-    config["SlsLoads"] = pair_items(self.attr("copy_from_to"), 0);
-    config["UlsLoads"] = pair_items(self.attr("copy_from_to"), 1);
-    config["loadingType"] = loading_type_value(self);
-    return config;
-}
-
 void write_init(nb::handle self, nb::handle load_cases, nb::handle loading_type) {
     super_of(write_class, self).attr("__init__")(4);
     self.attr("load_cases") = load_cases;
@@ -107,52 +86,56 @@ void init_actions(nb::module_ &) {
     members.append(nb::make_tuple("LOAD_CASE", 1));
     members.append(nb::make_tuple("LOAD_COMBINATION", 2));
     nb::object loading_type = norvale::bind::make_enum(s, "LoadingType", members, kLoadingTypeDoc);
-    nb::object load_case = loading_type.attr("LOAD_CASE");  // the default, evaluated once
-
-    using norvale::bind::def_fast;
-    using norvale::bind::kw;
-    using norvale::bind::pos;
+    using norvale::bind::def_method;
     nb::module_ abc = nb::module_::import_("abc");
     action_class = ClassBuilder(s, "KORROAction", nb::make_tuple(abc.attr("ABC")), abc.attr("ABCMeta"))
                        .doc("Abstract base class of all KORRO action objects.")
-                       .def_abstract_property("_config", &action_config)
+                       .def_abstract_property("_config", "Dict[str, Any]", &action_config)
                        .finish()
                        .release();
-    def_fast(action_class, "__init__", [](nb::handle self, nb::handle id) { action_init(self, id); }, {pos("id_")});
+    def_method(action_class, "__init__", "(self, id_: int) -> None",
+               [](nb::handle self, nb::handle id) { action_init(self, id); });
 
     energy_class = ClassBuilder(s, "EnergyOptimizationAction", nb::make_tuple(action_class))
                        .doc(kEnergyDoc)
-                       .def_property_readonly("_config", &energy_config)
+                       .def_property("_config", "Dict[str, Any]", &energy_config)
                        .finish()
                        .release();
-    def_fast(energy_class, "__init__",
-             [](nb::handle self, nb::handle load_cases, nb::handle loading_type, nb::handle goal, nb::handle accuracy) {
-                 energy_init(self, load_cases, loading_type, goal, accuracy);
-             },
-             {pos("load_cases"), pos("loading_type", load_case, "LoadingType.LOAD_CASE"), kw("goal"), kw("accuracy")});
+    def_method(energy_class, "__init__",
+               "(self, load_cases: Optional[Sequence[int]], loading_type: LoadingType = LoadingType.LOAD_CASE, *, "
+               "goal: float, accuracy: float) -> None",
+               [](nb::handle self, nb::handle load_cases, nb::handle loading_type, nb::handle goal,
+                  nb::handle accuracy) { energy_init(self, load_cases, loading_type, goal, accuracy); });
 
+    // `_config` walks copy_from_to twice, unpacking every pair as Python does (and with its errors).
     copy_class = ClassBuilder(s, "CopyNodalLoadAction", nb::make_tuple(action_class))
                      .doc(kCopyDoc)
-                     .def_property_readonly("_config", &copy_config)
+                     .def_python_property("_config", "Dict[str, Any]", R"(
+                         return {"Factor": self.factor,
+                                 "SlsLoads": [first for first, _ in self.copy_from_to],
+                                 "UlsLoads": [second for _, second in self.copy_from_to],
+                                 "loadingType": self.loading_type.value}
+                     )")
                      .finish()
                      .release();
-    def_fast(copy_class, "__init__",
-             [](nb::handle self, nb::handle copy_from_to, nb::handle loading_type, nb::handle factor) {
-                 copy_init(self, copy_from_to, loading_type, factor);
-             },
-             {pos("copy_from_to"), pos("loading_type", load_case, "LoadingType.LOAD_CASE"),
-              kw("factor", nb::float_(1.0))});
+    def_method(copy_class, "__init__",
+               "(self, copy_from_to: Sequence[Tuple[int, int]], loading_type: LoadingType = LoadingType.LOAD_CASE, "
+               "*, factor: float = 1.0) -> None",
+               [](nb::handle self, nb::handle copy_from_to, nb::handle loading_type, nb::handle factor) {
+                   copy_init(self, copy_from_to, loading_type, factor);
+               });
 
     write_class = ClassBuilder(s, "WriteResultsAction", nb::make_tuple(action_class))
                       .doc(kWriteDoc)
-                      .def_property_readonly("_config", &write_config)
+                      .def_property("_config", "Dict[str, Any]", &write_config)
                       .finish()
                       .release();
-    def_fast(write_class, "__init__",
-             [](nb::handle self, nb::handle load_cases, nb::handle loading_type) {
-                 write_init(self, load_cases, loading_type);
-             },
-             {pos("load_cases", nb::none()), pos("loading_type", load_case, "LoadingType.LOAD_CASE")});
+    def_method(write_class, "__init__",
+               "(self, load_cases: Optional[Sequence[int]] = None, loading_type: LoadingType = LoadingType.LOAD_CASE)"
+               " -> None",
+               [](nb::handle self, nb::handle load_cases, nb::handle loading_type) {
+                   write_init(self, load_cases, loading_type);
+               });
 }
 
 }  // namespace norvale::korro

@@ -1,8 +1,6 @@
 // KORROAnalysis: runs a Korro model with a list of actions on a worker; reads the zip of results.
 #include "korro.h"
 
-#include "bindings/fastmethod.h"
-
 #include <string>
 
 namespace norvale::korro {
@@ -117,23 +115,6 @@ nb::object get_korro_result_content(nb::handle self) {
     norvale::bind::raise_from_none(s.global("ExecutionError"), kNoResults, missing);
 }
 
-nb::object get_file_from_zip(nb::handle self, nb::handle file_name, nb::handle as_file) {
-    const auto &s = scope();
-    nb::object archive = s.global("zipfile").attr("ZipFile")(self.attr("_get_korro_result_content")());
-    // with ZipFile(...) as zf, zf.open(file_name) as member: data = member.read()
-    nb::object data = norvale::bind::with_context(archive, [&](nb::handle zf) {
-        nb::object member = zf.attr("open")(file_name);
-        return norvale::bind::with_context(member, [](nb::handle m) { return nb::object(m.attr("read")()); });
-    });
-    if (!data.is_valid()) {
-        PyErr_SetString(PyExc_UnboundLocalError,
-                        "cannot access local variable 'data' where it is not associated with a value");
-        throw nb::python_error();
-    }
-    if (norvale::bind::truthy(as_file)) return s.global("File").attr("from_data")(data);
-    return s.global("BytesIO")(data);
-}
-
 nb::object get_model(nb::handle self, nb::handle as_file) {
     nb::object missing;
     try {
@@ -174,20 +155,28 @@ void init_analysis(nb::module_ &) {
         ClassBuilder(s, "KORROAnalysis", nb::make_tuple(s.global("ExternalProgram"))).doc(kClassDoc).finish().release();
     using namespace norvale::bind;
     nb::handle cls = analysis_class;
-    def_fast(cls, "__init__", [](nb::handle self, nb::handle kox, nb::handle actions) { init(self, kox, actions); },
-             required({"kox_file", "actions"}));
-    def_fast(cls, "_generate_job_content", [](nb::handle self) { return generate_job_content(self); }, {});
-    def_fast(cls, "_handle_execution_error", [](nb::handle self, nb::handle m) { return handle_execution_error(self, m); },
-             required({"message"}));
-    def_fast(cls, "get_model", [](nb::handle self, nb::handle as_file) { return get_model(self, as_file); },
-             {kw("as_file", nb::bool_(false))});
-    def_fast(cls, "get_result",
-             [](nb::handle self, nb::handle load_case, nb::handle as_file) { return get_result(self, load_case, as_file); },
-             {pos("load_case"), kw("as_file", nb::bool_(false))});
-    def_fast(cls, "_get_korro_result_content", [](nb::handle self) { return get_korro_result_content(self); }, {});
-    def_fast(cls, "_get_file_from_zip",
-             [](nb::handle self, nb::handle name, nb::handle as_file) { return get_file_from_zip(self, name, as_file); },
-             {pos("file_name"), kw("as_file")});
+    def_method(cls, "__init__", "(self, kox_file: Union[BytesIO, File], actions: Sequence[KORROAction]) -> None",
+               [](nb::handle self, nb::handle kox, nb::handle actions) { init(self, kox, actions); });
+    def_method(cls, "_generate_job_content", "(self) -> _JobContent",
+               [](nb::handle self) { return generate_job_content(self); });
+    def_method(cls, "_handle_execution_error", "(self, message: str) -> None",
+               [](nb::handle self, nb::handle m) { return handle_execution_error(self, m); });
+    def_method(cls, "get_model", "(self, *, as_file: bool = False) -> Union[BytesIO, File]",
+               [](nb::handle self, nb::handle as_file) { return get_model(self, as_file); });
+    def_method(cls, "get_result", "(self, load_case: int, *, as_file: bool = False) -> Union[BytesIO, File]",
+               [](nb::handle self, nb::handle load_case, nb::handle as_file) {
+                   return get_result(self, load_case, as_file);
+               });
+    def_method(cls, "_get_korro_result_content", "(self) -> BytesIO",
+               [](nb::handle self) { return get_korro_result_content(self); });
+    // Archive and member closed on every path: the interpreter's own `with`.
+    def_python(cls, "_get_file_from_zip", "(self, file_name: str, *, as_file: bool) -> Union[BytesIO, File]", R"(
+        with zipfile.ZipFile(self._get_korro_result_content()) as zf, zf.open(file_name) as member:
+            data = member.read()
+        if as_file:
+            return File.from_data(data)
+        return BytesIO(data)
+    )");
 }
 
 }  // namespace norvale::korro

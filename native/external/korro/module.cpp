@@ -25,5 +25,4 @@ NB_MODULE(korro, m) {
     init_analysis(m);
     module_scope.set_all({"CopyNodalLoadAction", "EnergyOptimizationAction", "LoadingType", "KORROAction",
                           "KORROAnalysis", "WriteResultsAction"});
-    module_scope.remember_stub();
 }

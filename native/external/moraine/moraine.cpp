@@ -1,5 +1,4 @@
 // norvale.external.moraine: the Moraine slope-stability analysis job.
-#include "bindings/fastmethod.h"
 #include "bindings/pyclass.h"
 
 namespace nb = nanobind;
@@ -38,13 +37,6 @@ nb::object generate_job_content(nb::handle self) {
     return scope.global("_JobContent")("body"_a = text);
 }
 
-nb::object handle_execution_error(nb::handle, nb::handle message) {
-    nb::object pair = scope.global("_strata_exception_map").attr("get")(message, nb::make_tuple("", nb::none()));
-    auto [text, error_class] = norvale::bind::unpack_pair(pair);
-    if (error_class.is_none()) return nb::none();
-    norvale::bind::raise_new(error_class, text);
-}
-
 nb::object get_output_file(nb::handle self, nb::handle extension, nb::handle as_file) {
     nb::object result_content = self.attr("_get_result_content")();
     nb::object value = scope.global("_get_strata_file_body")(result_content, extension);
@@ -70,18 +62,20 @@ NB_MODULE(moraine, m) {
                          .finish();
     analysis_class = cls.release();
     using namespace norvale::bind;
-    def_fast(analysis_class, "__init__", [](nb::handle self, nb::handle input_file) { init(self, input_file); },
-             required({"input_file"}));
-    def_fast(analysis_class, "_generate_job_content", [](nb::handle self) { return generate_job_content(self); }, {});
-    def_fast(analysis_class, "_handle_execution_error",
-             [](nb::handle self, nb::handle message) { return handle_execution_error(self, message); },
-             required({"message"}));
-    def_fast(analysis_class, "get_output_file",
-             [](nb::handle self, nb::handle extension, nb::handle as_file) {
-                 return get_output_file(self, extension, as_file);
-             },
-             {pos("extension", nb::str(".sto")), kw("as_file", nb::bool_(false))});
+    def_method(analysis_class, "__init__", "(self, input_file: Union[BytesIO, File]) -> None",
+               [](nb::handle self, nb::handle input_file) { init(self, input_file); });
+    def_method(analysis_class, "_generate_job_content", "(self) -> _JobContent",
+               [](nb::handle self) { return generate_job_content(self); });
+    def_python(analysis_class, "_handle_execution_error", "(self, message: str) -> None", R"(
+        text, error_class = _strata_exception_map.get(message, ("", None))
+        if error_class is not None:
+            raise error_class(text)
+    )");
+    def_method(analysis_class, "get_output_file",
+               "(self, extension: str = \".sto\", *, as_file: bool = False) -> Optional[Union[BytesIO, File]]",
+               [](nb::handle self, nb::handle extension, nb::handle as_file) {
+                   return get_output_file(self, extension, as_file);
+               });
 
     scope.set_all({"MoraineAnalysis"});
-    scope.remember_stub();
 }

@@ -36,5 +36,4 @@ NB_MODULE(pylon, m) {
         .finish();
 
     scope.set_all({"PYLONAnalysis"});
-    scope.remember_stub();
 }

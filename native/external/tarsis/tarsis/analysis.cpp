@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "bindings/fastmethod.h"
 #include "tarsis.h"
 #include "xml_stream.h"
 
@@ -15,7 +14,6 @@ using namespace nb::literals;
 using norvale::bind::ClassBuilder;
 
 nb::handle analysis_class;    // TarsisAnalysis, for super()
-nb::handle calc_setting_lin;  // CalcSetting.LIN, the default evaluated once
 nb::handle result_model;      // ResultType.MODEL
 nb::handle result_report;     // ResultType.ENGINEERING_REPORT
 nb::handle error_table;       // worker message -> (message, error name)
@@ -231,7 +229,6 @@ void init_analysis(nb::module_ &m) {
     types.append(nb::make_tuple("MODEL", "MODEL"));
     types.append(nb::make_tuple("ENGINEERING_REPORT", "ENGINEERING_REPORT"));
     nb::object result = norvale::bind::make_enum(scope(), "ResultType", types, "Enumeration of result types:", str_type);
-    calc_setting_lin = nb::object(calc.attr("LIN")).release();
     result_model = nb::object(result.attr("MODEL")).release();
     result_report = nb::object(result.attr("ENGINEERING_REPORT")).release();
 
@@ -239,46 +236,48 @@ void init_analysis(nb::module_ &m) {
     for (const auto &[message, text] : kWorkerErrors) errors[message] = nb::make_tuple(text, "ExecutionError");
     error_table = errors.release();
 
-    using norvale::bind::def_fast;
-    using norvale::bind::kw;
-    using norvale::bind::pos;
+    using norvale::bind::def_method;
     nb::object cls = ClassBuilder(scope(), "TarsisAnalysis", nb::make_tuple(scope().global("ExternalProgram")))
                          .doc(kAnalysisDoc)
                          .attr("_multipart_job_content", nb::bool_(true))
                          .finish();
     analysis_class = cls.release();
-    def_fast(
+    def_method(
         analysis_class, "__init__",
+        "(self, input_file: Union[BytesIO, File], xml_def_file: Union[BytesIO, File], tarsis_model: Union[BytesIO, "
+        "File], calculation_setting: CalcSetting = CalcSetting.LIN, xml_doc_name: str = 'output', *, "
+        "result_type: ResultType = ResultType.MODEL, output_document: str = '') -> None",
         [](nb::handle self, nb::handle input_file, nb::handle xml_def_file, nb::handle tarsis_model,
            nb::handle calculation_setting, nb::handle xml_doc_name, nb::handle result_type,
            nb::handle output_document) {
             init(self, input_file, xml_def_file, tarsis_model, calculation_setting, xml_doc_name, result_type,
                  output_document);
-        },
-        {pos("input_file"), pos("xml_def_file"), pos("tarsis_model"),
-         pos("calculation_setting", nb::borrow(calc_setting_lin), "CalcSetting.LIN"),
-         pos("xml_doc_name", nb::str("output")), kw("result_type", nb::borrow(result_model), "ResultType.MODEL"),
-         kw("output_document", nb::str(""))});
-    norvale::bind::def_fast_static(
-        analysis_class, "get_xml_def_name", [](nb::handle input_file) { return get_xml_def_name(input_file); },
-        {pos("input_file")}, "The name of the definition file that the input XML refers to (\"\" when none).");
-    def_fast(analysis_class, "_write_job_content", [](nb::handle self, nb::handle w) { write_job_content(self, w); },
-             {pos("w")});
-    def_fast(
+        });
+    norvale::bind::def_static(
+        analysis_class, "get_xml_def_name", "(input_file: BinaryIO) -> str",
+        [](nb::handle input_file) { return get_xml_def_name(input_file); },
+        "The name of the definition file that the input XML refers to (\"\" when none).");
+    def_method(analysis_class, "_write_job_content", "(self, w: TextIO) -> None",
+               [](nb::handle self, nb::handle w) { write_job_content(self, w); });
+    def_method(
         analysis_class, "_handle_execution_error",
-        [](nb::handle self, nb::handle message) { return handle_execution_error(self, message); }, {pos("message")});
-    def_fast(
+        "(self, message: str) -> None",
+        [](nb::handle self, nb::handle message) { return handle_execution_error(self, message); });
+    def_method(
         analysis_class, "get_xml_output_file",
+        "(self, as_file: bool = False) -> Optional[Union[BytesIO, File]]",
         [](nb::handle self, nb::handle as_file) { return get_result(self, "output_xml", as_file); },
-        {pos("as_file", nb::bool_(false))}, "The output XML of the calculation (BytesIO, or File with as_file).");
-    def_fast(
+        "The output XML of the calculation (BytesIO, or File with as_file).");
+    def_method(
         analysis_class, "get_updated_esa_model",
+        "(self, as_file: bool = False) -> Optional[Union[BytesIO, File]]",
         [](nb::handle self, nb::handle as_file) { return get_result(self, "esa_model", as_file); },
-        {pos("as_file", nb::bool_(false))}, "The project file after the calculation (BytesIO, or File with as_file).");
-    def_fast(
+        "The project file after the calculation (BytesIO, or File with as_file).");
+    def_method(
         analysis_class, "get_engineering_report",
+        "(self, as_file: bool = False) -> Optional[Union[BytesIO, File]]",
         [](nb::handle self, nb::handle as_file) { return get_result(self, "engineering_report", as_file); },
-        {pos("as_file", nb::bool_(false))}, "The engineering report (BytesIO, or File with as_file).");
+        "The engineering report (BytesIO, or File with as_file).");
 
 }
 

@@ -2,67 +2,36 @@
 // live in model_<area>.cpp and its serialization in model_io.cpp.
 #include "model_support.h"
 
+#include <string>
+
 namespace norvale::tarsis {
 
 namespace {
 
 nb::handle g_model_class;
 
-/// Accessor names of the 44 collection registries, with the registry each returns.
-struct Accessor {
-    const char *name;
-    model::Reg reg;
-};
+/// Docs of the accessors that say more than "the <registry>, in the order they were created".
+const char *accessor_doc(model::Reg r) {
+    switch (r) {
+        case model::mesh_setup: return "The mesh set-up (the object itself: changes reach the generated input).";
+        case model::solver_setup: return "The solver set-up (the object itself).";
+        case model::project_data: return "The project data (the object itself).";
+        case model::layers: return "The layers, in the order they were created.";
+        default: return nullptr;
+    }
+}
 
-constexpr Accessor kAccessors[] = {
-    {"cross_sections", model::cross_sections},
-    {"concrete_materials", model::concrete_materials},
-    {"subsoils", model::subsoils},
-    {"nonlinear_functions", model::nonlinear_functions},
-    {"orthotropy_objects", model::orthotropy_objects},
-    {"selections", model::selections},
-    {"nodes", model::nodes},
-    {"beams", model::beams},
-    {"cross_links", model::cross_links},
-    {"arbitrary_profiles", model::arbitrary_profiles},
-    {"hinges_on_beam", model::hinges_on_beam},
-    {"hinges_on_plane", model::hinges_on_plane},
-    {"sections_on_beam", model::sections_on_beam},
-    {"planes", model::planes},
-    {"open_slabs", model::open_slabs},
-    {"internal_edges", model::internal_edges},
-    {"rigid_arms", model::rigid_arms},
-    {"point_supports", model::point_supports},
-    {"point_supports_line", model::point_supports_line},
-    {"line_supports_line", model::line_supports_line},
-    {"line_supports_surface", model::line_supports_surface},
-    {"surface_supports", model::surface_supports},
-    {"load_cases", model::load_cases},
-    {"load_groups", model::load_groups},
-    {"load_combinations", model::load_combinations},
-    {"nonlinear_load_combinations", model::nonlinear_load_combinations},
-    {"result_classes", model::result_classes},
-    {"point_loads", model::point_loads},
-    {"point_loads_node", model::point_loads_node},
-    {"point_moments_node", model::point_moments_node},
-    {"line_loads", model::line_loads},
-    {"line_moments_on_beam", model::line_moments_on_beam},
-    {"line_moments_on_plane", model::line_moments_on_plane},
-    {"line_force_surface_list", model::line_force_surface_list},
-    {"surface_loads", model::surface_loads},
-    {"thermal_loads", model::thermal_loads},
-    {"thermal_surface_loads", model::thermal_surface_loads},
-    {"free_surface_loads", model::free_surface_loads},
-    {"free_line_loads", model::free_line_loads},
-    {"free_point_loads", model::free_point_loads},
-    {"integration_strips", model::integration_strips},
-    {"averaging_strips", model::averaging_strips},
-    {"sections_on_plane", model::sections_on_plane},
-};
-static_assert(sizeof(kAccessors) / sizeof(kAccessors[0]) == 43);  // plus `layers`: 44
-
-nb::object tuple_of(nb::handle seq) {
-    PyObject *t = PySequence_Tuple(seq.ptr());
+/// What the accessor of registry `r` returns: the elements as a tuple, or the setup object itself.
+nb::object accessor_value(nb::handle self, model::Reg r) {
+    nb::object value = model::registry(self, r);
+    switch (registry::kRows[r].kind) {
+        case registry::Kind::Setup: return value;
+        case registry::Kind::Dict: value = nb::steal(PyObject_CallMethodNoArgs(value.ptr(), NV_STR("values")));
+            if (!value.is_valid()) throw nb::python_error();
+            break;
+        case registry::Kind::List: break;
+    }
+    PyObject *t = PySequence_Tuple(value.ptr());
     if (t == nullptr) throw nb::python_error();
     return nb::steal(t);
 }
@@ -71,10 +40,10 @@ void set_attr(nb::handle self, model::Reg r, nb::handle value) {
     if (PyObject_SetAttr(self.ptr(), model::attr_name(r), value.ptr()) < 0) throw nb::python_error();
 }
 
-/// `given` if it is true, else a new `cls()`.
-nb::object setup_or_default(nb::handle given, PyObject *cls_name) {
+/// `given` if it is true, else a new object of the setup's class (a module global, looked up now).
+nb::object setup_or_default(nb::handle given, model::Reg r) {
     if (model::truthy(given)) return nb::borrow(given);
-    return model::global(cls_name)();
+    return scope().global(registry::kRows[r].element)();
 }
 
 }  // namespace
@@ -155,43 +124,31 @@ void init_model(nb::module_ &m) {
         "object within its kind, stores it and returns it. `generate_xml_input` turns the model into the\n"
         "input files of a `TarsisAnalysis`.");
 
-    cls.def_property_readonly(
-        "layers",
-        [](nb::handle self) {
-            nb::object values =
-                nb::steal(PyObject_CallMethodNoArgs(model::registry(self, model::layers).ptr(), NV_STR("values")));
-            if (!values.is_valid()) throw nb::python_error();
-            return tuple_of(values);
-        },
-        "The layers, in the order they were created.");
-    for (const Accessor &a : kAccessors) {
-        model::Reg reg = a.reg;
-        cls.def_property_readonly(a.name, [reg](nb::handle self) { return tuple_of(model::registry(self, reg)); });
+    for (int r = 0; r < registry::id_count; ++r) {
+        const registry::Row &row = registry::kRows[r];
+        if (row.accessor == nullptr) continue;
+        std::string returns = row.kind == registry::Kind::Setup ? row.element
+                                                                : std::string("Tuple[") + row.element + ", ...]";
+        auto reg = static_cast<model::Reg>(r);
+        cls.def_property(row.accessor, returns.c_str(), [reg](nb::handle self) { return accessor_value(self, reg); },
+                         accessor_doc(reg));
     }
-    cls.def_property_readonly(
-        "mesh_setup", [](nb::handle self) { return model::registry(self, model::mesh_setup); },
-        "The mesh set-up (the object itself: changes reach the generated input).");
-    cls.def_property_readonly(
-        "solver_setup", [](nb::handle self) { return model::registry(self, model::solver_setup); },
-        "The solver set-up (the object itself).");
-    cls.def_property_readonly(
-        "project_data", [](nb::handle self) { return model::registry(self, model::project_data); },
-        "The project data (the object itself).");
 
     nb::object built = cls.finish();
-    bind::def_fast(
+    bind::def_method(
         built, "__init__",
+        "(self, *, mesh_setup: Optional[MeshSetup] = None, solver_setup: Optional[SolverSetup] = None, "
+        "project_data: Optional[ProjectData] = None) -> None",
         [](nb::handle self, nb::handle mesh_setup, nb::handle solver_setup, nb::handle project_data) {
             for (int r = 0; r < model::registry_count; ++r) {
-                PyObject *empty = r == model::layers ? PyDict_New() : PyList_New(0);
+                PyObject *empty = registry::kRows[r].kind == registry::Kind::Dict ? PyDict_New() : PyList_New(0);
                 if (empty == nullptr) throw nb::python_error();
                 set_attr(self, static_cast<model::Reg>(r), nb::steal(empty));
             }
-            set_attr(self, model::mesh_setup, setup_or_default(mesh_setup, NV_STR("MeshSetup")));
-            set_attr(self, model::solver_setup, setup_or_default(solver_setup, NV_STR("SolverSetup")));
-            set_attr(self, model::project_data, setup_or_default(project_data, NV_STR("ProjectData")));
+            set_attr(self, model::mesh_setup, setup_or_default(mesh_setup, model::mesh_setup));
+            set_attr(self, model::solver_setup, setup_or_default(solver_setup, model::solver_setup));
+            set_attr(self, model::project_data, setup_or_default(project_data, model::project_data));
         },
-        bind::kw_optional({"mesh_setup", "solver_setup", "project_data"}),
         "Creates an empty model; a setup not given (or false) is made with its class's defaults.");
 
 

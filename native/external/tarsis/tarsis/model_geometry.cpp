@@ -1,6 +1,5 @@
 // Model: nodes, beams and what hangs on them, plates and what lies in them.
 #include "model_support.h"
-#include "direct_init.h"
 
 namespace norvale::tarsis::model {
 
@@ -53,42 +52,38 @@ void drop_vertex_node(nb::handle self, nb::handle node) {
 }  // namespace
 
 void add_geometry_methods(nb::handle cls) {
-    // Nodes are the most numerous objects of a model; the kit's Node only stores its arguments.
-    static DirectInit *node_init = new DirectInit(
-        global(NV_STR("Node")).ptr(),
-        {{"_object_id", DirectInit::any}, {"_name", DirectInit::text}, {"_x", DirectInit::number},
-         {"_y", DirectInit::number}, {"_z", DirectInit::number}});
-    bind::def_fast(
-        cls, "create_node",
-        [](nb::handle self, nb::handle name, nb::handle x, nb::handle y, nb::handle z) {
-            nb::object id = next_id(self, nodes);
-            nb::object node_class = NV_GLOBAL(Node);
-            PyObject *args[] = {id.ptr(), name.ptr(), x.ptr(), y.ptr(), z.ptr()};
-            if (PyObject *node = node_init->make(node_class.ptr(), args, 5)) return store(self, nodes, nb::steal(node));
-            if (PyErr_Occurred()) throw nb::python_error();
-            return store(self, nodes, make(node_class, id, name, x, y, z));
-        },
-        bind::required({"name", "x", "y", "z"}), "Creates a node at (x, y, z), in metres.");
+    // Nodes, beams and nodal loads are the most numerous objects of a model: their kit class is
+    // called from the Python body, the checks and numbering are done in C++.
+    bind::def_python(cls, "create_node", "(self, name: str, x: float, y: float, z: float) -> Node", R"(
+        node = Node(len(self._nodes) + 1, name, x, y, z)
+        self._nodes.append(node)
+        return node
+    )", "Creates a node at (x, y, z), in metres.");
 
-    bind::def_fast(
+    bind::def_python(
         cls, "create_beam",
+        "(self, begin_node: Node, end_node: Node, cross_section: CrossSection, *, name: Optional[str] = None, "
+        "ez: Optional[float] = None, lcs_rotation: Optional[float] = None, layer: Optional[Layer] = None) -> Beam",
+        R"(
+        object_id, name = _native(self, begin_node, end_node, cross_section, name, layer)
+        beam = Beam(object_id, name, begin_node, end_node, cross_section, ez, lcs_rotation, layer)
+        self._beams.append(beam)
+        return beam
+    )",
         [](nb::handle self, nb::handle begin_node, nb::handle end_node, nb::handle cross_section, nb::handle name,
-           nb::handle ez, nb::handle lcs_rotation, nb::handle layer) {
+           nb::handle layer) {
             check(self, nodes, begin_node, "Begin node not defined in current model");
             check(self, nodes, end_node, "End node not defined in current model");
             check(self, cross_sections, cross_section, "Cross-section not defined in current model");
             check_optional(self, layers, layer, "Layer not defined in current model");
             nb::object id = next_id(self, beams);
-            nb::object nm = default_name(name, "B", id);
-            return store(self, beams,
-                         make(NV_GLOBAL(Beam), id, nm, begin_node, end_node, cross_section, ez, lcs_rotation, layer));
+            return nb::make_tuple(id, default_name(name, "B", id));
         },
-        bind::params({bind::required({"begin_node", "end_node", "cross_section"}), bind::kw_optional({"name", "ez",
-            "lcs_rotation", "layer"})}),
         "Creates a beam between two nodes; a missing name becomes B<id>.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_cross_link",
+        "(self, beam_1: Beam, beam_2: Beam, *, name: Optional[str] = None) -> CrossLink",
         [](nb::handle self, nb::handle beam_1, nb::handle beam_2, nb::handle name) {
             check(self, beams, beam_1, "Beam 1 not defined in current model");
             check(self, beams, beam_2, "Beam 2 not defined in current model");
@@ -96,15 +91,20 @@ void add_geometry_methods(nb::handle cls) {
             nb::object nm = default_name(name, "CL", id);
             return store(self, cross_links, make(NV_GLOBAL(CrossLink), id, nm, beam_1, beam_2));
         },
-        bind::params({bind::required({"beam_1", "beam_2"}), bind::kw_optional({"name"})}),
         "Links two beams; a missing name becomes CL<id>.");
 
-    // Defaults evaluated once, here: a hinge releases only the rotation about local y.
-    nb::object freedom = scope().global("HingeOnBeam").attr("Freedom");
-    nb::object rigid = freedom.attr("RIGID"), free = freedom.attr("FREE");
-    nb::object zero = nb::int_(0);
-    bind::def_fast(
+    // A hinge releases only the rotation about local y unless told otherwise.
+    bind::def_method(
         cls, "create_hinge_on_beam",
+        "(self, beam: Beam, position: Union[HingeOnBeam.Position, str], *, name: Optional[str] = None, "
+        "freedom_ux: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.RIGID, "
+        "freedom_uy: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.RIGID, "
+        "freedom_uz: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.RIGID, "
+        "freedom_fix: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.RIGID, "
+        "freedom_fiy: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.FREE, "
+        "freedom_fiz: Union[HingeOnBeam.Freedom, str] = HingeOnBeam.Freedom.RIGID, stiffness_ux: float = 0, "
+        "stiffness_uy: float = 0, stiffness_uz: float = 0, stiffness_fix: float = 0, stiffness_fiy: float = 0, "
+        "stiffness_fiz: float = 0) -> HingeOnBeam",
         [](nb::handle self, nb::handle beam, nb::handle position, nb::handle name, nb::handle freedom_ux,
            nb::handle freedom_uy, nb::handle freedom_uz, nb::handle freedom_fix, nb::handle freedom_fiy,
            nb::handle freedom_fiz, nb::handle stiffness_ux, nb::handle stiffness_uy, nb::handle stiffness_uz,
@@ -117,19 +117,12 @@ void add_geometry_methods(nb::handle cls) {
                               freedom_fix, freedom_fiy, freedom_fiz, stiffness_ux, stiffness_uy, stiffness_uz,
                               stiffness_fix, stiffness_fiy, stiffness_fiz));
         },
-        bind::params({bind::required({"beam", "position"}), bind::kw_optional({"name"}),
-                      {bind::kw("freedom_ux", rigid, "HingeOnBeam.Freedom.RIGID"),
-                       bind::kw("freedom_uy", rigid, "HingeOnBeam.Freedom.RIGID"),
-                       bind::kw("freedom_uz", rigid, "HingeOnBeam.Freedom.RIGID"),
-                       bind::kw("freedom_fix", rigid, "HingeOnBeam.Freedom.RIGID"),
-                       bind::kw("freedom_fiy", free, "HingeOnBeam.Freedom.FREE"),
-                       bind::kw("freedom_fiz", rigid, "HingeOnBeam.Freedom.RIGID"), bind::kw("stiffness_ux", zero),
-                       bind::kw("stiffness_uy", zero), bind::kw("stiffness_uz", zero), bind::kw("stiffness_fix", zero),
-                       bind::kw("stiffness_fiy", zero), bind::kw("stiffness_fiz", zero)}}),
         "Creates a hinge on a beam; a missing name becomes H<id>.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_section_on_beam",
+        "(self, name: str, beam: Beam, c_def: Union[SectionOnBeam.CDef, str], position_x: float, "
+        "origin: Union[SectionOnBeam.Origin, str], repeat: int, delta_x: float) -> SectionOnBeam",
         [](nb::handle self, nb::handle name, nb::handle beam, nb::handle c_def, nb::handle position_x,
            nb::handle origin, nb::handle repeat, nb::handle delta_x) {
             check(self, beams, beam, "Beam not defined in current model");
@@ -137,11 +130,13 @@ void add_geometry_methods(nb::handle cls) {
             return store(self, sections_on_beam,
                          make(NV_GLOBAL(SectionOnBeam), id, name, beam, c_def, position_x, origin, repeat, delta_x));
         },
-        bind::required({"name", "beam", "c_def", "position_x", "origin", "repeat", "delta_x"}),
         "Creates result sections on a beam.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_section_on_plane",
+        "(self, point_1: Tuple[float, float, float], point_2: Tuple[float, float, float], *, name: str, "
+        "draw: Optional[Union[SectionOnPlane.Draw, str]] = None, direction_of_cut: Optional[Tuple[float, float, "
+        "float]] = None) -> SectionOnPlane",
         [](nb::handle self, nb::handle point_1, nb::handle point_2, nb::handle name, nb::handle draw,
            nb::handle direction_of_cut) {
             nb::object id = next_id(self, sections_on_plane);
@@ -149,12 +144,12 @@ void add_geometry_methods(nb::handle cls) {
             return store(self, sections_on_plane,
                          make(NV_GLOBAL(SectionOnPlane), id, nm, point_1, point_2, draw, direction_of_cut));
         },
-        bind::params({bind::required({"point_1", "point_2"}), bind::kw_required({"name"}), bind::kw_optional({"draw",
-            "direction_of_cut"})}),
         "Creates a result section across plates; a missing name becomes SE<id>.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_rigid_arm",
+        "(self, name: str, master_node: Node, slave_node: Node, hinge_on_master: bool, "
+        "hinge_on_slave: bool) -> RigidArm",
         [](nb::handle self, nb::handle name, nb::handle master_node, nb::handle slave_node, nb::handle hinge_on_master,
            nb::handle hinge_on_slave) {
             check(self, nodes, master_node, "Master node not defined in current model");
@@ -163,11 +158,15 @@ void add_geometry_methods(nb::handle cls) {
             return store(self, rigid_arms,
                          make(NV_GLOBAL(RigidArm), id, name, master_node, slave_node, hinge_on_master, hinge_on_slave));
         },
-        bind::required({"name", "master_node", "slave_node", "hinge_on_master", "hinge_on_slave"}),
         "Creates a rigid arm between two nodes.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_plane",
+        "(self, corner_nodes: Sequence[Node], thickness: float, *, material: Material, name: Optional[str] = None, "
+        "plane_type: Optional[Union[Plane.Type, str]] = None, layer: Optional[Layer] = None, "
+        "internal_nodes: Optional[Sequence[Node]] = None, swap_orientation: Optional[bool] = None, "
+        "lcs_rotation: Optional[float] = None, fem_model: Optional[Union[Plane.FEMModel, str]] = None, "
+        "orthotropy: Optional[Orthotropy] = None) -> Plane",
         [](nb::handle self, nb::handle corner_nodes, nb::handle thickness, nb::handle material, nb::handle name,
            nb::handle plane_type, nb::handle layer, nb::handle internal_nodes_in, nb::handle swap_orientation,
            nb::handle lcs_rotation, nb::handle fem_model, nb::handle orthotropy) {
@@ -185,13 +184,16 @@ void add_geometry_methods(nb::handle cls) {
                                  id, nm, thickness, material, plane_type, corner_nodes, layer, internal_nodes,
                                  swap_orientation, lcs_rotation, fem_model, orthotropy));
         },
-        bind::params({bind::required({"corner_nodes", "thickness"}), bind::kw_required({"material"}),
-            bind::kw_optional({"name", "plane_type", "layer", "internal_nodes", "swap_orientation", "lcs_rotation",
-            "fem_model", "orthotropy"})}),
         "Creates a plate bounded by corner nodes; a missing name becomes S<id>.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_circular_plane",
+        "(self, center_node: Node, diameter: float, thickness: float, *, material: Material, "
+        "axis: Optional[Union[Vector, Tuple[float, float, float]]] = None, name: Optional[str] = None, "
+        "plane_type: Optional[Union[Plane.Type, str]] = None, layer: Optional[Layer] = None, "
+        "internal_nodes: Optional[Sequence[Node]] = None, swap_orientation: Optional[bool] = None, "
+        "lcs_rotation: Optional[float] = None, fem_model: Optional[Union[Plane.FEMModel, str]] = None, "
+        "orthotropy: Optional[Orthotropy] = None) -> Plane",
         [](nb::handle self, nb::handle center_node, nb::handle diameter, nb::handle thickness, nb::handle material,
            nb::handle axis, nb::handle name, nb::handle plane_type, nb::handle layer, nb::handle internal_nodes_in,
            nb::handle swap_orientation, nb::handle lcs_rotation, nb::handle fem_model, nb::handle orthotropy) {
@@ -244,24 +246,22 @@ void add_geometry_methods(nb::handle cls) {
                 throw nb::python_error();
             }
         },
-        bind::params({bind::required({"center_node", "diameter", "thickness"}), bind::kw_required({"material"}),
-            bind::kw_optional({"axis", "name", "plane_type", "layer", "internal_nodes", "swap_orientation",
-            "lcs_rotation", "fem_model", "orthotropy"})}),
         "Creates a circular plate around a centre node, adding its vertex node to the nodes; a missing name\n"
         "becomes S<id>.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_open_slab",
+        "(self, name: str, plane: Plane, corner_nodes: Sequence[Node]) -> OpenSlab",
         [](nb::handle self, nb::handle name, nb::handle plane, nb::handle corner_nodes) {
             check(self, planes, plane, "Plane not defined in current model");
             check_each(self, nodes, corner_nodes, "One or more corner nodes not defined in current model");
             nb::object id = next_id(self, open_slabs);
             return store(self, open_slabs, make(NV_GLOBAL(OpenSlab), id, name, plane, corner_nodes));
-        },
-        bind::required({"name", "plane", "corner_nodes"}), "Creates an opening in a plate.");
+        }, "Creates an opening in a plate.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_internal_edge",
+        "(self, plane: Plane, node_1: Node, node_2: Node, *, name: Optional[str] = None) -> InternalEdge",
         [](nb::handle self, nb::handle plane, nb::handle node_1, nb::handle node_2, nb::handle name) {
             check(self, planes, plane, "Plane not defined in current model");
             check(self, nodes, node_1, "Node 1 not defined in current model");
@@ -270,11 +270,12 @@ void add_geometry_methods(nb::handle cls) {
             nb::object nm = default_name(name, "ES", id);
             return store(self, internal_edges, make(NV_GLOBAL(InternalEdge), id, nm, plane, node_1, node_2));
         },
-        bind::params({bind::required({"plane", "node_1", "node_2"}), bind::kw_optional({"name"})}),
         "Creates an edge inside a plate; a missing name becomes ES<id>.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_integration_strip",
+        "(self, plane: Plane, point_1: Tuple[float, float, float], point_2: Tuple[float, float, float], "
+        "width: float) -> IntegrationStrip",
         [](nb::handle self, nb::handle plane, nb::handle point_1, nb::handle point_2, nb::handle width) {
             check(self, planes, plane, "Plane not defined in current model");
             nb::object id = next_id(self, integration_strips);
@@ -282,11 +283,13 @@ void add_geometry_methods(nb::handle cls) {
             return store(self, integration_strips,
                          make(NV_GLOBAL(IntegrationStrip), id, nm, plane, point_1, point_2, width));
         },
-        bind::required({"plane", "point_1", "point_2", "width"}),
         "Creates a strip along which results are integrated, named CM<id>.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_averaging_strip",
+        "(self, plane: Plane, *, strip_type: Union[AveragingStrip.Type, str], point_1: Tuple[float, float, float], "
+        "width: float, length: float, angle: float, direction: Union[AveragingStrip.Direction, str], "
+        "name: Optional[str] = None) -> AveragingStrip",
         [](nb::handle self, nb::handle plane, nb::handle strip_type, nb::handle point_1, nb::handle width,
            nb::handle length, nb::handle angle, nb::handle direction, nb::handle name) {
             check(self, planes, plane, "Plane not defined in current model");
@@ -296,8 +299,6 @@ void add_geometry_methods(nb::handle cls) {
                 self, averaging_strips,
                 make(NV_GLOBAL(AveragingStrip), id, nm, plane, strip_type, point_1, width, length, angle, direction));
         },
-        bind::params({bind::required({"plane"}), bind::kw_required({"strip_type", "point_1", "width", "length",
-            "angle", "direction"}), bind::kw_optional({"name"})}),
         "Creates a strip over which peak results are averaged; a missing name\n"
         "becomes RS<id>.");
 }

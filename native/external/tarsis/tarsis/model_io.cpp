@@ -2,8 +2,8 @@
 // template-filling service that turns it into the Tarsis input XML and definition file.
 
 #include "tarsis.h"
+#include "registries.h"
 
-#include "bindings/fastmethod.h"
 #include "bindings/gzip_compress.h"
 #include "bindings/json_writer.h"
 #include "engine/base64/base64.h"
@@ -17,75 +17,6 @@ namespace json = norvale::bind::json;
 using norvale::bind::truthy;
 
 constexpr const char *kEndpoint = "filltarsistemplate/v10/jobs/";
-
-/// Where a member of the model document comes from.
-enum class Source {
-    ConcreteGeneral,    ///< _concrete_materials whose ec_part == Concrete.ECPart.GENERAL
-    ConcreteBridges,    ///< _concrete_materials whose ec_part == Concrete.ECPart.BRIDGES
-    Layers,             ///< the `layers` property
-    PlainSections,      ///< _cross_sections that are not NumericalCrossSection
-    NumericalSections,  ///< _cross_sections that are NumericalCrossSection
-    Attribute,          ///< the attribute named, as it is
-};
-
-struct Member {
-    const char *key;
-    Source source;
-    const char *attribute;
-};
-
-constexpr Member kMembers[] = {
-    {"concrete_en1992_1_1", Source::ConcreteGeneral, "_concrete_materials"},
-    {"concrete_en1992_2", Source::ConcreteBridges, "_concrete_materials"},
-    {"layers", Source::Layers, "layers"},
-    {"nonlinear_functions", Source::Attribute, "_nonlinear_functions"},
-    {"subsoils", Source::Attribute, "_subsoils"},
-    {"orthotropy_objects", Source::Attribute, "_orthotropy_objects"},
-    {"selections", Source::Attribute, "_selections"},
-    {"cross_sections", Source::PlainSections, "_cross_sections"},
-    {"numerical_cross_sections", Source::NumericalSections, "_cross_sections"},
-    {"nodes", Source::Attribute, "_nodes"},
-    {"beams", Source::Attribute, "_beams"},
-    {"cross_links", Source::Attribute, "_cross_links"},
-    {"arbitrary_profiles", Source::Attribute, "_arbitrary_profiles"},
-    {"hinges_on_beam", Source::Attribute, "_hinges_on_beam"},
-    {"sections_on_beam", Source::Attribute, "_sections_on_beam"},
-    {"planes", Source::Attribute, "_planes"},
-    {"open_slabs", Source::Attribute, "_open_slabs"},
-    {"internal_edges", Source::Attribute, "_internal_edges"},
-    {"rigid_arms", Source::Attribute, "_rigid_arms"},
-    {"point_supports", Source::Attribute, "_point_supports"},
-    {"point_supports_line", Source::Attribute, "_point_supports_line"},
-    {"line_supports_line", Source::Attribute, "_line_supports_line"},
-    {"line_supports_surface", Source::Attribute, "_line_supports_surface"},
-    {"surface_supports", Source::Attribute, "_surface_supports"},
-    {"hinges_on_plane", Source::Attribute, "_hinges_on_plane"},
-    {"load_cases", Source::Attribute, "_load_cases"},
-    {"load_groups", Source::Attribute, "_load_groups"},
-    {"load_combinations", Source::Attribute, "_load_combinations"},
-    {"nonlinear_load_combinations", Source::Attribute, "_nonlinear_load_combinations"},
-    {"result_classes", Source::Attribute, "_result_classes"},
-    {"point_loads_node", Source::Attribute, "_point_loads_node"},
-    {"point_loads", Source::Attribute, "_point_loads"},
-    {"point_moments_node", Source::Attribute, "_point_moments_node"},
-    {"line_loads", Source::Attribute, "_line_loads"},
-    {"line_moments_on_beam", Source::Attribute, "_line_moments_on_beam"},
-    {"line_moments_on_plane", Source::Attribute, "_line_moments_on_plane"},
-    {"line_force_surface_list", Source::Attribute, "_line_force_surface_list"},
-    {"surface_loads", Source::Attribute, "_surface_loads"},
-    {"thermal_loads", Source::Attribute, "_thermal_loads"},
-    {"thermal_surface_loads", Source::Attribute, "_thermal_surface_loads"},
-    {"free_surface_loads", Source::Attribute, "_free_surface_loads"},
-    {"free_line_loads", Source::Attribute, "_free_line_loads"},
-    {"free_point_loads", Source::Attribute, "_free_point_loads"},
-    {"integration_strips", Source::Attribute, "_integration_strips"},
-    {"averaging_strips", Source::Attribute, "_averaging_strips"},
-    {"sections_on_plane", Source::Attribute, "_sections_on_plane"},
-    {"mesh_setup", Source::Attribute, "_mesh_setup"},
-    {"solver_setup", Source::Attribute, "_solver_setup"},
-    {"project_data", Source::Attribute, "_project_data"},
-};
-static_assert(sizeof kMembers / sizeof kMembers[0] == 49);
 
 /// Kit and standard-library names are read from the module's namespace at call time, as a
 /// Python module reads its imports, so patching them takes effect.
@@ -103,34 +34,27 @@ nb::object filtered(nb::handle registry, Keep keep) {
 
 nb::object model_serialize(nb::handle self) {
     nb::dict doc;
-    for (const Member &m : kMembers) {
+    for (const registry::DocumentMember &m : registry::kDocument) {
+        const registry::Row &row = registry::kRows[m.source];
         nb::object value;
-        switch (m.source) {
-            case Source::ConcreteGeneral:
-            case Source::ConcreteBridges: {
-                nb::object part = global("Concrete").attr("ECPart").attr(
-                    m.source == Source::ConcreteGeneral ? "GENERAL" : "BRIDGES");
-                value = filtered(self.attr(m.attribute), [&](nb::handle concrete) {
-                    nb::object eq = nb::steal(PyObject_RichCompare(concrete.attr("ec_part").ptr(), part.ptr(), Py_EQ));
-                    if (!eq.is_valid()) throw nb::python_error();
-                    return truthy(eq);
-                });
-                break;
-            }
-            case Source::PlainSections:
-            case Source::NumericalSections: {
-                nb::object numerical = global("NumericalCrossSection");
-                const bool want = m.source == Source::NumericalSections;
-                value = filtered(self.attr(m.attribute), [&](nb::handle cs) {
-                    int r = PyObject_IsInstance(cs.ptr(), numerical.ptr());
-                    if (r < 0) throw nb::python_error();
-                    return (r != 0) == want;
-                });
-                break;
-            }
-            default:
-                value = self.attr(m.attribute);
-                break;
+        if (m.source == registry::concrete_materials) {  // split by Eurocode part
+            nb::object part = global("Concrete").attr("ECPart").attr(m.second ? "BRIDGES" : "GENERAL");
+            value = filtered(self.attr(row.attribute), [&](nb::handle concrete) {
+                nb::object eq = nb::steal(PyObject_RichCompare(concrete.attr("ec_part").ptr(), part.ptr(), Py_EQ));
+                if (!eq.is_valid()) throw nb::python_error();
+                return truthy(eq);
+            });
+        } else if (m.source == registry::cross_sections) {  // plain, then numerical ones
+            nb::object numerical = global("NumericalCrossSection");
+            value = filtered(self.attr(row.attribute), [&](nb::handle cs) {
+                int r = PyObject_IsInstance(cs.ptr(), numerical.ptr());
+                if (r < 0) throw nb::python_error();
+                return (r != 0) == m.second;
+            });
+        } else if (row.kind == registry::Kind::Dict) {  // the layers, through their accessor
+            value = self.attr(row.accessor);
+        } else {
+            value = self.attr(row.attribute);
         }
         doc[m.key] = value;
     }
@@ -250,14 +174,21 @@ void init_model_io(nb::module_ &m) {
     scope().import_from("norvale.external.external_program", {"_StreamedDict"});
     scope().import_from("norvale.external.tarsis.object", {"Concrete", "NumericalCrossSection"});
     nb::object model = m.attr("Model");
-    norvale::bind::def_fast(model, "_serialize", [](nb::handle self) { return model_serialize(self); }, {},
-                            "The model document: its 49 members as plain data (what the JSON encoder with a\n"
-                            "`_serialize` hook followed by the JSON decoder gives).");
-    norvale::bind::def_fast(
-        model, "generate_xml_input", [](nb::handle self, nb::handle as_file) { return generate_xml_input(self, as_file); },
-        {norvale::bind::pos("as_file", nb::bool_(false), "False")},
+    norvale::bind::def_method(model, "_serialize", "(self) -> dict",
+                              [](nb::handle self) { return model_serialize(self); },
+                              "The model document: its 49 members as plain data (what the JSON encoder with a\n"
+                              "`_serialize` hook followed by the JSON decoder gives).");
+    norvale::bind::def_method(
+        model, "generate_xml_input",
+        "(self, as_file: bool = False) -> Union[Tuple[BytesIO, BytesIO], Tuple[File, File]]",
+        [](nb::handle self, nb::handle as_file) { return generate_xml_input(self, as_file); },
         "The Tarsis input XML and definition file of the model, made by the template-filling service:\n"
         "two BytesIO streams, or two Files when `as_file` is true.");
+
+    // The members of the model document in their order, for the template service.
+    nb::list members;
+    for (const registry::DocumentMember &member : registry::kDocument) members.append(nb::str(member.key));
+    nb::setattr(m, "_DOCUMENT_MEMBERS", nb::tuple(members));
 }
 
 }  // namespace norvale::tarsis

@@ -4,34 +4,36 @@
 namespace norvale::tarsis::model {
 
 void add_section_methods(nb::handle cls) {
-    bind::def_fast(
+    bind::def_method(
         cls, "create_rectangular_cross_section",
+        "(self, name: str, material: Material, width: float, height: float) -> RectangularCrossSection",
         [](nb::handle self, nb::handle name, nb::handle material, nb::handle width, nb::handle height) {
             nb::object id = next_id(self, cross_sections);
             return store(self, cross_sections,
                          make(NV_GLOBAL(RectangularCrossSection), id, name, material, width, height));
-        },
-        bind::required({"name", "material", "width", "height"}), "Creates a rectangular cross-section.");
+        }, "Creates a rectangular cross-section.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_circular_cross_section",
+        "(self, name: str, material: Material, diameter: float) -> CircularCrossSection",
         [](nb::handle self, nb::handle name, nb::handle material, nb::handle diameter) {
             nb::object id = next_id(self, cross_sections);
             return store(self, cross_sections, make(NV_GLOBAL(CircularCrossSection), id, name, material, diameter));
-        },
-        bind::required({"name", "material", "diameter"}), "Creates a solid circular cross-section.");
+        }, "Creates a solid circular cross-section.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_circular_hollow_cross_section",
+        "(self, name: str, material: Material, diameter: float, thickness: float) -> CircularHollowCrossSection",
         [](nb::handle self, nb::handle name, nb::handle material, nb::handle diameter, nb::handle thickness) {
             nb::object id = next_id(self, cross_sections);
             return store(self, cross_sections,
                          make(NV_GLOBAL(CircularHollowCrossSection), id, name, material, diameter, thickness));
-        },
-        bind::required({"name", "material", "diameter", "thickness"}), "Creates a circular tube cross-section.");
+        }, "Creates a circular tube cross-section.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_circular_composed_cross_section",
+        "(self, name: str, material: Material, material_2: Material, diameter: float, "
+        "thickness: float) -> CircularComposedCrossSection",
         [](nb::handle self, nb::handle name, nb::handle material, nb::handle material_2, nb::handle diameter,
            nb::handle thickness) {
             nb::object id = next_id(self, cross_sections);
@@ -39,11 +41,19 @@ void add_section_methods(nb::handle cls) {
                 self, cross_sections,
                 make(NV_GLOBAL(CircularComposedCrossSection), id, name, material, material_2, diameter, thickness));
         },
-        bind::required({"name", "material", "material_2", "diameter", "thickness"}),
         "Creates a filled circular tube: `material` outside, `material_2` inside.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_numerical_cross_section",
+        "(self, name: str, material: Material, *, A: Optional[float] = None, Ay: Optional[float] = None, "
+        "Az: Optional[float] = None, AL: Optional[float] = None, AD: Optional[float] = None, "
+        "cYUCS: Optional[float] = None, cZUCS: Optional[float] = None, alpha: Optional[float] = None, "
+        "Iy: Optional[float] = None, Iz: Optional[float] = None, Wely: Optional[float] = None, "
+        "Welz: Optional[float] = None, Wply: Optional[float] = None, Wplz: Optional[float] = None, "
+        "Mply_plus: Optional[float] = None, Mply_min: Optional[float] = None, Mplz_plus: Optional[float] = None, "
+        "Mplz_min: Optional[float] = None, dy: Optional[float] = None, dz: Optional[float] = None, "
+        "It: Optional[float] = None, Iw: Optional[float] = None, beta_y: Optional[float] = None, "
+        "beta_z: Optional[float] = None) -> NumericalCrossSection",
         [](nb::handle self, nb::handle name, nb::handle material, nb::handle A, nb::handle Ay, nb::handle Az,
            nb::handle AL, nb::handle AD, nb::handle cYUCS, nb::handle cZUCS, nb::handle alpha, nb::handle Iy,
            nb::handle Iz, nb::handle Wely, nb::handle Welz, nb::handle Wply, nb::handle Wplz, nb::handle Mply_plus,
@@ -58,34 +68,36 @@ void add_section_methods(nb::handle cls) {
                                  id, name, material, A, Ay, Az, AL, AD, cYUCS, cZUCS, alpha, Iy, Iz, Wely, Welz, Wply,
                                  Wplz, Mply_plus, Mply_min, Mplz_plus, Mplz_min, dy, dz, It, Iw, beta_y, beta_z));
         },
-        bind::params({bind::required({"name", "material"}), bind::kw_optional({"A", "Ay", "Az", "AL", "AD", "cYUCS",
-            "cZUCS", "alpha", "Iy", "Iz", "Wely", "Welz", "Wply", "Wplz", "Mply_plus", "Mply_min", "Mplz_plus",
-            "Mplz_min", "dy", "dz", "It", "Iw", "beta_y", "beta_z"})}),
         "Creates a cross-section given by its section properties.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_library_cross_section",
+        "(self, section: Union[LibraryCrossSection.Section, str], profile: str, material: Material, *, "
+        "name: Optional[str] = None) -> LibraryCrossSection",
         [](nb::handle self, nb::handle section, nb::handle profile, nb::handle material, nb::handle name) {
             nb::object id = next_id(self, cross_sections);
             nb::object nm = default_name(name, "CS", id);
             return store(self, cross_sections,
                          make(NV_GLOBAL(LibraryCrossSection), id, nm, material, section, profile));
         },
-        bind::params({bind::required({"section", "profile", "material"}), bind::kw_optional({"name"})}),
         "Creates a library profile cross-section; a missing name becomes CS<id>.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_general_cross_section_element",
+        "(self, name: str, element_type: Union[GeneralCrossSectionElement.Type, str], "
+        "points: Sequence[Tuple[float, float]], *, "
+        "material: Optional[Material] = None) -> GeneralCrossSectionElement",
         [](nb::handle self, nb::handle name, nb::handle element_type, nb::handle points, nb::handle material) {
             return store(self, general_cross_section_elements,
                          make_kw(NV_GLOBAL(GeneralCrossSectionElement), NV_KWNAMES("material"), name, element_type,
                                  points, material));
         },
-        bind::params({bind::required({"name", "element_type", "points"}), bind::kw_optional({"material"})}),
         "Creates a polygon or opening for a general cross-section.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_general_cross_section",
+        "(self, elements: Sequence[GeneralCrossSectionElement], *, "
+        "name: Optional[str] = None) -> GeneralCrossSection",
         [](nb::handle self, nb::handle elements, nb::handle name) {
             check_each(self, general_cross_section_elements, elements,
                        "One or more elements not defined in current model");
@@ -109,11 +121,13 @@ void add_section_methods(nb::handle cls) {
             nb::object nm = default_name(name, "CS", id);
             return store(self, cross_sections, make(NV_GLOBAL(GeneralCrossSection), id, nm, material, elements));
         },
-        bind::params({bind::required({"elements"}), bind::kw_optional({"name"})}),
         "Creates a cross-section from one polygon element and any openings; a missing name becomes CS<id>.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_arbitrary_profile_span",
+        "(self, length: float, type_of_css: Union[ArbitraryProfileSpan.TypeOfCss, str], "
+        "cross_section_start: CrossSection, cross_section_end: CrossSection, "
+        "alignment: Union[ArbitraryProfileSpan.Alignment, str]) -> ArbitraryProfileSpan",
         [](nb::handle self, nb::handle length, nb::handle type_of_css, nb::handle cross_section_start,
            nb::handle cross_section_end, nb::handle alignment) {
             check(self, cross_sections, cross_section_start, "Cross-section start not defined in current model");
@@ -122,11 +136,12 @@ void add_section_methods(nb::handle cls) {
                          make(NV_GLOBAL(ArbitraryProfileSpan), length, type_of_css, cross_section_start,
                               cross_section_end, alignment));
         },
-        bind::required({"length", "type_of_css", "cross_section_start", "cross_section_end", "alignment"}),
         "Creates one span of an arbitrary profile.");
 
-    bind::def_fast(
+    bind::def_method(
         cls, "create_arbitrary_profile",
+        "(self, name: str, beam: Beam, c_def: Union[ArbitraryProfile.CDef, str], cross_section: CrossSection, "
+        "spans: Sequence[ArbitraryProfileSpan]) -> ArbitraryProfile",
         [](nb::handle self, nb::handle name, nb::handle beam, nb::handle c_def, nb::handle cross_section,
            nb::handle spans) {
             check(self, beams, beam, "Beam not defined in current model");
@@ -136,7 +151,6 @@ void add_section_methods(nb::handle cls) {
             return store(self, arbitrary_profiles,
                          make(NV_GLOBAL(ArbitraryProfile), id, name, beam, c_def, cross_section, spans));
         },
-        bind::required({"name", "beam", "c_def", "cross_section", "spans"}),
         "Gives a beam a cross-section that changes from span to span.");
 }
 

@@ -9,87 +9,13 @@
 // a registry changed from outside, equality-only matches) goes to Python's own containment test.
 #include "model_support.h"
 
+#include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
 
 #include "model_index.h"
-
-namespace norvale::tarsis {
-
-const std::array<const char *, kModelAttributeCount> kModelAttributeNames = {
-    "_layers",
-    "_cross_sections",
-    "_general_cross_section_elements",
-    "_concrete_materials",
-    "_subsoils",
-    "_nonlinear_functions",
-    "_orthotropy_objects",
-    "_selections",
-    "_nodes",
-    "_beams",
-    "_cross_links",
-    "_arbitrary_profile_spans",
-    "_arbitrary_profiles",
-    "_hinges_on_beam",
-    "_hinges_on_plane",
-    "_sections_on_beam",
-    "_planes",
-    "_open_slabs",
-    "_internal_edges",
-    "_rigid_arms",
-    "_point_supports",
-    "_point_supports_line",
-    "_line_supports_line",
-    "_line_supports_surface",
-    "_surface_supports",
-    "_load_cases",
-    "_load_groups",
-    "_load_combinations",
-    "_nonlinear_load_combinations",
-    "_result_classes",
-    "_point_loads",
-    "_point_loads_node",
-    "_point_moments_node",
-    "_line_loads",
-    "_line_moments_on_beam",
-    "_line_moments_on_plane",
-    "_line_force_surface_list",
-    "_surface_loads",
-    "_thermal_loads",
-    "_thermal_surface_loads",
-    "_free_surface_loads",
-    "_free_line_loads",
-    "_free_point_loads",
-    "_integration_strips",
-    "_averaging_strips",
-    "_sections_on_plane",
-    "_mesh_setup",
-    "_solver_setup",
-    "_project_data",
-};
-
-std::array<nb::object, kModelAttributeCount> model_attributes(nb::handle model) {
-    nb::object dict = nb::steal(PyObject_GenericGetDict(model.ptr(), nullptr));
-    if (!dict.is_valid()) throw nb::python_error();
-    std::array<nb::object, kModelAttributeCount> out;
-    for (std::size_t i = 0; i < kModelAttributeCount; ++i) {
-        PyObject *value = nullptr;
-        int found = PyDict_GetItemRef(dict.ptr(), model::attr_name(static_cast<model::Reg>(i)), &value);
-        if (found < 0) throw nb::python_error();
-        if (found == 0) {
-            PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%s'", Py_TYPE(model.ptr())->tp_name,
-                         kModelAttributeNames[i]);
-            throw nb::python_error();
-        }
-        out[i] = nb::steal(value);
-    }
-    return out;
-}
-
-}  // namespace norvale::tarsis
 
 namespace norvale::tarsis::model {
 
@@ -231,8 +157,8 @@ void set_module(nb::handle m) {
 }
 
 PyObject *attr_name(Reg r) {
-    static PyObject *names[kModelAttributeCount] = {};
-    if (names[r] == nullptr) names[r] = PyUnicode_InternFromString(kModelAttributeNames[r]);
+    static PyObject *names[registry::id_count] = {};
+    if (names[r] == nullptr) names[r] = PyUnicode_InternFromString(registry::kRows[r].attribute);
     return names[r];
 }
 
@@ -331,8 +257,9 @@ nb::object default_name(nb::handle name, const char *prefix, nb::handle id) {
     const std::size_t prefix_size = std::strlen(prefix);
     if (prefix_size > 24) throw std::logic_error("default-name prefix too long");
     std::memcpy(buffer, prefix, prefix_size);
-    const int digits = std::snprintf(buffer + prefix_size, sizeof(buffer) - prefix_size, "%zd", value);
-    PyObject *text = PyUnicode_FromStringAndSize(buffer, static_cast<Py_ssize_t>(prefix_size) + digits);
+    auto [end, failed] = std::to_chars(buffer + prefix_size, buffer + sizeof(buffer), value);
+    if (failed != std::errc()) throw std::logic_error("default-name id too long");
+    PyObject *text = PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, buffer, end - buffer);  // ASCII
     if (text == nullptr) throw nb::python_error();
     return nb::steal(text);
 }
@@ -349,31 +276,6 @@ nb::object store(nb::handle self, Reg r, nb::object obj) {
     return obj;
 }
 
-namespace {
-
-initproc g_python_init = nullptr;  // tp_init of classes whose __init__ is written in Python
-
-initproc python_init_slot() {
-    if (g_python_init == nullptr) {
-        nb::dict ns;
-        PyObject *code = Py_CompileString("def __init__(self):\n    pass\n", "<probe>", Py_file_input);
-        if (code == nullptr) throw nb::python_error();
-        nb::object done = nb::steal(PyEval_EvalCode(code, PyEval_GetBuiltins(), ns.ptr()));
-        Py_DECREF(code);
-        if (!done.is_valid()) throw nb::python_error();
-        nb::object probe = nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))("_Probe", nb::make_tuple(), ns);
-        g_python_init = reinterpret_cast<PyTypeObject *>(probe.ptr())->tp_init;
-    }
-    return g_python_init;
-}
-
-}  // namespace
-
-PyObject *empty_tuple() {
-    static PyObject *t = PyTuple_New(0);
-    return t;
-}
-
 PyObject *kwnames(std::initializer_list<const char *> names) {
     PyObject *t = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
     Py_ssize_t i = 0;
@@ -381,58 +283,8 @@ PyObject *kwnames(std::initializer_list<const char *> names) {
     return t;
 }
 
-namespace {
-
-/// __init__ of the class last instantiated through the fast path, valid while the class's
-/// version tag is unchanged (any change to the class or its bases gives it a new tag).
-struct InitCache {
-    PyTypeObject *type = nullptr;
-    unsigned int version = 0;
-    PyObject *init = nullptr;  // strong
-};
-InitCache g_init_cache[8];
-
-PyObject *python_init_of(PyTypeObject *type) {
-    InitCache &slot = g_init_cache[(reinterpret_cast<std::uintptr_t>(type) >> 4) & 7];
-    if (slot.type == type && slot.version == type->tp_version_tag && slot.version != 0) return slot.init;
-    PyObject *init = _PyType_Lookup(type, NV_STR("__init__"));  // borrowed; assigns a version tag
-    if (init == nullptr || !PyFunction_Check(init)) return nullptr;
-    Py_INCREF(init);
-    Py_XDECREF(slot.init);
-    slot = InitCache{type, type->tp_version_tag, init};
-    return init;
-}
-
-}  // namespace
-
-nb::object construct(nb::handle cls, PyObject **args, std::size_t nargs, PyObject *kwnames) {
-    PyObject *c = cls.ptr();
-    if (Py_IS_TYPE(c, &PyType_Type)) {
-        auto *type = reinterpret_cast<PyTypeObject *>(c);
-        PyObject *init = nullptr;
-        if (type->tp_new == PyBaseObject_Type.tp_new && type->tp_init == python_init_slot())
-            init = python_init_of(type);
-        if (init != nullptr) {
-            // What type.__call__ does: object.__new__(cls), then cls.__init__(obj, ...).
-            nb::object obj = nb::steal(type->tp_new(type, empty_tuple(), nullptr));
-            if (!obj.is_valid()) throw nb::python_error();
-            Py_INCREF(init);  // the call may change the class and drop the cached reference
-            PyObject *saved = args[-1];
-            args[-1] = obj.ptr();
-            PyObject *res = PyObject_Vectorcall(init, args - 1, (nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
-            args[-1] = saved;
-            Py_DECREF(init);
-            if (res == nullptr) throw nb::python_error();
-            if (res != Py_None) {
-                PyErr_Format(PyExc_TypeError, "__init__() should return None, not '%.200s'", Py_TYPE(res)->tp_name);
-                Py_DECREF(res);
-                throw nb::python_error();
-            }
-            Py_DECREF(res);
-            return obj;
-        }
-    }
-    PyObject *res = PyObject_Vectorcall(c, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
+nb::object construct(nb::handle cls, PyObject *const *args, std::size_t nargs, PyObject *kwnames) {
+    PyObject *res = PyObject_Vectorcall(cls.ptr(), args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
     if (res == nullptr) throw nb::python_error();
     return nb::steal(res);
 }

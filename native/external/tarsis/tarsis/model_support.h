@@ -7,67 +7,20 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "bindings/fastmethod.h"
+#include "bindings/pyclass.h"
 #include "model.h"
+#include "registries.h"
 #include "tarsis.h"
 
 namespace norvale::tarsis::model {
 
 namespace nb = nanobind;
 
-/// Registries and setup objects, in the order of kModelAttributeNames.
-enum Reg : int {
-    layers,
-    cross_sections,
-    general_cross_section_elements,
-    concrete_materials,
-    subsoils,
-    nonlinear_functions,
-    orthotropy_objects,
-    selections,
-    nodes,
-    beams,
-    cross_links,
-    arbitrary_profile_spans,
-    arbitrary_profiles,
-    hinges_on_beam,
-    hinges_on_plane,
-    sections_on_beam,
-    planes,
-    open_slabs,
-    internal_edges,
-    rigid_arms,
-    point_supports,
-    point_supports_line,
-    line_supports_line,
-    line_supports_surface,
-    surface_supports,
-    load_cases,
-    load_groups,
-    load_combinations,
-    nonlinear_load_combinations,
-    result_classes,
-    point_loads,
-    point_loads_node,
-    point_moments_node,
-    line_loads,
-    line_moments_on_beam,
-    line_moments_on_plane,
-    line_force_surface_list,
-    surface_loads,
-    thermal_loads,
-    thermal_surface_loads,
-    free_surface_loads,
-    free_line_loads,
-    free_point_loads,
-    integration_strips,
-    averaging_strips,
-    sections_on_plane,
-    mesh_setup,
-    solver_setup,
-    project_data,
-    registry_count = mesh_setup,
-};
+/// Registries and setup objects (registries.h), in the order the constructor creates them.
+using Reg = registry::Id;
+using enum registry::Id;
+/// The registries proper (the setup objects follow them).
+inline constexpr int registry_count = registry::mesh_setup;
 
 /// Interned attribute name of a registry ("_nodes", ...).
 PyObject *attr_name(Reg r);
@@ -130,11 +83,9 @@ nb::object global(GlobalSlot &slot);
         return s_;                                                                         \
     }())
 
-/// `cls(*args, **kwargs)` as Python would call it; `args` has one free slot before it
-/// (PY_VECTORCALL_ARGUMENTS_OFFSET) and the last PyTuple_GET_SIZE(kwnames) values are keywords.
-/// Ordinary classes whose __init__ is a Python function are instantiated the way `type.__call__`
-/// does it, minus the argument tuple that a call from C otherwise costs.
-nb::object construct(nb::handle cls, PyObject **args, std::size_t nargs, PyObject *kwnames);
+/// `cls(*args, **kwargs)`: `nargs` positional arguments, then one per name of `kwnames`; `args` has
+/// one free slot before it (PY_VECTORCALL_ARGUMENTS_OFFSET).
+nb::object construct(nb::handle cls, PyObject *const *args, std::size_t nargs, PyObject *kwnames);
 
 inline PyObject *ptr_of(nb::handle h) { return h.ptr(); }
 

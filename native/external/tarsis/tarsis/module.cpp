@@ -18,5 +18,4 @@ NB_MODULE(tarsis, m) {
     init_model(m);
     init_model_io(m);
     scope().set_all({"CalcSetting", "Model", "OutputFileParser", "ResultType", "TarsisAnalysis"});
-    scope().remember_stub();
 }

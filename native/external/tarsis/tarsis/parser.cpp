@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "bindings/fastmethod.h"
 #include "tarsis.h"
 #include "xml_stream.h"
 
@@ -387,28 +386,29 @@ void init_parser(nb::module_ &) {
     nb::dict ns;
     ns["tarsis"] = nb::str(tarsis_namespace().c_str(), tarsis_namespace().size());
 
-    using norvale::bind::kw;
-    using norvale::bind::pos;
+    scope().annotation_names("xml.etree.ElementTree", {"Element"});
     nb::object built = ClassBuilder(scope(), "OutputFileParser").doc(kParserDoc).attr("_NS", ns).finish();
-    norvale::bind::def_fast_classmethod(
+    norvale::bind::def_classmethod(
         built, "get_result",
+        "(cls, file: BinaryIO, table_name: str, *, parent: Optional[str] = None) -> Dict[str, Dict[Optional[str], "
+        "List[Optional[str]]]]",
         [](nb::handle cls, nb::handle file, nb::handle table_name, nb::handle parent) {
             return get_result(cls, file, table_name, parent);
         },
-        {pos("file"), pos("table_name"), kw("parent", nb::none())},
         "The table named table_name (the first after the table named parent, when given) as a dictionary\n"
         "from result block key to columns (column title to the list of values, one per row).");
-    norvale::bind::def_fast_classmethod(
+    norvale::bind::def_classmethod(
         built, "_get_table_element",
+        "(cls, file: BinaryIO, table_name: str, parent: Optional[str] = None) -> Element",
         [](nb::handle cls, nb::handle file, nb::handle table_name, nb::handle parent) {
             return get_table_element(cls, file, table_name, parent);
-        },
-        {pos("file"), pos("table_name"), pos("parent", nb::none())});
-    norvale::bind::def_fast_classmethod(
+        });
+    norvale::bind::def_classmethod(
         built, "_result_element_to_dict",
-        [](nb::handle cls, nb::handle element) { return result_element_to_dict(cls, element); }, {pos("element")});
-    norvale::bind::def_fast_static(
-        built, "_tag_without_ns", [](nb::handle elem) { return tag_without_ns(elem); }, {pos("elem")});
+        "(cls, element: Element) -> Dict[Optional[str], List[Optional[str]]]",
+        [](nb::handle cls, nb::handle element) { return result_element_to_dict(cls, element); });
+    norvale::bind::def_static(
+        built, "_tag_without_ns", "(elem: Element) -> str", [](nb::handle elem) { return tag_without_ns(elem); });
     fn_get_table_element = nb::object(nb::getattr(built, "_get_table_element").attr("__func__")).release();
     fn_result_element_to_dict = nb::object(nb::getattr(built, "_result_element_to_dict").attr("__func__")).release();
     fn_tag_without_ns = nb::getattr(built, "_tag_without_ns").release();
