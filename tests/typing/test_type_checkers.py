@@ -43,14 +43,12 @@ def _report(result: subprocess.CompletedProcess[str]) -> str:
 
 @pytest.mark.parametrize("checker", sorted(CHECKERS))
 def test_examples_and_usage_check_clean(checker: str) -> None:
-    result = run_checker(checker, [ROOT / "examples", HERE / "check_usage.py"])
+    result = run_checker(checker, [ROOT / "examples", HERE / "check_usage.py", HERE / "check_overloads.py"])
     assert result.returncode == 0, _report(result)
 
 
 # Checks that wait for work on other branches: strict, so the run reports them as soon as they pass.
 PENDING = [
-    pytest.param("check_overloads.py", marks=pytest.mark.xfail(
-        strict=True, reason="the stubs have no as_file overloads, Optional[...] or Sequence[...] parameters yet")),
     pytest.param("check_worker_api.py", marks=pytest.mark.xfail(
         strict=True, reason="norvale.worker's public functions are not annotated yet")),
 ]
