@@ -3,6 +3,7 @@
 // error; this module reads the document and writes both replies.
 
 #include "engine/template/template.h"
+#include "external/tarsis/tarsis/registries.h"
 
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
@@ -35,6 +36,15 @@ std::string_view utf8(const nb::str &s) {
 
 NB_MODULE(_template, m) {
     m.doc() = "Native reading and writing for the Tarsis template-filling service.";
+    // The model document's members come from the one table of the Model's registries.
+    namespace reg = norvale::tarsis::registry;
+    nb::list members, setup;
+    for (const reg::DocumentMember &member : reg::kDocument) {
+        members.append(member.key);
+        if (reg::kRows[member.source].kind == reg::Kind::Setup) setup.append(member.key);
+    }
+    m.attr("MEMBERS") = nb::tuple(members);
+    m.attr("SETUP_MEMBERS") = nb::tuple(setup);
     m.def(
         "fill",
         [](nb::str text, const std::vector<std::string> &members, const std::vector<std::string> &single,

@@ -44,24 +44,15 @@ ENDPOINT = "filltarsistemplate/v10/jobs/"
 DEF_FILE_NAME = "tarsis_input.def"
 
 
-#: Members of the model document holding arrays of objects, in document order.
-ARRAY_MEMBERS: Tuple[str, ...] = (
-    "concrete_en1992_1_1", "concrete_en1992_2", "layers", "nonlinear_functions", "subsoils",
-    "orthotropy_objects", "selections", "cross_sections", "numerical_cross_sections", "nodes", "beams",
-    "cross_links", "arbitrary_profiles", "hinges_on_beam", "sections_on_beam", "planes", "open_slabs",
-    "internal_edges", "rigid_arms", "point_supports", "point_supports_line", "line_supports_line",
-    "line_supports_surface", "surface_supports", "hinges_on_plane", "load_cases", "load_groups",
-    "load_combinations", "nonlinear_load_combinations", "result_classes", "point_loads_node", "point_loads",
-    "point_moments_node", "line_loads", "line_moments_on_beam", "line_moments_on_plane",
-    "line_force_surface_list", "surface_loads", "thermal_loads", "thermal_surface_loads",
-    "free_surface_loads", "free_line_loads", "free_point_loads", "integration_strips", "averaging_strips",
-    "sections_on_plane",
-)
+#: The members of the model document, in document order: the Model's registry table
+#: (native/external/tarsis/tarsis/registries.h) read through the native half of this service.
+MEMBERS: Tuple[str, ...] = _template.MEMBERS
 
-#: Members holding one object each.
-SETUP_MEMBERS: Tuple[str, ...] = ("mesh_setup", "solver_setup", "project_data")
+#: Members holding one object each (the model's setup objects).
+SETUP_MEMBERS: Tuple[str, ...] = _template.SETUP_MEMBERS
 
-MEMBERS: Tuple[str, ...] = ARRAY_MEMBERS + SETUP_MEMBERS
+#: Members holding arrays of objects, in document order.
+ARRAY_MEMBERS: Tuple[str, ...] = tuple(key for key in MEMBERS if key not in SETUP_MEMBERS)
 
 # Characters XML 1.0 cannot carry, even as character references.
 _NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]")
