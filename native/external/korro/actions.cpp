@@ -106,8 +106,8 @@ void init_actions(nb::module_ &) {
     nb::list members;
     members.append(nb::make_tuple("LOAD_CASE", 1));
     members.append(nb::make_tuple("LOAD_COMBINATION", 2));
-    nb::object loading_type = norvale::bind::make_enum(s, "LoadingType", members, kLoadingTypeDoc);
-    nb::object load_case = loading_type.attr("LOAD_CASE");  // the default, evaluated once
+    nb::object loading_type_enum = norvale::bind::make_enum(s, "LoadingType", members, kLoadingTypeDoc);
+    nb::object load_case = loading_type_enum.attr("LOAD_CASE");  // the default, evaluated once
 
     using norvale::bind::def_fast;
     using norvale::bind::kw;

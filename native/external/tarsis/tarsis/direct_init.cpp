@@ -132,7 +132,7 @@ bool DirectInit::probe(bool numbers_as_ints) {
     }
     Py_XDECREF(dict);
     Py_XDECREF(obj);
-    for (PyObject *value : args) Py_XDECREF(value);
+    for (PyObject *arg : args) Py_XDECREF(arg);
     return ok;
 }
 
