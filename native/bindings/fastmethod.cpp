@@ -242,10 +242,8 @@ PyObject *call_getter(NativeFunction *f, PyObject *self, PyObject *const *args, 
     if (!f->sig->parse(args, nargs, kwnames, none)) return nullptr;
     try {
         return (*f->getter)(nb::handle(self)).release().ptr();
-    } catch (nb::python_error &e) {
-        e.restore();
-    } catch (const std::exception &e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
+    } catch (...) {
+        set_error_from_exception();
     }
     return nullptr;
 }
@@ -337,8 +335,8 @@ PyObject *native_signature(PyObject *self, void *) {
         if (!annotations.is_valid()) throw nb::python_error();
         nb::object stubs = nb::module_::import_("norvale._stubs");
         return stubs.attr("annotated")(nb::borrow(f->signature), annotations).release().ptr();
-    } catch (nb::python_error &e) {
-        e.restore();
+    } catch (...) {
+        set_error_from_exception();
         return nullptr;
     }
 }
@@ -349,8 +347,8 @@ template <nb::object (*make)(NativeFunction *)>
 PyObject *native_answer(PyObject *self, void *) {
     try {
         return make(as_native(self)).release().ptr();
-    } catch (nb::python_error &e) {
-        e.restore();
+    } catch (...) {
+        set_error_from_exception();
         return nullptr;
     }
 }
@@ -445,30 +443,32 @@ PyGetSetDef native_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+PyTypeObject native_function_type_object{};
+
+/// The type, filled and made ready on first use (while a module's methods are added, at
+/// import). No guarded static: PyType_Ready may run Python code.
 PyTypeObject *native_function_type() {
-    static PyTypeObject *type = [] {
-        static PyTypeObject t = {PyVarObject_HEAD_INIT(nullptr, 0)};
-        t.tp_name = "norvale.native_function";
-        t.tp_basicsize = sizeof(NativeFunction);
-        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
-                     Py_TPFLAGS_METHOD_DESCRIPTOR;
-        t.tp_doc = "A method written in C++; binds to instances like a Python function.";
-        t.tp_vectorcall_offset = offsetof(NativeFunction, vectorcall);
-        t.tp_dictoffset = offsetof(NativeFunction, dict);
-        t.tp_weaklistoffset = offsetof(NativeFunction, weakrefs);
-        t.tp_call = PyVectorcall_Call;
-        t.tp_descr_get = native_get;
-        t.tp_repr = native_repr;
-        t.tp_traverse = native_traverse;
-        t.tp_clear = native_clear;
-        t.tp_dealloc = native_dealloc;
-        t.tp_members = native_members;
-        t.tp_getset = native_getset;
-        t.tp_methods = native_methods;
-        if (PyType_Ready(&t) < 0) throw nb::python_error();
-        return &t;
-    }();
-    return type;
+    PyTypeObject &t = native_function_type_object;
+    if (PyType_HasFeature(&t, Py_TPFLAGS_READY)) return &t;
+    Py_SET_REFCNT(reinterpret_cast<PyObject *>(&t), 1);  // what PyVarObject_HEAD_INIT(nullptr, 0) sets
+    t.tp_name = "norvale.native_function";
+    t.tp_basicsize = sizeof(NativeFunction);
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR;
+    t.tp_doc = "A method written in C++; binds to instances like a Python function.";
+    t.tp_vectorcall_offset = offsetof(NativeFunction, vectorcall);
+    t.tp_dictoffset = offsetof(NativeFunction, dict);
+    t.tp_weaklistoffset = offsetof(NativeFunction, weakrefs);
+    t.tp_call = PyVectorcall_Call;
+    t.tp_descr_get = native_get;
+    t.tp_repr = native_repr;
+    t.tp_traverse = native_traverse;
+    t.tp_clear = native_clear;
+    t.tp_dealloc = native_dealloc;
+    t.tp_members = native_members;
+    t.tp_getset = native_getset;
+    t.tp_methods = native_methods;
+    if (PyType_Ready(&t) < 0) throw nb::python_error();
+    return &t;
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include "bindings/errors.h"
+
 #include <cstddef>
 #include <functional>
 #include <initializer_list>
@@ -32,7 +34,7 @@ struct Param {
     const char *name;
     bool keyword_only = false;
     bool has_default = false;
-    nb::object default_value;            // used when has_default
+    nb::object default_value{};          // used when has_default
     const char *default_text = nullptr;  // how the default reads in the signature (else repr())
 };
 
@@ -130,10 +132,8 @@ struct FastMethod {
         if (!sig->parse(args, nargs, kwnames, values)) return nullptr;
         try {
             return invoke(self, values, std::make_index_sequence<n>());
-        } catch (nb::python_error &e) {
-            e.restore();
-        } catch (const std::exception &e) {
-            PyErr_SetString(PyExc_RuntimeError, e.what());
+        } catch (...) {
+            set_error_from_exception();
         }
         return nullptr;
     }
@@ -156,10 +156,8 @@ struct FastStatic {
         if (!sig->parse(args, nargs, kwnames, values)) return nullptr;
         try {
             return invoke(values, std::make_index_sequence<n>());
-        } catch (nb::python_error &e) {
-            e.restore();
-        } catch (const std::exception &e) {
-            PyErr_SetString(PyExc_RuntimeError, e.what());
+        } catch (...) {
+            set_error_from_exception();
         }
         return nullptr;
     }

@@ -52,9 +52,12 @@ void drop_vertex_node(nb::handle self, nb::handle node) {
 
 }  // namespace
 
+// Nodes are the most numerous objects of a model; the kit's Node only stores its arguments.
+// Made when the methods are added (at import), kept for the life of the process.
+DirectInit *g_node_init = nullptr;
+
 void add_geometry_methods(nb::handle cls) {
-    // Nodes are the most numerous objects of a model; the kit's Node only stores its arguments.
-    static DirectInit *node_init = new DirectInit(
+    g_node_init = new DirectInit(
         global(NV_STR("Node")).ptr(),
         {{"_object_id", DirectInit::any}, {"_name", DirectInit::text}, {"_x", DirectInit::number},
          {"_y", DirectInit::number}, {"_z", DirectInit::number}});
@@ -64,7 +67,7 @@ void add_geometry_methods(nb::handle cls) {
             nb::object id = next_id(self, nodes);
             nb::object node_class = NV_GLOBAL(Node);
             PyObject *args[] = {id.ptr(), name.ptr(), x.ptr(), y.ptr(), z.ptr()};
-            if (PyObject *node = node_init->make(node_class.ptr(), args, 5)) return store(self, nodes, nb::steal(node));
+            if (PyObject *node = g_node_init->make(node_class.ptr(), args, 5)) return store(self, nodes, nb::steal(node));
             if (PyErr_Occurred()) throw nb::python_error();
             return store(self, nodes, make(node_class, id, name, x, y, z));
         },
