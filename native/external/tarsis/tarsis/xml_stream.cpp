@@ -25,12 +25,24 @@ nb::handle io_type(norvale::bind::LazyObject &slot, const char *name) {
     return slot.get([&] { return nb::object(nb::module_::import_("io").attr(name)); });
 }
 
-/// A binary file from open(): exactly a BufferedReader or a FileIO.
+/// True when `read` was set on the stream object itself (patched): then the stream is read
+/// through it, whatever its type.
+bool read_patched(nb::handle stream) {
+    nb::object dict = nb::steal(PyObject_GetAttrString(stream.ptr(), "__dict__"));
+    if (!dict.is_valid()) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyDict_Check(dict.ptr()) && PyDict_GetItemString(dict.ptr(), "read") != nullptr;
+}
+
+/// A binary file from open(): exactly a BufferedReader or a FileIO, its read() not patched.
 bool is_open_file(nb::handle stream) {
     static norvale::bind::LazyObject buffered, raw;
     PyTypeObject *type = Py_TYPE(stream.ptr());
-    return type == reinterpret_cast<PyTypeObject *>(io_type(buffered, "BufferedReader").ptr()) ||
-           type == reinterpret_cast<PyTypeObject *>(io_type(raw, "FileIO").ptr());
+    return (type == reinterpret_cast<PyTypeObject *>(io_type(buffered, "BufferedReader").ptr()) ||
+            type == reinterpret_cast<PyTypeObject *>(io_type(raw, "FileIO").ptr())) &&
+           !read_patched(stream);
 }
 
 /// Reads a stream with its read(), copying each piece into the engine's buffer. (Python code is
@@ -125,7 +137,8 @@ struct BytesIOView {
 
 bool is_exact_bytesio(nb::handle obj) {
     static norvale::bind::LazyObject bytes_io;
-    return Py_TYPE(obj.ptr()) == reinterpret_cast<PyTypeObject *>(io_type(bytes_io, "BytesIO").ptr());
+    return Py_TYPE(obj.ptr()) == reinterpret_cast<PyTypeObject *>(io_type(bytes_io, "BytesIO").ptr()) &&
+           !read_patched(obj);
 }
 
 /// The content of a BytesIO from `pos` (its position, as its tell() gave it); false when its
