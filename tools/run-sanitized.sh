@@ -12,9 +12,12 @@ reports=$root/build/sanitize/reports
 rm -rf "$reports" && mkdir -p "$reports"
 cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$root/build/sanitize/CMakeCache.txt")
 asan=$("${cxx:-c++}" -print-file-name=libasan.so)
+stdcxx=$("${cxx:-c++}" -print-file-name=libstdc++.so.6)
 [ -f "$asan" ] || { echo "sanitize: no ASan runtime found for ${cxx:-c++}" >&2; exit 2; }
 
-export LD_PRELOAD=$asan
+# libstdc++ beside the runtime: ASan's __cxa_throw interceptor needs the real one at start-up
+# (the interpreter itself does not link it).
+export LD_PRELOAD="$asan $stdcxx"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path=$reports/asan
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan
 export PYTHONMALLOC=malloc
