@@ -32,10 +32,10 @@ private:
         PyObject *z = PyObject_Call(compressobj_, args, nullptr);
         Py_DECREF(args);
         if (!z) return false;
-        PyObject *view = PyMemoryView_FromMemory(reinterpret_cast<char *>(const_cast<std::uint8_t *>(data)),
-                                                 static_cast<Py_ssize_t>(size), PyBUF_READ);
-        PyObject *head = view ? PyObject_CallMethod(z, "compress", "O", view) : nullptr;
-        Py_XDECREF(view);
+        // A copy, not a view: Python code must never hold a view of memory it does not own.
+        PyObject *block = PyBytes_FromStringAndSize(reinterpret_cast<const char *>(data), static_cast<Py_ssize_t>(size));
+        PyObject *head = block ? PyObject_CallMethod(z, "compress", "O", block) : nullptr;
+        Py_XDECREF(block);
         PyObject *tail = head ? PyObject_CallMethod(z, "flush", "i", last ? 4 /* Z_FINISH */ : 2 /* Z_SYNC_FLUSH */) : nullptr;
         Py_DECREF(z);
         bool ok = head && tail && PyBytes_Check(head) && PyBytes_Check(tail);
@@ -51,23 +51,25 @@ private:
     PyObject *compressobj_;
 };
 
-/// The zlib-ng deflater, or nullptr when zlib_ng cannot be imported. Created once, kept for
-/// the life of the process.
+/// The zlib-ng deflater, or nullptr when zlib_ng cannot be imported. Looked up on first use
+/// and kept for the life of the process. No C++ static guard: the import lets other threads
+/// run, and one of them waiting in a guard with the GIL held would never let it finish. A
+/// thread that comes here during the import looks it up too; the first answer stored is kept.
 engine::gzip::BlockDeflater *zlib_ng_deflater() {
-    static engine::gzip::BlockDeflater *instance = [] () -> engine::gzip::BlockDeflater * {
-        PyObject *mod = PyImport_ImportModule("zlib_ng.zlib_ng");
-        if (!mod) {
-            PyErr_Clear();
-            return nullptr;
-        }
-        PyObject *fn = PyObject_GetAttrString(mod, "compressobj");
-        Py_DECREF(mod);
-        if (!fn) {
-            PyErr_Clear();
-            return nullptr;
-        }
-        return new ZlibNgDeflater(fn);  // owns fn for the life of the process
-    }();
+    enum class State { Unknown, Absent, Present };
+    static State state = State::Unknown;
+    static engine::gzip::BlockDeflater *instance = nullptr;
+    if (state != State::Unknown) return instance;
+    PyObject *mod = PyImport_ImportModule("zlib_ng.zlib_ng");
+    PyObject *fn = mod ? PyObject_GetAttrString(mod, "compressobj") : nullptr;
+    Py_XDECREF(mod);
+    if (!fn) PyErr_Clear();
+    if (state != State::Unknown) {  // another thread answered while this one imported
+        Py_XDECREF(fn);
+        return instance;
+    }
+    if (fn) instance = new ZlibNgDeflater(fn);  // owns fn for the life of the process
+    state = fn ? State::Present : State::Absent;
     return instance;
 }
 

@@ -17,7 +17,8 @@ using engine::json::TextBuffer;
 constexpr const char *kRecursion = " while encoding a JSON object";
 
 PyObject *call_serialize(PyObject *obj, void *) {
-    static PyObject *name = PyUnicode_InternFromString("_serialize");
+    static PyObject *name = nullptr;  // filled on first use, no static guard
+    if (name == nullptr && (name = PyUnicode_InternFromString("_serialize")) == nullptr) return nullptr;
     return PyObject_CallMethodNoArgs(obj, name);
 }
 
@@ -34,6 +35,12 @@ void set_not_serializable(PyObject *obj) {
     if (!name) return;
     PyErr_Format(PyExc_TypeError, "Object of type %S is not JSON serializable", name);
     Py_DECREF(name);
+}
+
+/// A dict that a hook grew or shrank while it was being walked: what iterating it in Python says.
+bool changed_size() {
+    PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+    return false;
 }
 
 void set_bad_key(PyObject *key) {
@@ -208,6 +215,7 @@ private:
         if (PyDict_CheckExact(dict)) {
             Py_ssize_t pos = 0;
             PyObject *key, *value;
+            const Py_ssize_t size = PyDict_GET_SIZE(dict);
             while (PyDict_Next(dict, &pos, &key, &value)) {
                 Py_INCREF(key);
                 Py_INCREF(value);
@@ -215,6 +223,7 @@ private:
                 Py_DECREF(key);
                 Py_DECREF(value);
                 if (!ok) return false;
+                if (PyDict_GET_SIZE(dict) != size) return changed_size();  // a hook changed it
                 first = false;
             }
         } else {
@@ -338,11 +347,14 @@ private:
             // No one else sees this list: convert its items where they stand.
             for (Py_ssize_t i = 0; i < PyList_GET_SIZE(seq); ++i) {
                 PyObject *item = PyList_GET_ITEM(seq, i);
-                PyObject *conv = convert(item, Py_REFCNT(item) == 1);
+                const bool sole = Py_REFCNT(item) == 1;
+                Py_INCREF(item);  // held while hooks run, whatever they do
+                PyObject *conv = convert(item, sole);
+                Py_DECREF(item);
                 if (!conv) return nullptr;
                 if (conv != item) {
-                    PyList_SET_ITEM(seq, i, conv);
-                    Py_DECREF(item);
+                    // Replaced through the list itself, so a list changed meanwhile stays consistent.
+                    if (PyList_SetItem(seq, i, conv) < 0) return nullptr;  // steals conv
                 } else {
                     Py_DECREF(conv);
                 }
@@ -398,13 +410,15 @@ private:
             Py_ssize_t pos = 0;
             PyObject *key, *value;
             while (PyDict_Next(dict, &pos, &key, &value)) {
-                PyObject *conv = convert(value, Py_REFCNT(value) == 1);
-                if (!conv) return nullptr;
-                if (conv != value && PyDict_SetItem(dict, key, conv) < 0) {
-                    Py_DECREF(conv);
-                    return nullptr;
-                }
-                Py_DECREF(conv);
+                const bool sole = Py_REFCNT(value) == 1;
+                Py_INCREF(key);  // held while hooks run, whatever they do
+                Py_INCREF(value);
+                PyObject *conv = convert(value, sole);
+                bool ok = conv != nullptr && (conv == value || PyDict_SetItem(dict, key, conv) == 0);
+                Py_XDECREF(conv);
+                Py_DECREF(key);
+                Py_DECREF(value);
+                if (!ok) return nullptr;
             }
             return Py_NewRef(dict);
         }
@@ -416,12 +430,14 @@ private:
         if (PyDict_CheckExact(dict)) {
             Py_ssize_t pos = 0;
             PyObject *key, *value;
+            const Py_ssize_t size = PyDict_GET_SIZE(dict);
             while (PyDict_Next(dict, &pos, &key, &value)) {
                 Py_INCREF(key);
                 Py_INCREF(value);
                 bool ok = set_converted(out, key, value);
                 Py_DECREF(key);
                 Py_DECREF(value);
+                if (ok && PyDict_GET_SIZE(dict) != size) ok = changed_size();  // a hook changed it
                 if (!ok) {
                     Py_DECREF(out);
                     return nullptr;

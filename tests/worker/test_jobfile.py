@@ -55,3 +55,24 @@ def test_large_body_is_streamed_with_bounded_memory(tmp_path):
 def test_malformed_job_files(tmp_path, text):
     with pytest.raises(JobFileError):
         read_job(write(tmp_path, text), str(tmp_path))
+
+
+@pytest.mark.parametrize("data", [
+    '{"integration": "x", "content": {"body": "QUJ\u00e9QUJD"}}'.encode(),      # non-ASCII in a body
+    '{"integration": "x", "content": {"body": "QU\\\\JD"}}'.encode(),         # a backslash in a body
+    b'{"integration": "x", "content": {"s": "\xff\xfe"}}',                   # not UTF-8
+    b'{"integration": "x", "content": {"a": ' + b"[" * 100_000 + b"]" * 100_000 + b"}}",  # nested too deeply
+    b"",
+    b"\xef\xbb\xbf{}",
+])
+def test_every_malformed_job_file_is_the_workers_own_failure(tmp_path, data):
+    from norvale.worker import LocalWorker, WorkerConfig
+    from norvale.worker.result import WorkerFailure
+
+    path = tmp_path / "job.json"
+    path.write_bytes(data)
+    (tmp_path / "work").mkdir()
+    with pytest.raises(WorkerFailure) as caught:
+        LocalWorker(WorkerConfig(work_root=str(tmp_path / "work"))).run(str(path), timeout=5)
+    assert str(caught.value).startswith("Invalid job: ")
+    assert type(caught.value.__context__) in (type(None), JobFileError) or caught.value.__suppress_context__

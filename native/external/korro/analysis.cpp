@@ -1,6 +1,8 @@
 // KORROAnalysis: runs a Korro model with a list of actions on a worker; reads the zip of results.
 #include "korro.h"
 
+#include "bindings/lazy.h"
+
 #include <string>
 
 namespace norvale::korro {
@@ -30,8 +32,10 @@ constexpr const char *kClassDoc =
     "During calculation the generic ExecutionError can be raised; its message says more.";
 
 // Worker messages and what the user is told (every entry raises ExecutionError, looked up at call time).
+// Built on first use, without a C++ guard (see bindings/lazy.h).
 nb::dict error_table() {
-    static nb::handle table = [] {
+    static norvale::bind::LazyObject table;
+    return nb::borrow<nb::dict>(table.get([] {
         nb::dict t;
         const char *input_error =
             "Error creating KORRO input file, please check worker installation and permissions";
@@ -39,9 +43,8 @@ nb::dict error_table() {
                                 "Error signing hash"})
             t[msg] = input_error;
         t["Error running KORRO analysis"] = "Error running KORRO analysis, please check all inputs, license and server";
-        return t.release();
-    }();
-    return nb::borrow<nb::dict>(table);
+        return t;
+    }));
 }
 
 nb::dict file_entry(const char *filename, const char *type, nb::handle data) {

@@ -179,17 +179,22 @@ class _Parser:
 def _b64decode(text: str) -> bytes:
     try:
         return binascii.a2b_base64(text, strict_mode=True)
-    except binascii.Error:
+    except ValueError:  # binascii.Error, or a character outside ASCII
         raise JobFileError("a file body of the job file is not Base64 text") from None
 
 
 def read_job(path: str, spill_dir: str) -> dict:
     """Parses the job file at `path`; file bodies are decoded into files in `spill_dir`."""
-    with open(path, encoding="utf-8", newline="") as stream:
-        parser = _Parser(stream, spill_dir)
-        job = parser.value()
-        if parser._peek() != "":
-            raise JobFileError("unexpected text after the job document")
+    try:
+        with open(path, encoding="utf-8", newline="") as stream:
+            parser = _Parser(stream, spill_dir)
+            job = parser.value()
+            if parser._peek() != "":
+                raise JobFileError("unexpected text after the job document")
+    except UnicodeDecodeError:
+        raise JobFileError("the job file is not UTF-8 text") from None
+    except RecursionError:
+        raise JobFileError("the job file nests values too deeply") from None
     if not isinstance(job, dict) or not isinstance(job.get("content"), dict):
         raise JobFileError("the job file holds no job content")
     if not isinstance(job.get("integration"), str):

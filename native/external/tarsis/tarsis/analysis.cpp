@@ -93,42 +93,53 @@ nb::object get_xml_def_name(nb::handle input_file) {
 }
 
 /// The name placed inside a JSON string: quotes, backslashes and control characters escaped.
-std::string json_string_body(const std::string &s) {
-    std::string out;
-    out.reserve(s.size());
+/// Works on the characters of the str, so any text (lone surrogates included) goes through.
+nb::object json_string_body(nb::handle name) {
+    nb::str text(name);
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text.ptr());
+    const int kind = PyUnicode_KIND(text.ptr());
+    const void *data = PyUnicode_DATA(text.ptr());
+    std::u32string out;
+    out.reserve(static_cast<size_t>(n));
     static const char kHex[] = "0123456789abcdef";
-    for (unsigned char c : s) {
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const char32_t c = PyUnicode_READ(kind, data, i);
+        const char *escape = nullptr;
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out.push_back(kHex[c >> 4]);
-                    out.push_back(kHex[c & 15]);
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
+            case U'"': escape = "\\\""; break;
+            case U'\\': escape = "\\\\"; break;
+            case U'\n': escape = "\\n"; break;
+            case U'\r': escape = "\\r"; break;
+            case U'\t': escape = "\\t"; break;
+            case U'\b': escape = "\\b"; break;
+            case U'\f': escape = "\\f"; break;
+            default: break;
+        }
+        if (escape != nullptr) {
+            for (const char *e = escape; *e; ++e) out.push_back(static_cast<char32_t>(*e));
+        } else if (c < 0x20) {
+            for (char e : {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]}) out.push_back(static_cast<char32_t>(e));
+        } else {
+            out.push_back(c);
         }
     }
-    return out;
+    PyObject *escaped = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, out.data(), static_cast<Py_ssize_t>(out.size()));
+    if (escaped == nullptr) throw nb::python_error();
+    return nb::steal(escaped);
 }
 
 nb::object json_dumps(nb::handle value) { return scope().global("json").attr("dumps")(value); }
 
-/// `"key": <JSON of value>` followed by ", " unless it is the last member.
-nb::str member(const char *key, nb::handle value, bool more) {
-    std::string text = "\"";
-    text += key;
-    text += "\": ";
-    text += nb::cast<std::string>(json_dumps(value));
-    if (more) text += ", ";
-    return nb::str(text.c_str(), text.size());
+nb::object concat(nb::handle a, nb::handle b) {
+    PyObject *joined = PyUnicode_Concat(a.ptr(), b.ptr());  // Python's TypeError for a non-str
+    if (joined == nullptr) throw nb::python_error();
+    return nb::steal(joined);
+}
+
+/// `'"key": ' + json.dumps(value)` followed by ", " unless it is the last member.
+nb::object member(const char *key, nb::handle value, bool more) {
+    nb::object text = concat(nb::str(("\"" + std::string(key) + "\": ").c_str()), json_dumps(value));
+    return more ? concat(text, nb::str(", ")) : text;
 }
 
 void write_job_content(nb::handle self, nb::handle w) {
@@ -172,8 +183,10 @@ void write_job_content(nb::handle self, nb::handle w) {
         write("{\"filename\": \"tarsis_input.xml\", \"type\": \"xml\", \"body\": \"");
         body(streams[0]);
         write("\"}, ");
-        std::string name = json_string_body(nb::cast<std::string>(nb::str(def_name)));
-        write(nb::str(("{\"filename\": \"" + name + "\", \"type\": \"def\", \"body\": \"").c_str()));
+        nb::object piece = nb::steal(PyUnicode_FromFormat("{\"filename\": \"%U\", \"type\": \"def\", \"body\": \"",
+                                                          json_string_body(def_name).ptr()));
+        if (!piece.is_valid()) throw nb::python_error();
+        write(piece);
         body(streams[1]);
         write("\"}, ");
         write("{\"filename\": \"tarsis_model.esa\", \"type\": \"esa\", \"body\": \"");

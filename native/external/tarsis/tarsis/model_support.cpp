@@ -15,6 +15,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "bindings/errors.h"
 #include "model_index.h"
 
 namespace norvale::tarsis::model {
@@ -47,21 +48,25 @@ ModelState *g_last_state = nullptr;
 
 /// Weakref callback: the model is going away, so is its side state.
 PyObject *forget_model(PyObject *, PyObject *ref) {
-    auto owner = g_ref_owner.find(ref);
-    if (owner == g_ref_owner.end()) Py_RETURN_NONE;
-    PyObject *key = owner->second;
-    g_ref_owner.erase(owner);
-    if (g_last_model == key) {
-        g_last_model = nullptr;
-        g_last_state = nullptr;
-    }
-    auto it = g_states.find(key);
-    if (it != g_states.end()) {
-        // The weakref is the argument of the running callback: keep it until the next check.
-        g_dead_refs.push_back(std::move(it->second->weakref));
-        g_states.erase(it);
-    }
-    Py_RETURN_NONE;
+    return bind::guarded([&]() -> PyObject * {
+        auto owner = g_ref_owner.find(ref);
+        if (owner == g_ref_owner.end()) Py_RETURN_NONE;
+        PyObject *key = owner->second;
+        g_ref_owner.erase(owner);
+        if (g_last_model == key) {
+            g_last_model = nullptr;
+            g_last_state = nullptr;
+        }
+        auto it = g_states.find(key);
+        if (it != g_states.end()) {
+            std::unique_ptr<ModelState> dying = std::move(it->second);
+            g_states.erase(it);
+            // The weakref is the argument of the running callback: keep it until the next check.
+            g_dead_refs.push_back(std::move(dying->weakref));
+            dying.reset();  // releasing the layer keys may run Python code: the tables are consistent now
+        }
+        Py_RETURN_NONE;
+    });
 }
 
 PyMethodDef g_forget_def = {"_forget_model", forget_model, METH_O, nullptr};
@@ -73,15 +78,20 @@ ModelState *state_for(nb::handle self) {
     if (!g_dead_refs.empty()) g_dead_refs.clear();
     auto it = g_states.find(self.ptr());
     if (it == g_states.end()) {
-        PyObject *ref = PyWeakref_NewRef(self.ptr(), g_on_death);
-        if (ref == nullptr) {
+        // Making the weakref may start a collection, whose finalizers may call back into this
+        // model and create its state first: look again afterwards.
+        nb::object ref = nb::steal(PyWeakref_NewRef(self.ptr(), g_on_death));
+        if (!ref.is_valid()) {
             PyErr_Clear();
             return nullptr;
         }
-        auto state = std::make_unique<ModelState>();
-        state->weakref = nb::steal(ref);
-        g_ref_owner[ref] = self.ptr();
-        it = g_states.emplace(self.ptr(), std::move(state)).first;
+        it = g_states.find(self.ptr());
+        if (it == g_states.end()) {
+            auto state = std::make_unique<ModelState>();
+            g_ref_owner[ref.ptr()] = self.ptr();
+            state->weakref = std::move(ref);
+            it = g_states.emplace(self.ptr(), std::move(state)).first;
+        }
     }
     g_last_model = self.ptr();
     g_last_state = it->second.get();
@@ -119,8 +129,11 @@ bool layer_contains(ModelState &state, PyObject *dict, PyObject *obj) {
     IdentityIndex &index = state.index[layers];
     auto verified = [&](std::int64_t pos) -> bool {
         if (pos < 0 || pos >= static_cast<std::int64_t>(state.layer_keys.size())) return false;
+        // A strong reference: the lookup runs the key's __hash__/__eq__, which may call back into
+        // the model and rebuild layer_keys.
+        nb::object key = state.layer_keys[static_cast<std::size_t>(pos)];
         PyObject *value = nullptr;
-        int r = PyDict_GetItemRef(dict, state.layer_keys[pos].ptr(), &value);
+        int r = PyDict_GetItemRef(dict, key.ptr(), &value);
         if (r < 0) throw nb::python_error();
         Py_XDECREF(value);
         return r == 1 && value == obj;

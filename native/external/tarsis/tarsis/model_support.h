@@ -25,10 +25,14 @@ inline constexpr int registry_count = registry::mesh_setup;
 /// Interned attribute name of a registry ("_nodes", ...).
 PyObject *attr_name(Reg r);
 
+// The call-site caches below are constant-initialised statics filled on first use under the
+// GIL: no C++ static guard, which a thread could wait on with the GIL held (bindings/lazy.h).
+
 /// Interned text, created once per call site.
 #define NV_STR(text)                                            \
     ([]() -> PyObject * {                                       \
-        static PyObject *s_ = PyUnicode_InternFromString(text); \
+        static PyObject *s_ = nullptr;                          \
+        if (s_ == nullptr) s_ = PyUnicode_InternFromString(text); \
         return s_;                                              \
     }())
 
@@ -72,14 +76,15 @@ nb::object global(PyObject *name);
 /// One call site's memory of a module global: valid until the module namespace next changes
 /// (a dict watcher on the module dict tells), so patching still takes effect at once.
 struct GlobalSlot {
-    PyObject *name;
+    PyObject *name = nullptr;
     PyObject *value = nullptr;  // strong
     std::uint64_t epoch = 0;
 };
 nb::object global(GlobalSlot &slot);
-#define NV_GLOBAL(name)                                                                    \
+#define NV_GLOBAL(ident)                                                                    \
     ::norvale::tarsis::model::global([]() -> ::norvale::tarsis::model::GlobalSlot & {      \
-        static ::norvale::tarsis::model::GlobalSlot s_{PyUnicode_InternFromString(#name)}; \
+        static ::norvale::tarsis::model::GlobalSlot s_;                                    \
+        if (s_.name == nullptr) s_.name = PyUnicode_InternFromString(#ident);               \
         return s_;                                                                         \
     }())
 
@@ -107,7 +112,8 @@ nb::object make_kw(nb::handle cls, PyObject *kwnames, const Args &...args) {
 PyObject *kwnames(std::initializer_list<const char *> names);
 #define NV_KWNAMES(...)                                                         \
     ([]() -> PyObject * {                                                       \
-        static PyObject *t_ = ::norvale::tarsis::model::kwnames({__VA_ARGS__}); \
+        static PyObject *t_ = nullptr;                                          \
+        if (t_ == nullptr) t_ = ::norvale::tarsis::model::kwnames({__VA_ARGS__}); \
         return t_;                                                              \
     }())
 

@@ -31,23 +31,28 @@ constexpr const char *kParserDoc =
     "to the list of values, one per row). With parent=..., the first table of that name after the\n"
     "table named parent is read.";
 
-[[noreturn]] void raise_parsing(const std::string &message) {
-    norvale::bind::raise_new(scope().global("TarsisParsingError"), nb::str(message.c_str(), message.size()));
+/// Raises TarsisParsingError(message); `message` is a new reference or nullptr (error set).
+[[noreturn]] void raise_parsing(PyObject *message) {
+    nb::object text = nb::steal(message);
+    if (!text.is_valid()) throw nb::python_error();
+    norvale::bind::raise_new(scope().global("TarsisParsingError"), text);
 }
 
-std::string text_of(nb::handle obj) { return nb::cast<std::string>(nb::str(obj)); }
-
+// The names go into the messages as their text form (str()), whatever characters they hold.
 [[noreturn]] void raise_not_found(nb::handle table_name, nb::handle parent, bool parent_given) {
-    std::string message = "Cannot find table '" + text_of(table_name) + "' in output XML";
-    if (parent_given) message += " for parent '" + text_of(parent) + "'";
-    raise_parsing(message);
+    if (parent_given)
+        raise_parsing(PyUnicode_FromFormat("Cannot find table '%S' in output XML for parent '%S'", table_name.ptr(),
+                                           parent.ptr()));
+    raise_parsing(PyUnicode_FromFormat("Cannot find table '%S' in output XML", table_name.ptr()));
 }
 
 [[noreturn]] void raise_no_results(nb::handle table_name) {
-    raise_parsing("No results were found in XML table '" + text_of(table_name) + "'.");
+    raise_parsing(PyUnicode_FromFormat("No results were found in XML table '%S'.", table_name.ptr()));
 }
 
-[[noreturn]] void raise_no_headers() { raise_parsing("No result headers were found in the provided XML table."); }
+[[noreturn]] void raise_no_headers() {
+    raise_parsing(PyUnicode_FromString("No result headers were found in the provided XML table."));
+}
 
 bool same_function(nb::handle attribute, nb::handle original) {
     if (attribute.is(original)) return true;
@@ -145,9 +150,18 @@ std::optional<xml::TableResult> find_native(nb::handle file, nb::handle table_na
     return r;
 }
 
+/// Whether get_result remembers and restores the stream's position: what its seekable() says,
+/// or, for a stream without one, whether it has tell and seek. A pipe or a socket file cannot
+/// seek; it is read from where it stands, as the host parser would read it.
+bool can_seek(nb::handle file) {
+    nb::object seekable = nb::getattr(file, "seekable", nb::none());
+    if (!seekable.is_none()) return norvale::bind::truthy(seekable());
+    return nb::hasattr(file, "tell") && nb::hasattr(file, "seek");
+}
+
 nb::object get_table_element(nb::handle cls, nb::handle file, nb::handle table_name, nb::handle parent) {
     bool parent_given = norvale::bind::truthy(parent);
-    if (native_tag_without_ns(cls)) {
+    if (native_tag_without_ns(cls) && can_seek(file)) {
         uint64_t start = 0;
         std::optional<xml::TableResult> r = find_native(file, table_name, parent, parent_given, start);
         if (r) return to_element(r->tree, r->root);
@@ -177,13 +191,23 @@ nb::object result_element_to_dict(nb::handle cls, nb::handle element) {
         nb::dict record;
         for (nb::handle key : columns.keys()) record[key] = nb::none();
         for (nb::handle cell : row) record[local_name(cls, native, cell)] = cell.attr("get")(v);
-        for (auto [key, value] : record) {
-            PyObject *title = PyDict_GetItemWithError(columns.ptr(), key.ptr());
-            if (!title) {
-                if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, key.ptr());
+        // Strong references throughout: the keys' __hash__/__eq__ (a redefined _tag_without_ns
+        // may give any object) run during the lookups.
+        nb::object items = nb::steal(PyDict_Items(record.ptr()));
+        if (!items.is_valid()) throw nb::python_error();
+        for (nb::handle item : items) {
+            nb::object key = nb::borrow(PyTuple_GET_ITEM(item.ptr(), 0));
+            nb::object value = nb::borrow(PyTuple_GET_ITEM(item.ptr(), 1));
+            PyObject *found = nullptr;
+            int r = PyDict_GetItemRef(columns.ptr(), key.ptr(), &found);
+            if (r < 0) throw nb::python_error();
+            if (r == 0) {
+                PyErr_SetObject(PyExc_KeyError, key.ptr());
                 throw nb::python_error();
             }
-            nb::list(result[nb::handle(title)]).append(value);
+            nb::object title = nb::steal(found);
+            nb::object column = result[title];
+            column.attr("append")(value);
         }
     }
     return result;
@@ -332,8 +356,11 @@ private:
 std::optional<std::string> class_namespace(nb::handle cls) {
     nb::object ns = nb::getattr(cls, "_NS");
     if (!PyDict_CheckExact(ns.ptr())) return std::nullopt;
-    PyObject *uri = PyDict_GetItemString(ns.ptr(), "tarsis");
-    if (!uri) return std::nullopt;
+    PyObject *found = nullptr;
+    int r = PyDict_GetItemStringRef(ns.ptr(), "tarsis", &found);  // strong: the lookup may run key.__eq__
+    if (r < 0) throw nb::python_error();
+    if (r == 0) return std::nullopt;
+    nb::object uri = nb::steal(found);
     return exact_utf8(uri);
 }
 
@@ -354,9 +381,13 @@ nb::object blocks_of(nb::handle cls, nb::handle table, nb::handle table_name) {
     return result;
 }
 
-nb::object get_result(nb::handle cls, nb::handle file, nb::handle table_name, nb::handle parent) {
-    nb::object pos = file.attr("tell")();
-    file.attr("seek")(0);
+nb::object result_from_stream(nb::handle cls, nb::handle file, nb::handle table_name, nb::handle parent) {
+    const bool seek = can_seek(file);
+    nb::object pos;
+    if (seek) {
+        pos = file.attr("tell")();
+        file.attr("seek")(0);
+    }
     nb::object result;
     bool native = same_function(nb::getattr(cls, "_get_table_element"), fn_get_table_element) &&
                   same_function(nb::getattr(cls, "_result_element_to_dict"), fn_result_element_to_dict) &&
@@ -366,7 +397,8 @@ nb::object get_result(nb::handle cls, nb::handle file, nb::handle table_name, nb
     if (ns) {
         bool parent_given = norvale::bind::truthy(parent);
         uint64_t start = 0;
-        std::optional<xml::TableResult> r = find_native(file, table_name, parent, parent_given, start);
+        std::optional<xml::TableResult> r;
+        if (seek) r = find_native(file, table_name, parent, parent_given, start);
         if (r) {
             TreeReader reader(r->tree, *ns);
             result = reader.read(r->root, table_name);
@@ -376,8 +408,24 @@ nb::object get_result(nb::handle cls, nb::handle file, nb::handle table_name, nb
     } else {
         result = blocks_of(cls, cls.attr("_get_table_element")(file, table_name, parent), table_name);
     }
-    file.attr("seek")(pos);
+    if (seek) file.attr("seek")(pos);
     return result;
+}
+
+nb::object get_result(nb::handle cls, nb::handle file, nb::handle table_name, nb::handle parent) {
+    // A kit File is read through a stream of its own: `with file.open_binary() as stream: ...`.
+    if (nb::isinstance(file, scope().global("File"))) {
+        nb::object result = norvale::bind::with_context(file.attr("open_binary")(), [&](nb::handle stream) {
+            return result_from_stream(cls, stream, table_name, parent);
+        });
+        return result.is_valid() ? result : nb::none();  // an error the stream's __exit__ suppressed
+    }
+    if (!nb::hasattr(file, "read")) {
+        PyErr_Format(PyExc_TypeError, "get_result() argument 'file' must be a readable binary stream or a File, not %.200s",
+                     Py_TYPE(file.ptr())->tp_name);
+        throw nb::python_error();
+    }
+    return result_from_stream(cls, file, table_name, parent);
 }
 
 }  // namespace

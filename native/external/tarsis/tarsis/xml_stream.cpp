@@ -1,5 +1,7 @@
 #include "xml_stream.h"
 
+#include "bindings/lazy.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,33 +20,37 @@ std::string g_namespace;
 /// Thrown by PyReadSource when read() gives something other than bytes.
 struct NotBytes {};
 
-/// A binary file from open(): exactly a BufferedReader or a FileIO.
-bool is_open_file(nb::handle stream) {
-    static nb::handle buffered = nb::object(nb::module_::import_("io").attr("BufferedReader")).release();
-    static nb::handle raw = nb::object(nb::module_::import_("io").attr("FileIO")).release();
-    PyTypeObject *type = Py_TYPE(stream.ptr());
-    return type == reinterpret_cast<PyTypeObject *>(buffered.ptr()) ||
-           type == reinterpret_cast<PyTypeObject *>(raw.ptr());
+/// A type of the io module, looked up on first use.
+nb::handle io_type(norvale::bind::LazyObject &slot, const char *name) {
+    return slot.get([&] { return nb::object(nb::module_::import_("io").attr(name)); });
 }
 
+/// True when `read` was set on the stream object itself (patched): then the stream is read
+/// through it, whatever its type.
+bool read_patched(nb::handle stream) {
+    nb::object dict = nb::steal(PyObject_GetAttrString(stream.ptr(), "__dict__"));
+    if (!dict.is_valid()) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyDict_Check(dict.ptr()) && PyDict_GetItemString(dict.ptr(), "read") != nullptr;
+}
+
+/// A binary file from open(): exactly a BufferedReader or a FileIO, its read() not patched.
+bool is_open_file(nb::handle stream) {
+    static norvale::bind::LazyObject buffered, raw;
+    PyTypeObject *type = Py_TYPE(stream.ptr());
+    return (type == reinterpret_cast<PyTypeObject *>(io_type(buffered, "BufferedReader").ptr()) ||
+            type == reinterpret_cast<PyTypeObject *>(io_type(raw, "FileIO").ptr())) &&
+           !read_patched(stream);
+}
+
+/// Reads a stream with its read(), copying each piece into the engine's buffer. (Python code is
+/// never handed a view of that buffer: a readinto() could keep one after the buffer is gone.)
 class PyReadSource : public xml::ChunkSource {
 public:
-    explicit PyReadSource(nb::handle stream) {
-        // Files from open(): read straight into the engine's buffer.
-        into_ = is_open_file(stream);
-        read_ = stream.attr(into_ ? "readinto" : "read");
-    }
+    explicit PyReadSource(nb::handle stream) : read_(stream.attr("read")) {}
     size_t read(char *dst, size_t cap) override {
-        if (into_) {
-            nb::object view = nb::steal(PyMemoryView_FromMemory(dst, static_cast<Py_ssize_t>(cap), PyBUF_WRITE));
-            if (!view.is_valid()) throw nb::python_error();
-            nb::object got = read_(view);
-            view.attr("release")();  // nothing may write into the buffer later
-            if (got.is_none()) throw NotBytes{};
-            size_t n = nb::cast<size_t>(got);
-            if (n > cap) throw NotBytes{};
-            return n;
-        }
         nb::object data = read_(cap);
         if (!PyBytes_CheckExact(data.ptr())) throw NotBytes{};
         size_t n = static_cast<size_t>(PyBytes_GET_SIZE(data.ptr()));
@@ -55,7 +61,6 @@ public:
 
 private:
     nb::object read_;
-    bool into_ = false;
 };
 
 /// Reads a file descriptor from an offset with pread straight into the engine's buffer. Touches no
@@ -131,16 +136,19 @@ struct BytesIOView {
 };
 
 bool is_exact_bytesio(nb::handle obj) {
-    static nb::handle bytes_io = nb::object(nb::module_::import_("io").attr("BytesIO")).release();
-    return Py_TYPE(obj.ptr()) == reinterpret_cast<PyTypeObject *>(bytes_io.ptr());
+    static norvale::bind::LazyObject bytes_io;
+    return Py_TYPE(obj.ptr()) == reinterpret_cast<PyTypeObject *>(io_type(bytes_io, "BytesIO").ptr()) &&
+           !read_patched(obj);
 }
 
-void export_bytesio(nb::handle stream, BytesIOView &v) {
+/// The content of a BytesIO from `pos` (its position, as its tell() gave it); false when its
+/// getvalue() gives no bytes object (patched on the instance), and the stream must be read.
+bool export_bytesio(nb::handle stream, uint64_t pos, BytesIOView &v) {
     v.bytes = stream.attr("getvalue")();
-    if (!PyBytes_CheckExact(v.bytes.ptr())) throw nb::type_error("BytesIO.getvalue() did not return bytes");
-    size_t pos = nb::cast<size_t>(stream.attr("tell")());
+    if (!PyBytes_CheckExact(v.bytes.ptr())) return false;
     size_t len = static_cast<size_t>(PyBytes_GET_SIZE(v.bytes.ptr()));
-    v.pos = pos > len ? len : pos;
+    v.pos = pos > len ? len : static_cast<size_t>(pos);
+    return true;
 }
 
 /// Where a parse reading 16 KiB at a time stands once it has seen the byte before `end`.
@@ -159,8 +167,8 @@ void load_tarsis_namespace() {
 }
 
 nb::object element_tree() {
-    static nb::handle et = nb::module_::import_("xml.etree.ElementTree").release();
-    return nb::borrow(et);
+    static norvale::bind::LazyObject et;
+    return nb::borrow(et.get([] { return nb::object(nb::module_::import_("xml.etree.ElementTree")); }));
 }
 
 std::optional<std::string> exact_utf8(nb::handle obj) {
@@ -180,7 +188,7 @@ std::optional<xml::TableResult> search_table(nb::handle file, uint64_t start, co
         size_t size;
         {
             BytesIOView v;
-            export_bytesio(file, v);
+            if (!export_bytesio(file, start, v)) return std::nullopt;
             size = v.size();
             nb::gil_scoped_release unlocked;
             r = xml::find_table(v.data(), v.size(), query);
@@ -208,15 +216,22 @@ std::optional<xml::TableResult> search_table(nb::handle file, uint64_t start, co
     }
 }
 
+/// The stream's position as a plain int; false when tell() gives anything else.
+bool position(nb::handle file, uint64_t &pos) {
+    nb::object value = file.attr("tell")();
+    return PyLong_CheckExact(value.ptr()) && nb::try_cast<uint64_t>(value, pos);
+}
+
 std::optional<xml::DefResult> search_def(nb::handle file) {
+    uint64_t start = 0;
     if (is_exact_bytesio(file)) {
         BytesIOView v;
-        export_bytesio(file, v);
+        if (!position(file, start) || !export_bytesio(file, start, v)) return std::nullopt;
         nb::gil_scoped_release unlocked;
         return xml::find_def(v.data(), v.size(), g_namespace);
     }
     if (int fd = plain_file_descriptor(file); fd >= 0) {
-        uint64_t start = nb::cast<uint64_t>(file.attr("tell")());
+        if (!position(file, start)) return std::nullopt;
         xml::DefResult r = search_fd(fd, start, [&](FdSource &source) {
             return xml::find_def(source, g_namespace, kReadChunk);
         });
