@@ -168,6 +168,13 @@ void def_python(nb::handle cls, const char *name, const char *signature, const c
     detail::define(cls, name, signature, doc, detail::native(std::forward<F>(work)), -1, detail::Kind::Method, body);
 }
 
+/// The same as a class method (`cls` first), its C++ work called as `_native(cls, ...)`.
+template <typename F>
+void def_python_classmethod(nb::handle cls, const char *name, const char *signature, const char *body, F &&work,
+                            const char *doc = nullptr) {
+    detail::define(cls, name, signature, doc, detail::native(std::forward<F>(work)), -1, detail::Kind::Class, body);
+}
+
 /// `super(cls, self)`: the proxy a Python method defined in `cls` gets from a bare `super()`.
 nb::object super_of(nb::handle cls, nb::handle self);
 

@@ -85,7 +85,7 @@ void init_actions(nb::module_ &) {
     nb::list members;
     members.append(nb::make_tuple("LOAD_CASE", 1));
     members.append(nb::make_tuple("LOAD_COMBINATION", 2));
-    nb::object loading_type = norvale::bind::make_enum(s, "LoadingType", members, kLoadingTypeDoc);
+    nb::object loading_type_enum = norvale::bind::make_enum(s, "LoadingType", members, kLoadingTypeDoc);
     using norvale::bind::def_method;
     nb::module_ abc = nb::module_::import_("abc");
     action_class = ClassBuilder(s, "KORROAction", nb::make_tuple(abc.attr("ABC")), abc.attr("ABCMeta"))

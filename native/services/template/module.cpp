@@ -38,12 +38,12 @@ NB_MODULE(_template, m) {
     m.doc() = "Native reading and writing for the Tarsis template-filling service.";
     // The model document's members come from the one table of the Model's registries.
     namespace reg = norvale::tarsis::registry;
-    nb::list members, setup;
+    nb::list document, setup;
     for (const reg::DocumentMember &member : reg::kDocument) {
-        members.append(member.key);
+        document.append(member.key);
         if (reg::kRows[member.source].kind == reg::Kind::Setup) setup.append(member.key);
     }
-    m.attr("MEMBERS") = nb::tuple(members);
+    m.attr("MEMBERS") = nb::tuple(document);
     m.attr("SETUP_MEMBERS") = nb::tuple(setup);
     m.def(
         "fill",

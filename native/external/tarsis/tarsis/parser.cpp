@@ -413,13 +413,6 @@ nb::object result_from_stream(nb::handle cls, nb::handle file, nb::handle table_
 }
 
 nb::object get_result(nb::handle cls, nb::handle file, nb::handle table_name, nb::handle parent) {
-    // A kit File is read through a stream of its own: `with file.open_binary() as stream: ...`.
-    if (nb::isinstance(file, scope().global("File"))) {
-        nb::object result = norvale::bind::with_context(file.attr("open_binary")(), [&](nb::handle stream) {
-            return result_from_stream(cls, stream, table_name, parent);
-        });
-        return result.is_valid() ? result : nb::none();  // an error the stream's __exit__ suppressed
-    }
     if (!nb::hasattr(file, "read")) {
         PyErr_Format(PyExc_TypeError, "get_result() argument 'file' must be a readable binary stream or a File, not %.200s",
                      Py_TYPE(file.ptr())->tp_name);
@@ -436,10 +429,17 @@ void init_parser(nb::module_ &) {
 
     scope().annotation_names("xml.etree.ElementTree", {"Element"});
     nb::object built = ClassBuilder(scope(), "OutputFileParser").doc(kParserDoc).attr("_NS", ns).finish();
-    norvale::bind::def_classmethod(
+    // A kit File is read through a stream of its own, closed again: `with file.open_binary() as stream`.
+    norvale::bind::def_python_classmethod(
         built, "get_result",
         "(cls, file: BinaryIO, table_name: str, *, parent: Optional[str] = None) -> Dict[str, Dict[Optional[str], "
         "List[Optional[str]]]]",
+        R"(
+        if isinstance(file, File):
+            with file.open_binary() as stream:
+                return _native(cls, stream, table_name, parent)
+        return _native(cls, file, table_name, parent)
+    )",
         [](nb::handle cls, nb::handle file, nb::handle table_name, nb::handle parent) {
             return get_result(cls, file, table_name, parent);
         },
