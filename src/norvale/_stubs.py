@@ -10,16 +10,14 @@ expressions are evaluated there. An expression that cannot be evaluated stays th
 a string annotation would.
 """
 
-from __future__ import annotations
-
 import os
 import sys
 import threading
-from typing import Any, Dict, Optional, Tuple
+from typing import Any, Dict, List, Optional, Set, Tuple
 
 _lock = threading.RLock()
-_remembered: Dict[str, Tuple[str, str, dict]] = {}  # module -> (stub path, stub text, module names)
-_parsed: Dict[str, Tuple[dict, dict]] = {}  # module -> (namespace, {qualname: function node})
+_remembered: Dict[str, Tuple[str, str, Dict[str, Any]]] = {}  # module -> (stub path, stub text, module names)
+_parsed: Dict[str, Tuple[Dict[str, Any], Dict[str, Any]]] = {}  # module -> (namespace, {qualname: function node})
 
 
 def remember(module_name: str) -> None:
@@ -38,7 +36,7 @@ def remember(module_name: str) -> None:
         _remembered[module_name] = (stub, text, dict(vars(module)))
 
 
-def _stub(module_name: str) -> Optional[Tuple[dict, dict]]:
+def _stub(module_name: str) -> Optional[Tuple[Dict[str, Any], Dict[str, Any]]]:
     import ast
 
     with _lock:
@@ -51,7 +49,7 @@ def _stub(module_name: str) -> Optional[Tuple[dict, dict]]:
             tree = ast.parse(text, path)
         except (SyntaxError, ValueError):
             return None
-        namespace: dict = {}
+        namespace: Dict[str, Any] = {}
         for node in tree.body:
             if isinstance(node, (ast.Import, ast.ImportFrom)):
                 try:
@@ -61,10 +59,10 @@ def _stub(module_name: str) -> Optional[Tuple[dict, dict]]:
         for name, value in names.items():
             namespace.setdefault(name, value)
 
-        functions: dict = {}
-        overloads: set = set()
+        functions: Dict[str, Any] = {}
+        overloads: Set[str] = set()
 
-        def collect(body: list, prefix: str) -> None:
+        def collect(body: List[Any], prefix: str) -> None:
             for node in body:
                 if isinstance(node, ast.ClassDef):
                     collect(node.body, f"{prefix}{node.name}.")
@@ -84,7 +82,7 @@ def _stub(module_name: str) -> Optional[Tuple[dict, dict]]:
         return _parsed[module_name]
 
 
-def _value(expr: Any, namespace: dict) -> Any:
+def _value(expr: Any, namespace: Dict[str, Any]) -> Any:
     import ast
 
     try:

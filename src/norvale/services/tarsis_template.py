@@ -64,7 +64,8 @@ _NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]")
 # Request
 
 
-def _decode_request(payload: Any) -> Dict[str, Any]:
+def _decode_request(payload: Any) -> Any:
+    """The model document of a request (any JSON value; `_check_document` checks its shape)."""
     if not isinstance(payload, Mapping):
         raise InternalError(f"Tarsis template request must be a mapping, not {type(payload).__name__}")
     if set(payload) != {"input"}:
