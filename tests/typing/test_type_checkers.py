@@ -1,5 +1,5 @@
-"""mypy --strict and pyright over the examples and the typing checks of this folder; mypy --strict
-over the package's own code.
+"""mypy --strict and pyright over the examples, the typing checks of this folder and the package's
+own code.
 
 Application code is checked against the package as installed (stubs and py.typed included), the way
 an application sees it; the package's own code is checked as its source tree.
@@ -8,6 +8,7 @@ A checker that is not installed fails the test rather than skipping it: `make te
 
 from __future__ import annotations
 
+import json
 import os
 import pathlib
 import shutil
@@ -54,22 +55,44 @@ def test_application_code_checks_clean(checker: str, paths: list[pathlib.Path]) 
     assert result.returncode == 0, _report(result)
 
 
-def _mypy_package(config: list[str], package: pathlib.Path = ROOT / "src" / "norvale",
-                  cache: pathlib.Path = CACHE / "mypy-package") -> subprocess.CompletedProcess[str]:
-    """mypy over a source tree of the package (src/norvale), as its own code is written."""
-    command = [sys.executable, "-m", "mypy", *config, "--no-color-output", "--cache-dir", str(cache), str(package)]
-    env = dict(os.environ, MYPY_FORCE_COLOR="0")
+SOURCE = ROOT / "src" / "norvale"
+
+
+def check_package(checker: str, part: str, package: pathlib.Path = SOURCE,
+                  cache: pathlib.Path = CACHE / "package") -> subprocess.CompletedProcess[str]:
+    """A checker over a source tree of the package (src/norvale), as its own code is written.
+
+    part "code": the Python modules (mypy: with the stubs' own errors left out, mypy-kit.ini);
+    part "stubs": the stubs of the compiled modules as well (mypy), or alone (pyright).
+    """
+    if checker == "mypy":
+        config = ["--config-file", str(HERE / "mypy-kit.ini")] if part == "code" else ["--strict", "--python-version",
+                                                                                     "3.13"]
+        command = [sys.executable, "-m", "mypy", *config, "--no-color-output", "--cache-dir", str(cache / "mypy"),
+                   str(package)]
+    else:
+        files = sorted(package.rglob("*.py" if part == "code" else "*.pyi"))
+        command = [sys.executable, "-m", "pyright", "-p", str(HERE / "pyright-kit.json"), "--pythonpath",
+                   sys.executable, "--outputjson", *map(str, files)]
+    env = dict(os.environ, MYPY_FORCE_COLOR="0", PYRIGHT_PYTHON_IGNORE_WARNINGS="1")
     env.pop("PYTHONPATH", None)
     return subprocess.run(command, cwd=package.parent, env=env, capture_output=True, text=True, timeout=540)
 
 
-def test_package_code_checks_clean() -> None:
-    """The kit, the worker and the services pass mypy --strict; the compiled modules' stubs are left
-    to the pending check below."""
-    result = _mypy_package(["--config-file", str(HERE / "mypy-kit.ini")])
+def _files_checked(checker: str, result: subprocess.CompletedProcess[str]) -> int:
+    if checker == "mypy":
+        return int(result.stdout.split(" source file")[0].rsplit(" ", 1)[1])
+    return int(json.loads(result.stdout)["summary"]["filesAnalyzed"])
+
+
+@pytest.mark.parametrize("checker", sorted(CHECKERS))
+def test_package_code_checks_clean(checker: str) -> None:
+    """The kit, the worker and the services pass both checkers (mypy --strict); the compiled
+    modules' stubs are left to the pending check below."""
+    result = check_package(checker, "code")
     assert result.returncode == 0, _report(result)
-    checked = int(result.stdout.split(" source file")[0].rsplit(" ", 1)[1])
-    assert checked >= 30, result.stdout  # the whole package, not a part of it
+    modules = len(list(SOURCE.rglob("*.py")))
+    assert _files_checked(checker, result) >= modules > 25, result.stdout  # the whole package, not a part
 
 
 @pytest.mark.parametrize("module, fault, expected", [
@@ -82,17 +105,18 @@ def test_package_code_checks_clean() -> None:
 def test_package_check_reports_faults(module: str, fault: str, expected: str, tmp_path: pathlib.Path) -> None:
     """The package check covers every part of it: a fault in any module fails it."""
     package = tmp_path / "src" / "norvale"
-    shutil.copytree(ROOT / "src" / "norvale", package, ignore=shutil.ignore_patterns("__pycache__"))
+    shutil.copytree(SOURCE, package, ignore=shutil.ignore_patterns("__pycache__"))
     with open(package / module, "a", encoding="utf-8") as f:
         f.write("\n\n" + fault)
-    result = _mypy_package(["--config-file", str(HERE / "mypy-kit.ini")], package, tmp_path / "cache")
+    result = check_package("mypy", "code", package, tmp_path / "cache")
     assert result.returncode == 1, _report(result)
     assert f"{module}:" in result.stdout and expected in result.stdout, result.stdout
 
 
-@pytest.mark.xfail(strict=True, reason="the stubs of the compiled modules do not pass mypy --strict yet")
-def test_package_stubs_check_clean() -> None:
-    result = _mypy_package(["--strict", "--python-version", "3.13"])
+@pytest.mark.xfail(strict=True, reason="the stubs of the compiled modules do not pass the checkers yet")
+@pytest.mark.parametrize("checker", sorted(CHECKERS))
+def test_package_stubs_check_clean(checker: str) -> None:
+    result = check_package(checker, "stubs")
     assert result.returncode == 0, _report(result)
 
 
