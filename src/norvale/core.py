@@ -115,9 +115,10 @@ def _file_base64_text(value: Any, bytes_io: Any = io.BytesIO) -> Optional[str]:
     if (type(value) is not File or File.getvalue_binary is not _original_getvalue_binary
             or value._path is None or isinstance(value, bytes_io)):
         return None
-    from norvale import _native
+    native = importlib.import_module("norvale._native")  # compiled, without a stub of its own
 
-    return _native.b64encode_file(value._path)
+    text: str = native.b64encode_file(value._path)
+    return text
 
 
 # ---------------------------------------------------------------------------------------------

@@ -26,7 +26,7 @@ class Vector:
             return NotImplemented
         return (self.x, self.y, self.z) == (other.x, other.y, other.z)
 
-    __hash__ = None  # type: ignore[assignment]  # mutable value type
+    __hash__ = None  # type: ignore[assignment]  # pyright: ignore[reportAssignmentType]  # mutable value type
 
     def __iter__(self) -> Iterator[float]:
         yield self.x

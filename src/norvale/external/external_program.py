@@ -23,12 +23,12 @@ import numbers
 import os
 import sys
 import tempfile
-from typing import Any, BinaryIO, Mapping, Optional, TextIO, Union
+from typing import Any, BinaryIO, ClassVar, ItemsView, KeysView, Mapping, Optional, TextIO, Union
 
 from norvale import worker as _worker
 from norvale.core import File
 from norvale.errors import ExecutionError
-from norvale.worker.protocol import JOB_DIR_PREFIX, ResultBody
+from norvale.worker.protocol import JOB_DIR_PREFIX, ResultBody, RunResult
 
 __all__ = [
     "ExternalProgram",
@@ -59,10 +59,10 @@ class _JobContent:
     def __init__(self, **members: Any) -> None:
         self._members = members
 
-    def items(self):
+    def items(self) -> ItemsView[str, Any]:
         return self._members.items()
 
-    def keys(self):
+    def keys(self) -> KeysView[str]:
         return self._members.keys()
 
     def __getitem__(self, key: str) -> Any:
@@ -76,9 +76,9 @@ class _JobContent:
             return self._members == other._members
         return NotImplemented
 
-    __hash__ = None  # type: ignore[assignment]
+    __hash__: ClassVar[None] = None  # type: ignore[assignment]  # pyright: ignore[reportIncompatibleMethodOverride]
 
-    def to_dict(self) -> dict:
+    def to_dict(self) -> dict[str, Any]:
         return dict(self._members)
 
     def __repr__(self) -> str:
@@ -183,7 +183,7 @@ class _StreamedDict:
     def get(self, key: str, default: Any = None) -> Any:
         return self[key] if key in self._data else default
 
-    def keys(self):
+    def keys(self) -> KeysView[str]:
         return self._data.keys()
 
     def get_value_as_bytes(self, key: str, decompress: bool = False) -> Optional[bytes]:
@@ -242,8 +242,8 @@ class _JobState:
     def __init__(self, integration: str, version: Optional[int]) -> None:
         self.integration = integration
         self.version = version
-        self.result = None  # what the worker's run returned, after a successful run
-        self.program_log = ""  # the end of the program's output of the last run
+        self.result: Optional[RunResult] = None  # what the worker's run returned, after a successful run
+        self.program_log: str = ""  # the end of the program's output of the last run
 
 
 # Characters of program output an ExecutionError carries (the end of it).
@@ -320,9 +320,9 @@ class ExternalProgram:
     __slots__ = ("_norvale_job", "__dict__", "__weakref__")
 
     #: True for jobs that stream their content through `_write_job_content(w)`.
-    _multipart_job_content = False
+    _multipart_job_content: ClassVar[bool] = False
     #: How the worker runs the job: "program" (an integration adapter) or "script".
-    _job_kind = "program"
+    _job_kind: ClassVar[str] = "program"
 
     def __init__(self, integration: str, version: Optional[int] = None) -> None:
         if not isinstance(integration, str) or not integration:
@@ -348,7 +348,7 @@ class ExternalProgram:
                 f"{type(self).__name__} was not initialised: its constructor must call ExternalProgram.__init__"
             ) from None
 
-    def _job_header(self) -> dict:
+    def _job_header(self) -> dict[str, Any]:
         state = self._job_state()
         return {"integration": state.integration, "version": state.version, "kind": self._job_kind}
 
@@ -455,7 +455,7 @@ class ExternalProgram:
             stream.seek(start)
 
     # -- results ------------------------------------------------------------------------------
-    def _get_result_content(self) -> dict:
+    def _get_result_content(self) -> dict[str, Any]:
         """The worker's result as a dict; an empty dict before a successful `execute`."""
         result = self._job_state().result
         return result.content if result is not None else {}

@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import json
 import os
-from typing import Any, Optional, Sequence, TextIO, Tuple
+from typing import Any, ClassVar, Optional, Sequence, TextIO, Tuple
 
 from norvale.core import File
 from norvale.errors import ExecutionError
@@ -44,7 +44,7 @@ class PythonAnalysis(ExternalProgram):
     of gigabytes (`File.from_path`) need little memory.
     """
 
-    _integration = "python"
+    _integration: ClassVar[str] = "python"
     _job_kind = "script"
     _multipart_job_content = True
 

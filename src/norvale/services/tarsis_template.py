@@ -73,11 +73,12 @@ def _request_text(payload: Any) -> str:
     return text
 
 
-def _decode_request(payload: Any) -> Dict[str, Any]:
+def _decode_request(payload: Any) -> Any:
+    """The model document of a request (any JSON value; `_check_document` checks its shape)."""
     return _decode_text(_request_text(payload))
 
 
-def _decode_text(text: str) -> Dict[str, Any]:
+def _decode_text(text: str) -> Any:
     try:
         packed = base64.b64decode(text.encode("ascii"), validate=True)
     except (UnicodeEncodeError, binascii.Error) as exc:

@@ -9,9 +9,9 @@ worker with `set_worker(...)`: any object that satisfies `norvale.worker.protoco
 
 from __future__ import annotations
 
-from typing import Any, Optional
+from typing import Optional, Unpack
 
-from norvale.worker.config import WorkerConfig, register_script_integration
+from norvale.worker.config import ConfigOptions, WorkerConfig, register_script_integration
 from norvale.worker.protocol import ResultBody, Worker, WorkerFailure, WorkerResult
 from norvale.worker.local import LocalWorker
 
@@ -49,7 +49,7 @@ def set_worker(worker: Optional[Worker]) -> None:
     _worker = worker
 
 
-def configure(config: Optional[WorkerConfig] = None, **options: Any) -> WorkerConfig:
+def configure(config: Optional[WorkerConfig] = None, **options: Unpack[ConfigOptions]) -> WorkerConfig:
     """Changes the configuration of the embedded worker and returns it.
 
     `config`: a whole `WorkerConfig` (for instance `WorkerConfig.from_file(path)`) that replaces the

@@ -6,9 +6,14 @@ import json
 import os
 import sys
 from dataclasses import dataclass, field
-from typing import Any, Mapping, Optional, Sequence, Union
+from types import EllipsisType
+from typing import Any, Mapping, Optional, TypedDict, Union
 
-Command = Sequence[str]
+#: A program command: the program, then its arguments, as texts. A list or a tuple, so that one
+#: text (which the configuration refuses) is a type error too.
+Command = Union[list[str], tuple[str, ...]]
+#: A script path.
+ScriptPath = Union[str, "os.PathLike[str]"]
 
 #: Integrations run by a program adapter of the embedded worker.
 PROGRAM_INTEGRATIONS = ("korro", "moraine", "tarsis")
@@ -58,8 +63,9 @@ class WorkerConfig:
         self.update(programs=programs, scripts=scripts, local_scripts_only=local_scripts_only, work_root=work_root)
 
     def update(self, *, programs: Optional[Mapping[str, Optional[Command]]] = None,
-               scripts: Optional[Mapping[str, Union[str, os.PathLike, None]]] = None,
-               local_scripts_only: Optional[bool] = None, work_root: Union[str, os.PathLike, None, Any] = ...) -> None:
+               scripts: Optional[Mapping[str, Optional[ScriptPath]]] = None,
+               local_scripts_only: Optional[bool] = None,
+               work_root: Union[str, os.PathLike[str], None, EllipsisType] = ...) -> None:
         """Changes the options given; a program or script given as None is removed."""
         if programs is not None:
             if not isinstance(programs, Mapping):
@@ -104,7 +110,7 @@ class WorkerConfig:
         return self.programs.get(integration) or [sys.executable]
 
     @classmethod
-    def from_file(cls, path: Union[str, os.PathLike]) -> "WorkerConfig":
+    def from_file(cls, path: Union[str, os.PathLike[str]]) -> "WorkerConfig":
         """Reads a JSON configuration file with the members "programs", "scripts", "local_scripts_only"
         and "work_root"; script paths are relative to the file. Apply the result with
         `norvale.worker.configure(config=...)` or `LocalWorker(config)`."""
@@ -136,6 +142,15 @@ class WorkerConfig:
         config.update(programs=data.get("programs"), scripts={k: os.path.join(base, v) for k, v in scripts.items()},
                       local_scripts_only=flag, work_root=data.get("work_root"))
         return config
+
+
+class ConfigOptions(TypedDict, total=False):
+    """The keyword options of `norvale.worker.configure` and `WorkerConfig.update`."""
+
+    programs: Optional[Mapping[str, Optional[Command]]]
+    scripts: Optional[Mapping[str, Optional[ScriptPath]]]
+    local_scripts_only: Optional[bool]
+    work_root: Union[str, os.PathLike[str], None]
 
 
 def _command(name: str, command: Any) -> list[str]:

@@ -11,7 +11,7 @@ from __future__ import annotations
 import binascii
 import json
 import os
-from typing import Any, TextIO
+from typing import Any, Iterator, TextIO
 
 from norvale.worker.protocol import ResultBody
 
@@ -64,7 +64,7 @@ class _Parser:
             return self._object()
         if c == "[":
             self.pos += 1
-            items = []
+            items: list[Any] = []
             if self._peek() == "]":
                 self.pos += 1
                 return items
@@ -84,9 +84,9 @@ class _Parser:
             raise JobFileError("the job file ends early")
         return self._scalar()
 
-    def _object(self) -> dict:
+    def _object(self) -> dict[str, Any]:
         self._expect("{")
-        result: dict = {}
+        result: dict[str, Any] = {}
         if self._peek() == "}":
             self.pos += 1
             return result
@@ -119,7 +119,7 @@ class _Parser:
         except ValueError:
             raise JobFileError(f"invalid value {token[:40]!r} in the job file") from None
 
-    def _raw_string_pieces(self):
+    def _raw_string_pieces(self) -> Iterator[str]:
         """Yields the raw text of a JSON string piece by piece (escapes left as written)."""
         self.pos += 1  # opening quote
         while True:
@@ -152,7 +152,8 @@ class _Parser:
         if "\\" not in raw:
             return raw
         try:
-            return json.loads('"' + raw + '"')
+            text: str = json.loads('"' + raw + '"')
+            return text
         except ValueError:
             raise JobFileError("invalid escape in a string of the job file") from None
 
@@ -183,7 +184,7 @@ def _b64decode(text: str) -> bytes:
         raise JobFileError("a file body of the job file is not Base64 text") from None
 
 
-def read_job(path: str, spill_dir: str) -> dict:
+def read_job(path: str, spill_dir: str) -> dict[str, Any]:
     """Parses the job file at `path`; file bodies are decoded into files in `spill_dir`."""
     try:
         with open(path, encoding="utf-8", newline="") as stream:

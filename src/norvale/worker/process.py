@@ -17,7 +17,7 @@ import subprocess
 import sys
 import time
 from dataclasses import dataclass
-from typing import Optional, Sequence
+from typing import IO, Any, Mapping, Optional, Sequence, cast, overload
 
 from norvale.worker.protocol import OUTPUT_TAIL, WorkerFailure
 from norvale.worker.supervisor import descendants, kill_tree  # noqa: F401  (re-exported)
@@ -73,17 +73,25 @@ def _tail(path: str, limit: int = _TAIL) -> str:
 class _Supervisor:
     """The application's end of one supervisor process."""
 
-    def __init__(self, spec: dict) -> None:
+    def __init__(self, spec: dict[str, Any]) -> None:
         self.proc = subprocess.Popen([sys.executable, "-I", _SUPERVISOR], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, start_new_session=True, close_fds=True)
+        # both pipes were asked for, so both exist
+        self.stdin = cast(IO[bytes], self.proc.stdin)
+        self.stdout = cast(IO[bytes], self.proc.stdout)
         self._buffer = b""
-        self.proc.stdin.write(json.dumps(spec).encode("utf-8") + b"\n")
-        self.proc.stdin.flush()
+        self.stdin.write(json.dumps(spec).encode("utf-8") + b"\n")
+        self.stdin.flush()
+
+    @overload
+    def read_line(self, timeout: None) -> str: ...
+    @overload
+    def read_line(self, timeout: Optional[float]) -> Optional[str]: ...
 
     def read_line(self, timeout: Optional[float]) -> Optional[str]:
         """The supervisor's next answer; None when `timeout` seconds passed without one."""
         deadline = None if timeout is None else time.monotonic() + timeout
-        fd = self.proc.stdout.fileno()
+        fd = self.stdout.fileno()
         with selectors.DefaultSelector() as selector:
             selector.register(fd, selectors.EVENT_READ)
             while b"\n" not in self._buffer:
@@ -102,19 +110,19 @@ class _Supervisor:
     def stop(self) -> None:
         """Asks the supervisor to kill the program's tree and waits until it is done."""
         try:
-            self.proc.stdin.write(b"kill\n")
-            self.proc.stdin.flush()
+            self.stdin.write(b"kill\n")
+            self.stdin.flush()
         except OSError:
             pass
         self.close()
 
     def close(self) -> None:
         try:
-            self.proc.stdin.close()
+            self.stdin.close()
         except OSError:
             pass
         self.proc.wait()
-        self.proc.stdout.close()
+        self.stdout.close()
 
 
 def _start_failure(argv: Sequence[str], code: int, text: str, cwd: str, integration: str) -> WorkerFailure:
@@ -136,7 +144,7 @@ def _start_failure(argv: Sequence[str], code: int, text: str, cwd: str, integrat
 
 
 def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optional[float],
-                env: Optional[dict] = None, cleanup: Sequence[str] = (), integration: str = "program") -> ProgramRun:
+                env: Optional[Mapping[str, str]] = None, cleanup: Sequence[str] = (), integration: str = "program") -> ProgramRun:
     """Runs `argv` in `cwd`; output goes to files in `log_dir`. Raises ProgramTimeout after `timeout` s.
 
     `cleanup`: directories the supervisor removes if the application goes away while the program
@@ -155,10 +163,11 @@ def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optiona
             _, code, text = answer.split(" ", 2)
             supervisor.close()
             raise _start_failure(argv, int(code), text, cwd, integration)
-        answer = supervisor.read_line(timeout)
-        if answer is None:
+        ended = supervisor.read_line(timeout)
+        if ended is None:
             supervisor.stop()
             raise ProgramTimeout(ProgramRun(-signal.SIGKILL, stdout_path, stderr_path))
+        answer = ended
         supervisor.close()
     except ProgramTimeout:
         raise

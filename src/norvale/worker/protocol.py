@@ -91,7 +91,7 @@ class RunResult(Protocol):
     """What `Worker.run` returns (`WorkerResult` is the kit's own implementation)."""
 
     #: The result content: a dict whose file bodies are Base64 text or `ResultBody` objects.
-    content: dict
+    content: dict[str, Any]
     #: The program's exit status, None when no program ran.
     exit_status: Optional[int]
     #: The end of the program's output, "" when there was none.
@@ -107,6 +107,7 @@ class Worker(Protocol):
 
     def run(self, job_path: str, *, timeout: float) -> RunResult:
         """Runs the job at `job_path` (read it; do not change or remove it) within `timeout` seconds."""
+        ...
 
 
 class WorkerResult:
@@ -115,7 +116,7 @@ class WorkerResult:
     The directory is removed by `release()`, or when the result is garbage-collected.
     """
 
-    def __init__(self, content: dict, directory: Optional[str] = None, *, exit_status: Optional[int] = None,
+    def __init__(self, content: dict[str, Any], directory: Optional[str] = None, *, exit_status: Optional[int] = None,
                  output: str = "") -> None:
         self.content = content
         self.directory = directory

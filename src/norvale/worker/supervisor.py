@@ -30,10 +30,12 @@ import shutil
 import signal
 import subprocess
 import sys
+from types import FrameType
+from typing import Any, Iterable, NoReturn, Optional
 
 
-def _children_map() -> dict:
-    children: dict = {}
+def _children_map() -> dict[int, list[int]]:
+    children: dict[int, list[int]] = {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
@@ -49,7 +51,7 @@ def _children_map() -> dict:
     return children
 
 
-def descendants(pid: int) -> list:
+def descendants(pid: int) -> list[int]:
     """The processes below `pid` (children, grandchildren, ...), as seen now."""
     if not os.path.isdir("/proc"):
         return []
@@ -62,7 +64,7 @@ def descendants(pid: int) -> list:
     return found
 
 
-def _signal_all(pids, sig) -> None:
+def _signal_all(pids: Iterable[int], sig: int) -> None:
     for pid in pids:
         try:
             os.kill(pid, sig)
@@ -70,10 +72,10 @@ def _signal_all(pids, sig) -> None:
             pass
 
 
-def kill_tree(proc: subprocess.Popen) -> None:
+def kill_tree(proc: subprocess.Popen[Any]) -> None:
     """Kills `proc`, its process group and every descendant, including ones that left the group."""
     # Stop the tree first so nothing forks while it is being collected, then kill.
-    pids: list = []
+    pids: list[int] = []
     for _ in range(3):
         pids = descendants(proc.pid)
         _signal_all([proc.pid, *pids], signal.SIGSTOP)
@@ -99,11 +101,11 @@ class _Abandoned(Exception):
     pass
 
 
-def _on_signal(signum, frame):
+def _on_signal(signum: int, frame: Optional[FrameType]) -> NoReturn:
     raise _Abandoned()
 
 
-def _cleanup(paths) -> None:
+def _cleanup(paths: Iterable[str]) -> None:
     for path in paths:
         shutil.rmtree(path, ignore_errors=True)
 

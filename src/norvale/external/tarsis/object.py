@@ -90,7 +90,7 @@ class LoadLocation(enum.StrEnum):
 # Value checks.  Each returns the value to store, or raises ValueError naming the argument.
 
 
-def _enum(cls: type, value: Any, default: Any, what: str) -> Any:
+def _enum(cls: type[enum.Enum], value: Any, default: Any, what: str) -> Any:
     if value is None:
         return default
     if type(value) is cls:
@@ -225,7 +225,7 @@ def _plain_first_of_type(value: Any) -> Any:
     return _plain(value)
 
 
-def _field_serializer(cls: type, numbered: bool):
+def _field_serializer(cls: Any, numbered: bool) -> Tuple[Tuple[str, ...], Any, Any]:
     """The serialization of `cls._fields` as one compiled dict display.
 
     Same result as looping over the fields with ``_plain(getattr(self, attr))``, without the loop,
@@ -265,7 +265,8 @@ def _serialize_fields(self: Any, numbered: bool) -> Dict[str, Any]:
         # A class that serializes with the generic method gets its compiled one as its own.
         if cls._serialize is (TarsisObject._serialize if numbered else _Part._serialize):
             cls._serialize = entry[2]
-    return entry[1](self)
+    data: Dict[str, Any] = entry[1](self)
+    return data
 
 
 # ---------------------------------------------------------------------------------------------
@@ -281,7 +282,7 @@ class TarsisObject:
 
     def __init__(self, object_id: int, name: Optional[str]) -> None:
         self._object_id = object_id
-        self._name = _xml_safe(name, f"{type(self).__name__} name")
+        self._name: Optional[str] = _xml_safe(name, f"{type(self).__name__} name")
 
     @property
     def object_id(self) -> int:
@@ -320,7 +321,7 @@ class Material(_Part):
     def __init__(self, name: str) -> None:
         if not isinstance(name, str) or not name:
             raise ValueError(f"material name must be a non-empty text, not {name!r}")
-        self._name = _xml_safe(name, "material name")
+        self._name: str = _xml_safe(name, "material name")
 
     @property
     def name(self) -> str:
@@ -347,8 +348,8 @@ class Layer(TarsisObject):
 
     _fields = ("_comment", "_structural_model_only", "_current_used_activity")
 
-    def __init__(self, object_id: int, name: str, comment: str = None, structural_model_only: bool = None,
-                 current_used_activity: bool = None) -> None:
+    def __init__(self, object_id: int, name: str, comment: Optional[str] = None,
+                 structural_model_only: Optional[bool] = None, current_used_activity: Optional[bool] = None) -> None:
         super().__init__(object_id, _text(name, None, "layer name"))
         self._comment = _text(comment, "", "comment")
         self._structural_model_only = _flag(structural_model_only, False)
@@ -374,10 +375,11 @@ class Concrete(TarsisObject):
     _fields = ("_thermal_expansion", "_unit_mass", "_wet_density", "_e_modulus", "_poisson", "_g_modulus",
                "_log_decrement", "_specific_heat", "_thermal_conductivity", "_fck")
 
-    def __init__(self, object_id: int, name: str, part: "Concrete.ECPart", thermal_expansion: float = None,
-                 unit_mass: float = None, wet_density: float = None, e_modulus: float = None,
-                 poisson: float = None, g_modulus: float = None, log_decrement: float = None,
-                 specific_heat: float = None, thermal_conductivity: float = None, *, fck: float = None) -> None:
+    def __init__(self, object_id: int, name: str, part: "Concrete.ECPart", thermal_expansion: Optional[float] = None,
+                 unit_mass: Optional[float] = None, wet_density: Optional[float] = None,
+                 e_modulus: Optional[float] = None, poisson: Optional[float] = None, g_modulus: Optional[float] = None,
+                 log_decrement: Optional[float] = None, specific_heat: Optional[float] = None,
+                 thermal_conductivity: Optional[float] = None, *, fck: Optional[float] = None) -> None:
         if type(object_id) is not int or object_id < 1:
             raise ValueError(f"material id must be a positive integer, not {object_id!r}")
         super().__init__(object_id, name)
@@ -439,11 +441,13 @@ class Subsoil(TarsisObject):
     _fields = ("_stiffness", "_c1x", "_c1y", "_c1z", "_nonlinear_function", "_c2x", "_c2y", "_is_drained",
                "_water_air_in_clay_subgrade", "_specific_weight", "_fi", "_sigma_oc", "_c", "_cu")
 
-    def __init__(self, object_id: int, name: str, stiffness: float, c1x: float = None, c1y: float = None,
-                 c1z: "Subsoil.C1z" = None, nonlinear_function: NonLinearFunction = None, c2x: float = None,
-                 c2y: float = None, is_drained: bool = None, water_air_in_clay_subgrade: bool = None,
-                 specific_weight: float = None, fi: float = None, sigma_oc: float = None, c: float = None,
-                 cu: float = None) -> None:
+    def __init__(self, object_id: int, name: str, stiffness: float, c1x: Optional[float] = None,
+                 c1y: Optional[float] = None, c1z: Optional["Subsoil.C1z"] = None,
+                 nonlinear_function: Optional[NonLinearFunction] = None, c2x: Optional[float] = None,
+                 c2y: Optional[float] = None, is_drained: Optional[bool] = None,
+                 water_air_in_clay_subgrade: Optional[bool] = None, specific_weight: Optional[float] = None,
+                 fi: Optional[float] = None, sigma_oc: Optional[float] = None, c: Optional[float] = None,
+                 cu: Optional[float] = None) -> None:
         super().__init__(object_id, name)
         self._stiffness = _positive(stiffness, "stiffness")
         self._c1x = _number(c1x, 50000000.0, "c1x")
@@ -469,10 +473,11 @@ class Orthotropy(TarsisObject):
     _NAMES = ("D11", "D22", "D12", "D33", "D44", "D55", "d11", "d22", "d12", "d33", "kxy", "kyx")
     _fields = ("_material", "_thickness") + tuple("_" + n for n in _NAMES)
 
-    def __init__(self, object_id: int, name: str, material: Material, thickness: float, D11: float = None,
-                 D22: float = None, D12: float = None, D33: float = None, D44: float = None, D55: float = None,
-                 d11: float = None, d22: float = None, d12: float = None, d33: float = None, kxy: float = None,
-                 kyx: float = None) -> None:
+    def __init__(self, object_id: int, name: str, material: Material, thickness: float, D11: Optional[float] = None,
+                 D22: Optional[float] = None, D12: Optional[float] = None, D33: Optional[float] = None,
+                 D44: Optional[float] = None, D55: Optional[float] = None, d11: Optional[float] = None,
+                 d22: Optional[float] = None, d12: Optional[float] = None, d33: Optional[float] = None,
+                 kxy: Optional[float] = None, kyx: Optional[float] = None) -> None:
         super().__init__(object_id, name)
         self._material = _material(material)
         self._thickness = _positive(thickness, "thickness")
@@ -505,7 +510,7 @@ class Selection(TarsisObject):
 class CrossSection(TarsisObject):
     """Base of every kind of cross-section; all kinds share one registry of a model."""
 
-    _fields = ("_material",)
+    _fields: Tuple[str, ...] = ("_material",)
 
     def __init__(self, object_id: int, name: str, material: Material) -> None:
         super().__init__(object_id, name)
@@ -532,7 +537,7 @@ class CircularCrossSection(CrossSection):
 
 
 class CircularHollowCrossSection(CrossSection):
-    _fields = CrossSection._fields + ("_diameter", "_thickness")
+    _fields: Tuple[str, ...] = CrossSection._fields + ("_diameter", "_thickness")
 
     def __init__(self, object_id: int, name: str, material: Material, diameter: float, thickness: float) -> None:
         super().__init__(object_id, name, material)
@@ -560,12 +565,15 @@ class NumericalCrossSection(CrossSection):
               "Mply_plus", "Mply_min", "Mplz_plus", "Mplz_min", "dy", "dz", "It", "Iw", "beta_y", "beta_z")
     _fields = CrossSection._fields + tuple("_" + n for n in _NAMES)
 
-    def __init__(self, object_id: int, name: str, material: Material, *, A: float = None, Ay: float = None,
-                 Az: float = None, AL: float = None, AD: float = None, cYUCS: float = None, cZUCS: float = None,
-                 alpha: float = None, Iy: float = None, Iz: float = None, Wely: float = None, Welz: float = None,
-                 Wply: float = None, Wplz: float = None, Mply_plus: float = None, Mply_min: float = None,
-                 Mplz_plus: float = None, Mplz_min: float = None, dy: float = None, dz: float = None,
-                 It: float = None, Iw: float = None, beta_y: float = None, beta_z: float = None) -> None:
+    def __init__(self, object_id: int, name: str, material: Material, *, A: Optional[float] = None,
+                 Ay: Optional[float] = None, Az: Optional[float] = None, AL: Optional[float] = None,
+                 AD: Optional[float] = None, cYUCS: Optional[float] = None, cZUCS: Optional[float] = None,
+                 alpha: Optional[float] = None, Iy: Optional[float] = None, Iz: Optional[float] = None,
+                 Wely: Optional[float] = None, Welz: Optional[float] = None, Wply: Optional[float] = None,
+                 Wplz: Optional[float] = None, Mply_plus: Optional[float] = None, Mply_min: Optional[float] = None,
+                 Mplz_plus: Optional[float] = None, Mplz_min: Optional[float] = None, dy: Optional[float] = None,
+                 dz: Optional[float] = None, It: Optional[float] = None, Iw: Optional[float] = None,
+                 beta_y: Optional[float] = None, beta_z: Optional[float] = None) -> None:
         super().__init__(object_id, name, material)
         values = locals()
         for key in self._NAMES:
@@ -610,7 +618,7 @@ class GeneralCrossSectionElement(_Part):
     _fields = ("_name", "_element_type", "_points", "_material")
 
     def __init__(self, name: str, element_type: "GeneralCrossSectionElement.Type",
-                 points: Sequence[Tuple[float, float]], *, material: Material = None) -> None:
+                 points: Sequence[Tuple[float, float]], *, material: Optional[Material] = None) -> None:
         self._name = _xml_safe(name, "cross-section element name")
         if element_type is None:
             raise ValueError("element_type must be a GeneralCrossSectionElement.Type member, not None")
@@ -723,7 +731,8 @@ class Beam(TarsisObject):
     _fields = ("_begin_node", "_end_node", "_cross_section", "_ez", "_lcs_rotation", "_layer")
 
     def __init__(self, object_id: int, name: str, begin_node: Node, end_node: Node, cross_section: CrossSection,
-                 ez: float = None, lcs_rotation: float = None, layer: Layer = None) -> None:
+                 ez: Optional[float] = None, lcs_rotation: Optional[float] = None,
+                 layer: Optional[Layer] = None) -> None:
         self._object_id = object_id
         self._name = name
         if not isinstance(begin_node, Node) or not isinstance(end_node, Node):
@@ -766,10 +775,12 @@ class HingeOnBeam(TarsisObject):
         + tuple("_stiffness_" + c for c in _COMPONENTS_6)
 
     def __init__(self, object_id: int, name: str, beam: Beam, position: "HingeOnBeam.Position",
-                 freedom_ux: Constraint = None, freedom_uy: Constraint = None, freedom_uz: Constraint = None,
-                 freedom_fix: Constraint = None, freedom_fiy: Constraint = None, freedom_fiz: Constraint = None,
-                 stiffness_ux: float = None, stiffness_uy: float = None, stiffness_uz: float = None,
-                 stiffness_fix: float = None, stiffness_fiy: float = None, stiffness_fiz: float = None) -> None:
+                 freedom_ux: Optional[Constraint] = None, freedom_uy: Optional[Constraint] = None,
+                 freedom_uz: Optional[Constraint] = None, freedom_fix: Optional[Constraint] = None,
+                 freedom_fiy: Optional[Constraint] = None, freedom_fiz: Optional[Constraint] = None,
+                 stiffness_ux: Optional[float] = None, stiffness_uy: Optional[float] = None,
+                 stiffness_uz: Optional[float] = None, stiffness_fix: Optional[float] = None,
+                 stiffness_fiy: Optional[float] = None, stiffness_fiz: Optional[float] = None) -> None:
         super().__init__(object_id, name)
         self._beam = beam
         self._position = _enum(HingeOnBeam.Position, position, HingeOnBeam.Position.BEGIN, "position")
@@ -822,8 +833,8 @@ class SectionOnPlane(TarsisObject):
     _fields = ("_point_1", "_point_2", "_draw", "_direction_of_cut")
 
     def __init__(self, object_id: int, name: str, point_1: Tuple[float, float, float],
-                 point_2: Tuple[float, float, float], draw: "SectionOnPlane.Draw" = None,
-                 direction_of_cut: Tuple[float, float, float] = None) -> None:
+                 point_2: Tuple[float, float, float], draw: Optional["SectionOnPlane.Draw"] = None,
+                 direction_of_cut: Optional[Tuple[float, float, float]] = None) -> None:
         super().__init__(object_id, name)
         self._point_1 = _point(point_1, 3, "point_1")
         self._point_2 = _point(point_2, 3, "point_2")
@@ -860,10 +871,12 @@ class Plane(TarsisObject):
                "_layer", "_internal_nodes", "_swap_orientation", "_lcs_rotation", "_fem_model", "_orthotropy")
 
     def __init__(self, object_id: int, name: str, thickness: float, material: Material, *,
-                 plane_type: "Plane.Type" = None, corner_nodes: List[Node] = None, layer: Layer = None,
-                 internal_nodes: List[Node] = None, swap_orientation: bool = None, lcs_rotation: float = None,
-                 fem_model: "Plane.FEMModel" = None, orthotropy: Orthotropy = None, center_node: Node = None,
-                 vertex_node: Node = None, axis: Tuple[float, float, float] = None) -> None:
+                 plane_type: Optional["Plane.Type"] = None, corner_nodes: Optional[List[Node]] = None,
+                 layer: Optional[Layer] = None, internal_nodes: Optional[List[Node]] = None,
+                 swap_orientation: Optional[bool] = None, lcs_rotation: Optional[float] = None,
+                 fem_model: Optional["Plane.FEMModel"] = None, orthotropy: Optional[Orthotropy] = None,
+                 center_node: Optional[Node] = None, vertex_node: Optional[Node] = None,
+                 axis: Optional[Tuple[float, float, float]] = None) -> None:
         super().__init__(object_id, name)
         self._thickness = _positive(thickness, "thickness")
         self._material = _material(material)
@@ -985,10 +998,10 @@ class PointSupport(TarsisObject):
 
     _fields = ("_node", "_spring_type", "_freedom", "_stiffness", "_c_sys", "_default_size", "_angle")
 
-    def __init__(self, object_id: int, name: str, node: Node, spring_type: "PointSupport.Type" = None,
-                 freedom: Tuple[Constraint, ...] = None, stiffness: Tuple[float, ...] = None,
-                 c_sys: CoordinateSystem = None, default_size: float = None,
-                 angle: Tuple[float, float, float] = None) -> None:
+    def __init__(self, object_id: int, name: str, node: Node, spring_type: Optional["PointSupport.Type"] = None,
+                 freedom: Optional[Tuple[Constraint, ...]] = None, stiffness: Optional[Tuple[float, ...]] = None,
+                 c_sys: Optional[CoordinateSystem] = None, default_size: Optional[float] = None,
+                 angle: Optional[Tuple[float, float, float]] = None) -> None:
         super().__init__(object_id, name)
         if not isinstance(node, Node):
             raise ValueError(f"node must be a Node, not {node!r}")
@@ -1016,13 +1029,16 @@ class PointSupportLine(TarsisObject):
     _fields = ("_beam",) + _component_fields(_XYZ) + ("_default_size", "_c_sys", "_c_def", "_position_x", "_origin",
                                                       "_repeat", "_delta_x")
 
-    def __init__(self, object_id: int, name: str, beam: Beam, x: Constraint = None, stiffness_x: float = None,
-                 y: Constraint = None, stiffness_y: float = None, z: Constraint = None, stiffness_z: float = None,
-                 rx: Constraint = None, stiffness_rx: float = None, ry: Constraint = None,
-                 stiffness_ry: float = None, rz: Constraint = None, stiffness_rz: float = None,
-                 default_size: float = None, c_sys: CoordinateSystem = None, c_def: CoordinateDefinition = None,
-                 position_x: float = None, origin: PositionOrigin = None, repeat: int = None,
-                 delta_x: float = None) -> None:
+    def __init__(self, object_id: int, name: str, beam: Beam, x: Optional[Constraint] = None,
+                 stiffness_x: Optional[float] = None, y: Optional[Constraint] = None,
+                 stiffness_y: Optional[float] = None, z: Optional[Constraint] = None,
+                 stiffness_z: Optional[float] = None, rx: Optional[Constraint] = None,
+                 stiffness_rx: Optional[float] = None, ry: Optional[Constraint] = None,
+                 stiffness_ry: Optional[float] = None, rz: Optional[Constraint] = None,
+                 stiffness_rz: Optional[float] = None, default_size: Optional[float] = None,
+                 c_sys: Optional[CoordinateSystem] = None, c_def: Optional[CoordinateDefinition] = None,
+                 position_x: Optional[float] = None, origin: Optional[PositionOrigin] = None,
+                 repeat: Optional[int] = None, delta_x: Optional[float] = None) -> None:
         super().__init__(object_id, name)
         self._beam = beam
         _set_components(self, _XYZ, (x, y, z, rx, ry, rz),
@@ -1059,17 +1075,19 @@ class LineSupportLine(TarsisObject):
     _fields = ("_beam",) + tuple(f for comp in _XYZ for f in ("_" + comp, "_stiffness_" + comp, "_function_" + comp)) \
         + ("_c_sys", "_extent", "_c_def", "_position_x1", "_position_x2", "_origin")
 
-    def __init__(self, object_id: int, name: str, beam: Beam,
-                 x: "LineSupportLine.Freedom" = None, stiffness_x: float = None, function_x: NonLinearFunction = None,
-                 y: "LineSupportLine.Freedom" = None, stiffness_y: float = None, function_y: NonLinearFunction = None,
-                 z: "LineSupportLine.Freedom" = None, stiffness_z: float = None, function_z: NonLinearFunction = None,
-                 rx: "LineSupportLine.Freedom" = None, stiffness_rx: float = None,
-                 function_rx: NonLinearFunction = None, ry: "LineSupportLine.Freedom" = None,
-                 stiffness_ry: float = None, function_ry: NonLinearFunction = None,
-                 rz: "LineSupportLine.Freedom" = None, stiffness_rz: float = None,
-                 function_rz: NonLinearFunction = None, c_sys: CoordinateSystem = None,
-                 extent: "LineSupportLine.Extent" = None, c_def: CoordinateDefinition = None,
-                 position_x1: float = None, position_x2: float = None, origin: PositionOrigin = None) -> None:
+    def __init__(self, object_id: int, name: str, beam: Beam, x: Optional["LineSupportLine.Freedom"] = None,
+                 stiffness_x: Optional[float] = None, function_x: Optional[NonLinearFunction] = None,
+                 y: Optional["LineSupportLine.Freedom"] = None, stiffness_y: Optional[float] = None,
+                 function_y: Optional[NonLinearFunction] = None, z: Optional["LineSupportLine.Freedom"] = None,
+                 stiffness_z: Optional[float] = None, function_z: Optional[NonLinearFunction] = None,
+                 rx: Optional["LineSupportLine.Freedom"] = None, stiffness_rx: Optional[float] = None,
+                 function_rx: Optional[NonLinearFunction] = None, ry: Optional["LineSupportLine.Freedom"] = None,
+                 stiffness_ry: Optional[float] = None, function_ry: Optional[NonLinearFunction] = None,
+                 rz: Optional["LineSupportLine.Freedom"] = None, stiffness_rz: Optional[float] = None,
+                 function_rz: Optional[NonLinearFunction] = None, c_sys: Optional[CoordinateSystem] = None,
+                 extent: Optional["LineSupportLine.Extent"] = None, c_def: Optional[CoordinateDefinition] = None,
+                 position_x1: Optional[float] = None, position_x2: Optional[float] = None,
+                 origin: Optional[PositionOrigin] = None) -> None:
         super().__init__(object_id, name)
         self._beam = beam
         _set_components(self, _XYZ, (x, y, z, rx, ry, rz),
@@ -1098,12 +1116,15 @@ class LineSupportSurface(TarsisObject):
 
     _fields = ("_edge",) + _component_fields(_XYZ) + ("_c_sys", "_c_def", "_position_x1", "_position_x2", "_origin")
 
-    def __init__(self, object_id: int, name: str, edge: Any, x: Constraint = None, stiffness_x: float = None,
-                 y: Constraint = None, stiffness_y: float = None, z: Constraint = None, stiffness_z: float = None,
-                 rx: Constraint = None, stiffness_rx: float = None, ry: Constraint = None,
-                 stiffness_ry: float = None, rz: Constraint = None, stiffness_rz: float = None,
-                 c_sys: CoordinateSystem = None, c_def: CoordinateDefinition = None, position_x1: float = None,
-                 position_x2: float = None, origin: PositionOrigin = None) -> None:
+    def __init__(self, object_id: int, name: str, edge: Any, x: Optional[Constraint] = None,
+                 stiffness_x: Optional[float] = None, y: Optional[Constraint] = None,
+                 stiffness_y: Optional[float] = None, z: Optional[Constraint] = None,
+                 stiffness_z: Optional[float] = None, rx: Optional[Constraint] = None,
+                 stiffness_rx: Optional[float] = None, ry: Optional[Constraint] = None,
+                 stiffness_ry: Optional[float] = None, rz: Optional[Constraint] = None,
+                 stiffness_rz: Optional[float] = None, c_sys: Optional[CoordinateSystem] = None,
+                 c_def: Optional[CoordinateDefinition] = None, position_x1: Optional[float] = None,
+                 position_x2: Optional[float] = None, origin: Optional[PositionOrigin] = None) -> None:
         super().__init__(object_id, name)
         self._edge = _edge(edge)
         _set_components(self, _XYZ, (x, y, z, rx, ry, rz),
@@ -1137,11 +1158,13 @@ class HingeOnPlane(TarsisObject):
     _fields = ("_edge",) + _component_fields(("ux", "uy", "uz", "fix")) + (
         "_c_def", "_position_x1", "_position_x2", "_origin")
 
-    def __init__(self, object_id: int, name: str, edge: Any, ux: Constraint = None, stiffness_ux: float = None,
-                 uy: Constraint = None, stiffness_uy: float = None, uz: Constraint = None,
-                 stiffness_uz: float = None, fix: Constraint = None, stiffness_fix: float = None,
-                 c_def: CoordinateDefinition = None, position_x1: float = None, position_x2: float = None,
-                 origin: PositionOrigin = None) -> None:
+    def __init__(self, object_id: int, name: str, edge: Any, ux: Optional[Constraint] = None,
+                 stiffness_ux: Optional[float] = None, uy: Optional[Constraint] = None,
+                 stiffness_uy: Optional[float] = None, uz: Optional[Constraint] = None,
+                 stiffness_uz: Optional[float] = None, fix: Optional[Constraint] = None,
+                 stiffness_fix: Optional[float] = None, c_def: Optional[CoordinateDefinition] = None,
+                 position_x1: Optional[float] = None, position_x2: Optional[float] = None,
+                 origin: Optional[PositionOrigin] = None) -> None:
         super().__init__(object_id, name)
         self._edge = _edge(edge)
         _set_components(self, ("ux", "uy", "uz", "fix"), (ux, uy, uz, fix),
@@ -1188,7 +1211,8 @@ class LoadGroup(TarsisObject):
     _fields = ("_load_option", "_relation", "_load_type")
 
     def __init__(self, object_id: int, name: str, load_option: "LoadGroup.LoadOption",
-                 relation: "LoadGroup.RelationOption" = None, load_type: "LoadGroup.LoadTypeOption" = None) -> None:
+                 relation: Optional["LoadGroup.RelationOption"] = None,
+                 load_type: Optional["LoadGroup.LoadTypeOption"] = None) -> None:
         super().__init__(object_id, name)
         if load_option is None:
             raise ValueError("load_option must be a LoadGroup.LoadOption member, not None")
@@ -1235,7 +1259,7 @@ class LoadCase(TarsisObject):
         SHORT = "SHORT"
         INSTANTANEOUS = "INSTANTANEOUS"
 
-    _fields = ("_description", "_load_group", "_load_type")
+    _fields: Tuple[str, ...] = ("_description", "_load_group", "_load_type")
 
     def __init__(self, object_id: int, name: str, description: str, load_group: LoadGroup) -> None:
         super().__init__(object_id, name)
@@ -1257,8 +1281,8 @@ class PermanentLoadCase(LoadCase):
     _fields = LoadCase._fields + ("_direction", "_primary_effect")
 
     def __init__(self, object_id: int, name: str, description: str, load_group: LoadGroup,
-                 load_type: "LoadCase.PermanentLoadType", direction: "LoadCase.Direction" = None,
-                 primary_effect: LoadCase = None) -> None:
+                 load_type: "LoadCase.PermanentLoadType", direction: Optional["LoadCase.Direction"] = None,
+                 primary_effect: Optional[LoadCase] = None) -> None:
         super().__init__(object_id, name, description, load_group)
         self._load_type = _enum(LoadCase.PermanentLoadType, load_type, LoadCase.PermanentLoadType.STANDARD,
                                 "load_type")
@@ -1274,8 +1298,8 @@ class VariableLoadCase(LoadCase):
     _fields = LoadCase._fields + ("_specification", "_duration", "_primary_effect")
 
     def __init__(self, object_id: int, name: str, description: str, load_group: LoadGroup,
-                 load_type: "LoadCase.VariableLoadType", specification: "LoadCase.Specification" = None,
-                 duration: "LoadCase.Duration" = None, primary_effect: LoadCase = None) -> None:
+                 load_type: "LoadCase.VariableLoadType", specification: Optional["LoadCase.Specification"] = None,
+                 duration: Optional["LoadCase.Duration"] = None, primary_effect: Optional[LoadCase] = None) -> None:
         super().__init__(object_id, name, description, load_group)
         self._load_type = _enum(LoadCase.VariableLoadType, load_type, LoadCase.VariableLoadType.STATIC, "load_type")
         self._specification = _enum(LoadCase.Specification, specification, LoadCase.Specification.STANDARD,
@@ -1330,7 +1354,7 @@ class LoadCombination(_Combination):
         SEISMIC = "SEISMIC"
 
     def __init__(self, object_id: int, name: str, load_type: "LoadCombination.Type",
-                 load_cases: Dict[LoadCase, float], *, description: str = None) -> None:
+                 load_cases: Dict[LoadCase, float], *, description: Optional[str] = None) -> None:
         super().__init__(object_id, name, load_type, load_cases, description)
         self._load_type = _enum(LoadCombination.Type, load_type, LoadCombination.Type.ENVELOPE_ULTIMATE, "load_type")
 
@@ -1341,7 +1365,7 @@ class NonLinearLoadCombination(_Combination):
         SERVICEABILITY = "SERVICEABILITY"
 
     def __init__(self, object_id: int, name: str, load_type: "NonLinearLoadCombination.Type",
-                 load_cases: Dict[LoadCase, float], *, description: str = None) -> None:
+                 load_cases: Dict[LoadCase, float], *, description: Optional[str] = None) -> None:
         super().__init__(object_id, name, load_type, load_cases, description)
         self._load_type = _enum(NonLinearLoadCombination.Type, load_type, NonLinearLoadCombination.Type.ULTIMATE,
                                 "load_type")
@@ -1352,8 +1376,8 @@ class ResultClass(TarsisObject):
 
     _fields = ("_combinations", "_nonlinear_combinations")
 
-    def __init__(self, object_id: int, name: str, combinations: List[LoadCombination] = None,
-                 nonlinear_combinations: List[NonLinearLoadCombination] = None) -> None:
+    def __init__(self, object_id: int, name: str, combinations: Optional[List[LoadCombination]] = None,
+                 nonlinear_combinations: Optional[List[NonLinearLoadCombination]] = None) -> None:
         super().__init__(object_id, name)
         self._combinations = _objects(combinations, LoadCombination, "combinations")
         self._nonlinear_combinations = _objects(nonlinear_combinations, NonLinearLoadCombination,
@@ -1384,8 +1408,8 @@ class PointLoadNode(_Load):
     _fields = ("_node", "_load_case", "_load", "_direction", "_c_sys", "_angle")
 
     def __init__(self, object_id: int, name: str, node: Node, load_case: LoadCase, load: float,
-                 direction: Axis = None, c_sys: CoordinateSystem = None,
-                 angle: Tuple[float, float, float] = None) -> None:
+                 direction: Optional[Axis] = None, c_sys: Optional[CoordinateSystem] = None,
+                 angle: Optional[Tuple[float, float, float]] = None) -> None:
         _Load.__init__(self, object_id, name, load_case)
         self._node = node
         self._load = _number(load, None, "load")
@@ -1412,10 +1436,10 @@ class PointLoad(_Load):
                "_origin", "_repeat", "_ey", "_ez", "_angle")
 
     def __init__(self, object_id: int, name: str, load_case: LoadCase, beam: Beam, direction: Axis,
-                 load_type: "PointLoad.Type", load_value: float, c_sys: CoordinateSystem = None,
-                 c_def: CoordinateDefinition = None, position_x: float = None, origin: PositionOrigin = None,
-                 repeat: int = None, ey: float = None, ez: float = None, *,
-                 angle: Tuple[float, float, float] = None) -> None:
+                 load_type: "PointLoad.Type", load_value: float, c_sys: Optional[CoordinateSystem] = None,
+                 c_def: Optional[CoordinateDefinition] = None, position_x: Optional[float] = None,
+                 origin: Optional[PositionOrigin] = None, repeat: Optional[int] = None, ey: Optional[float] = None,
+                 ez: Optional[float] = None, *, angle: Optional[Tuple[float, float, float]] = None) -> None:
         super().__init__(object_id, name, load_case)
         self._beam = beam
         self._direction = _enum(Axis, direction, Axis.Z, "direction")
@@ -1442,7 +1466,7 @@ class PointMomentNode(_Load):
     _fields = ("_node", "_load_case", "_load", "_direction", "_c_sys")
 
     def __init__(self, object_id: int, name: str, node: Node, load_case: LoadCase, load: float, direction: Axis,
-                 c_sys: CoordinateSystem = None) -> None:
+                 c_sys: Optional[CoordinateSystem] = None) -> None:
         super().__init__(object_id, name, load_case)
         self._node = node
         self._load = _number(load, None, "load")
@@ -1520,9 +1544,10 @@ class LineMomentOnBeam(_LineMoment):
     _fields = ("_beam", "_load_case", "_m1", "_m2", "_direction", "_c_def", "_position_x1", "_position_x2",
                "_origin")
 
-    def __init__(self, object_id: int, name: str, beam: Beam, load_case: LoadCase, m1: float, m2: float = None,
-                 direction: Axis = None, c_def: CoordinateDefinition = None, position_x1: float = None,
-                 position_x2: float = None, origin: PositionOrigin = None) -> None:
+    def __init__(self, object_id: int, name: str, beam: Beam, load_case: LoadCase, m1: float,
+                 m2: Optional[float] = None, direction: Optional[Axis] = None,
+                 c_def: Optional[CoordinateDefinition] = None, position_x1: Optional[float] = None,
+                 position_x2: Optional[float] = None, origin: Optional[PositionOrigin] = None) -> None:
         super().__init__(object_id, name, load_case)
         self._beam = beam
         self._init_moment(m1, m2, direction, c_def, position_x1, position_x2, origin)
@@ -1534,9 +1559,10 @@ class LineMomentOnPlane(_LineMoment):
     _fields = ("_edge", "_load_case", "_m1", "_m2", "_direction", "_c_def", "_position_x1", "_position_x2",
                "_origin")
 
-    def __init__(self, object_id: int, name: str, edge: Any, load_case: LoadCase, m1: float, m2: float = None,
-                 direction: Axis = None, c_def: CoordinateDefinition = None, position_x1: float = None,
-                 position_x2: float = None, origin: PositionOrigin = None) -> None:
+    def __init__(self, object_id: int, name: str, edge: Any, load_case: LoadCase, m1: float, m2: Optional[float] = None,
+                 direction: Optional[Axis] = None, c_def: Optional[CoordinateDefinition] = None,
+                 position_x1: Optional[float] = None, position_x2: Optional[float] = None,
+                 origin: Optional[PositionOrigin] = None) -> None:
         super().__init__(object_id, name, load_case)
         self._edge = _edge(edge)
         self._init_moment(m1, m2, direction, c_def, position_x1, position_x2, origin)
@@ -1554,10 +1580,11 @@ class LineForceSurface(_Load):
     _fields = ("_edge", "_load_case", "_p1", "_p2", "_direction", "_location", "_c_sys", "_c_def", "_position_x1",
                "_position_x2", "_origin")
 
-    def __init__(self, object_id: int, name: str, edge: Any, load_case: LoadCase, p1: float, p2: float = None,
-                 direction: Axis = None, location: LoadLocation = None, c_sys: CoordinateSystem = None,
-                 c_def: CoordinateDefinition = None, position_x1: float = None, position_x2: float = None,
-                 origin: PositionOrigin = None) -> None:
+    def __init__(self, object_id: int, name: str, edge: Any, load_case: LoadCase, p1: float, p2: Optional[float] = None,
+                 direction: Optional[Axis] = None, location: Optional[LoadLocation] = None,
+                 c_sys: Optional[CoordinateSystem] = None, c_def: Optional[CoordinateDefinition] = None,
+                 position_x1: Optional[float] = None, position_x2: Optional[float] = None,
+                 origin: Optional[PositionOrigin] = None) -> None:
         super().__init__(object_id, name, load_case)
         self._edge = _edge(edge)
         self._p1 = _number(p1, None, "p1")
@@ -1637,8 +1664,8 @@ class ThermalSurfaceLoad(_Load):
 
     _fields = ("_load_case", "_plane", "_delta", "_top_delta", "_bottom_delta")
 
-    def __init__(self, object_id: int, name: str, load_case: LoadCase, plane: Plane, delta: float = None,
-                 top_delta: float = None, bottom_delta: float = None) -> None:
+    def __init__(self, object_id: int, name: str, load_case: LoadCase, plane: Plane, delta: Optional[float] = None,
+                 top_delta: Optional[float] = None, bottom_delta: Optional[float] = None) -> None:
         super().__init__(object_id, name, load_case)
         self._plane = plane
         self._delta = _number(delta, None, "delta")
@@ -1667,8 +1694,10 @@ class FreeSurfaceLoad(_Load):
     _fields = ("_load_case", "_direction", "_q1", "_q2", "_q3", "_points", "_distribution", "_selection")
 
     def __init__(self, object_id: int, name: str, load_case: LoadCase, direction: Axis, q1: float,
-                 q2: float = None, q3: float = None, points: List[Tuple[float, float]] = None, *,
-                 distribution: "FreeSurfaceLoad.Distribution" = None, selection: List[Plane] = None) -> None:
+                 q2: Optional[float] = None, q3: Optional[float] = None,
+                 points: Optional[List[Tuple[float, float]]] = None, *,
+                 distribution: Optional["FreeSurfaceLoad.Distribution"] = None,
+                 selection: Optional[List[Plane]] = None) -> None:
         super().__init__(object_id, name, load_case)
         self._direction = _enum(Axis, direction, Axis.Z, "direction")
         self._distribution = _enum(FreeSurfaceLoad.Distribution, distribution, FreeSurfaceLoad.Distribution.POINTS,
@@ -1763,7 +1792,7 @@ class SolverSetup(_Setup):
         KIRCHHOFF = "KIRCHHOFF"
 
     def __init__(self, *, neglect_shear_force_deformation: bool = False,
-                 bending_theory: "SolverSetup.BendingTheory" = None, warping: bool = False) -> None:
+                 bending_theory: Optional["SolverSetup.BendingTheory"] = None, warping: bool = False) -> None:
         self.neglect_shear_force_deformation = bool(neglect_shear_force_deformation)
         self.bending_theory = _enum(SolverSetup.BendingTheory, bending_theory, SolverSetup.BendingTheory.MINDLIN,
                                     "bending_theory")

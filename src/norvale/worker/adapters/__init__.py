@@ -7,7 +7,7 @@ import os
 import re
 import shutil
 from dataclasses import dataclass, field
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Optional, cast
 
 from norvale.worker.protocol import ResultBody
 from norvale.worker.config import WorkerConfig
@@ -29,17 +29,17 @@ _SAFE_NAME = re.compile(r"^[A-Za-z0-9_][A-Za-z0-9_.\- ]*$")
 class JobContext:
     integration: str
     version: Any
-    content: dict
+    content: dict[str, Any]
     work_dir: str
     result_dir: str
     config: WorkerConfig
     deadline: float
     timeout: float
-    bodies: list = field(default_factory=list)
+    bodies: list[ResultBody] = field(default_factory=list)
     #: The last program run of this job (its exit status and log files), None before one ran.
     last_run: Optional[ProgramRun] = None
     #: Directories the job supervisor removes if the application goes away mid-run.
-    cleanup: list = field(default_factory=list)
+    cleanup: list[str] = field(default_factory=list)
 
     def remaining(self) -> float:
         return remaining(self.deadline)
@@ -66,7 +66,7 @@ class JobContext:
             raise
         return self.last_run
 
-    def result_file(self, source_path: str, name: str, file_type: Optional[str] = None) -> dict:
+    def result_file(self, source_path: str, name: str, file_type: Optional[str] = None) -> dict[str, Any]:
         """Moves a produced file into the result directory and returns its file entry."""
         target = os.path.join(self.result_dir, safe_name(name))
         shutil.move(source_path, target)
@@ -97,11 +97,14 @@ def place_body(entry: Any, directory: str, name: Optional[str] = None) -> str:
     return target
 
 
-def adapter_for(kind: str, integration: str) -> Callable[[JobContext], dict]:
+Adapter = Callable[[JobContext], dict[str, Any]]
+
+
+def adapter_for(kind: str, integration: str) -> Adapter:
     if kind == "script":
         module = _SCRIPT_ADAPTER
     elif kind == "program" and integration in _PROGRAM_ADAPTERS:
         module = _PROGRAM_ADAPTERS[integration]
     else:
         raise WorkerFailure(f"This worker does not run {integration!r} jobs")
-    return importlib.import_module(module).run
+    return cast(Adapter, importlib.import_module(module).run)

@@ -12,6 +12,7 @@ from __future__ import annotations
 import os
 import re
 import zipfile
+from typing import Any
 
 from norvale.worker.adapters import JobContext, place_body
 from norvale.worker.result import WorkerFailure
@@ -19,7 +20,7 @@ from norvale.worker.result import WorkerFailure
 _SUMMARY = re.compile(r"^summary_\d+\.json$")
 
 
-def run(context: JobContext) -> dict:
+def run(context: JobContext) -> dict[str, Any]:
     command = context.program("Korro")
     content = context.content
     try:

@@ -9,6 +9,7 @@ exits with status 0. Failures reach the job as the worker messages of the kit's
 from __future__ import annotations
 
 import os
+from typing import Any
 
 from norvale.worker.protocol import ResultBody
 from norvale.worker.adapters import JobContext
@@ -17,7 +18,7 @@ from norvale.worker.result import WorkerFailure
 INPUT_NAME = "input.sti"
 
 
-def run(context: JobContext) -> dict:
+def run(context: JobContext) -> dict[str, Any]:
     command = context.program("Moraine")
     body = context.content.get("body")
     if not isinstance(body, ResultBody):

@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import os
 import shutil
+from typing import Any
 
 from norvale.worker.adapters import JobContext, place_body, safe_name
 from norvale.worker.result import WorkerFailure
@@ -18,7 +19,7 @@ from norvale.worker.result import WorkerFailure
 SCRIPT_NAME = "norvale_script.py"
 
 
-def run(context: JobContext) -> dict:
+def run(context: JobContext) -> dict[str, Any]:
     content = context.content
     config = context.config
     script_key = content.get("script_key")

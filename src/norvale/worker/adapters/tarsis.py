@@ -14,6 +14,7 @@ from __future__ import annotations
 
 import json
 import os
+from typing import Any
 
 from norvale.worker.adapters import JobContext, place_body
 from norvale.worker.result import WorkerFailure
@@ -27,11 +28,11 @@ OUTPUT_NAME = "tarsis_output.xml"
 _OPTIONS = ("calculation_setting", "xml_doc_name", "result_type", "result_extension", "output_document")
 
 
-def _entries(content: dict) -> dict:
+def _entries(content: dict[str, Any]) -> dict[str, dict[str, Any]]:
     files = content.get("files")
     if not isinstance(files, list):
         raise WorkerFailure("Invalid job: the Tarsis job has no file list")
-    by_type = {}
+    by_type: dict[str, dict[str, Any]] = {}
     for entry in files:
         if isinstance(entry, dict) and entry.get("type") in ("xml", "def", "esa"):
             by_type.setdefault(entry["type"], entry)
@@ -41,7 +42,7 @@ def _entries(content: dict) -> dict:
     return by_type
 
 
-def run(context: JobContext) -> dict:
+def run(context: JobContext) -> dict[str, Any]:
     command = context.program("Tarsis")
     content = context.content
     entries = _entries(content)

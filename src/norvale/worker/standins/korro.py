@@ -13,6 +13,7 @@ from __future__ import annotations
 import json
 import re
 import sys
+from typing import Any
 
 WRITE_RESULTS = 4
 
@@ -22,7 +23,7 @@ def _load_cases(model: bytes) -> list[int]:
     return found or [1]
 
 
-def _summary(n: int, loading_type: int) -> dict:
+def _summary(n: int, loading_type: int) -> dict[str, Any]:
     return {
         "load_case": n,
         "loading_type": loading_type,

@@ -23,14 +23,20 @@ import json
 import re
 import sys
 import xml.etree.ElementTree as ET
+from typing import Any, Optional
 from xml.sax.saxutils import quoteattr
 
 from norvale.external.tarsis import TARSIS_NAMESPACE
 
 _EXIT = re.compile(rb"TARSIS_EXIT=(\d+)")
 
+#: Blocks of an output table: block key -> (column titles, rows of cell texts).
+Blocks = dict[str, tuple[list[str], list[list[str]]]]
+#: Rows of the tables of a template-filled input XML: table name -> rows of column title -> cell text.
+Tables = dict[Optional[str], list[dict[Optional[str], Optional[str]]]]
 
-def _table(name: str, blocks: dict[str, tuple[list[str], list[list[str]]]]) -> str:
+
+def _table(name: str, blocks: Blocks) -> str:
     out = [f"<table name={quoteattr(name)}><obj>"]
     for key, (titles, rows) in blocks.items():
         out.append(f"<block h={quoteattr(key)}><h>")
@@ -43,16 +49,17 @@ def _table(name: str, blocks: dict[str, tuple[list[str], list[list[str]]]]) -> s
     return "".join(out)
 
 
-def _reactions(ids: list[str], factor: float) -> dict:
+def _reactions(ids: list[str], factor: float) -> Blocks:
     rows = [[i, f"{(k + 1) * factor:.3f}", "0.000", f"{-(k + 1) * 2 * factor:.3f}"] for k, i in enumerate(ids)]
     return {"Reactions": (["Node", "Rx", "Ry", "Rz"], rows)}
 
 
-def model_tables(root: ET.Element) -> dict[str, list[dict[str, str | None]]]:
+def model_tables(root: ET.Element) -> Tables:
     """The tables of an input XML made by the template-filling service: name -> rows, each row a
-    mapping of column title to the cell's text (None for a cell without value)."""
+    mapping of column title to the cell's text (None for a cell without value). A table or column
+    without a name has the key None."""
     ns = "{" + TARSIS_NAMESPACE + "}"
-    tables = {}
+    tables: Tables = {}
     for table in root.iter(ns + "table"):
         header = table.find(ns + "h")
         if header is None:
@@ -65,7 +72,7 @@ def model_tables(root: ET.Element) -> dict[str, list[dict[str, str | None]]]:
     return tables
 
 
-def _balanced_reactions(tables: dict, factor: float) -> dict:
+def _balanced_reactions(tables: Tables, factor: float) -> Blocks:
     supports = [row.get("node.name") for row in tables.get("point_supports", [])]
     total = sum(float(row.get("load") or 0.0) for row in tables.get("point_loads_node", [])
                 if row.get("direction") in (None, "Z"))
@@ -74,14 +81,14 @@ def _balanced_reactions(tables: dict, factor: float) -> dict:
     return {"Reactions": (["Node", "Rx", "Ry", "Rz"], rows)}
 
 
-def output_xml(input_xml: bytes, options: dict) -> str:
+def output_xml(input_xml: bytes, options: dict[str, Any]) -> str:
     root = ET.fromstring(input_xml)
     counts = collections.Counter(el.tag.rpartition("}")[2] for el in root.iter())
     tables = model_tables(root)
     if tables:
         ids = [row.get("name") or "" for row in tables.get("nodes", [])][:1000]
     else:
-        ids = [el.get("id") for el in root.iter() if el.get("id") is not None][:1000]
+        ids = [el.get("id", "") for el in root.iter() if el.get("id") is not None][:1000]
     summary = {"Input": (["Item", "Count"], [[tag, str(n)] for tag, n in sorted(counts.items())]),
                "Options": (["Option", "Value"], [[k, str(options.get(k))] for k in
                                                 ("calculation_setting", "xml_doc_name", "result_type")])}
