@@ -30,7 +30,7 @@ _NATIVE = "_native"
 _sources: Dict[str, List[str]] = {}
 _typing_names = {name: getattr(typing, name) for name in typing.__all__}
 # Per module: names its annotations use that are not in its namespace (beside typing's).
-_annotation_names: Dict[str, dict] = {}
+_annotation_names: Dict[str, Dict[str, Any]] = {}
 
 
 def annotation_names(module_name: str, source: str, names: List[str]) -> None:
@@ -60,7 +60,7 @@ def _forwarded(args: ast.arguments) -> List[str]:
     return names + [a.arg for a in args.kwonlyargs]
 
 
-def _annotations(fn: ast.FunctionDef, module_dict: dict) -> Dict[str, Any]:
+def _annotations(fn: ast.FunctionDef, module_dict: Dict[str, Any]) -> Dict[str, Any]:
     names = _annotation_names.get(module_dict["__name__"], _typing_names)
     out: Dict[str, Any] = {}
     args = fn.args
@@ -72,7 +72,8 @@ def _annotations(fn: ast.FunctionDef, module_dict: dict) -> Dict[str, Any]:
     return out
 
 
-def define(module_dict: dict, qualname: str, signature: str, doc: Optional[str], native: Optional[Callable],
+def define(module_dict: Dict[str, Any], qualname: str, signature: str, doc: Optional[str],
+           native: Optional[Callable[..., Any]],
            kind: str = "method", arity: int = -1, body: Optional[str] = None) -> Any:
     """The class attribute for `qualname` of the module whose namespace is `module_dict`: a function
     (or a staticmethod, classmethod or property over one) with `signature`, e.g.
@@ -102,7 +103,7 @@ def define(module_dict: dict, qualname: str, signature: str, doc: Optional[str],
     # names); they are evaluated below and set as the function's own.
     code = compile("\n" * (start - 1) + source, _filename(module_name), "exec",
                    flags=__future__.annotations.compiler_flag, dont_inherit=True)
-    scope: dict = {}
+    scope: Dict[str, Any] = {}
     exec(code, module_dict, scope)
     func: FunctionType = scope["__make"](native)
     func.__qualname__ = qualname
@@ -114,6 +115,6 @@ def define(module_dict: dict, qualname: str, signature: str, doc: Optional[str],
         return classmethod(func)
     if kind in ("property", "abstract"):
         if kind == "abstract":
-            func.__isabstractmethod__ = True  # type: ignore[attr-defined]
+            setattr(func, "__isabstractmethod__", True)  # as @abstractmethod marks it
         return property(func, doc=doc)
     return func

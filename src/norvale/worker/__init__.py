@@ -9,11 +9,14 @@ worker with `set_worker(...)`: any object that satisfies `norvale.worker.protoco
 
 from __future__ import annotations
 
-from typing import Optional, Unpack
+from typing import TYPE_CHECKING, Any, Callable, Iterable, Optional, Unpack
 
 from norvale.worker.config import ConfigOptions, WorkerConfig, register_script_integration
 from norvale.worker.protocol import ResultBody, Worker, WorkerFailure, WorkerResult
 from norvale.worker.local import LocalWorker
+
+if TYPE_CHECKING:
+    from norvale.worker.cluster.client import ClusterWorker, Progress
 
 __all__ = [
     "LocalWorker",
@@ -67,7 +70,7 @@ def configure(config: Optional[WorkerConfig] = None, **options: Unpack[ConfigOpt
     return worker.config
 
 
-def connect(broker: str, *, results: str, store: str, **options):
+def connect(broker: str, *, results: str, store: str, **options: Any) -> ClusterWorker:
     """Connects to a cluster and makes its worker the one `execute` uses; returns that worker.
 
     `broker`: Celery broker URL (amqp://...); `results`: result store URL (redis://...); `store`:
@@ -76,10 +79,12 @@ def connect(broker: str, *, results: str, store: str, **options):
     """
     from norvale.worker.cluster import connect as _connect
 
-    return _connect(broker, results=results, store=store, **options)
+    cluster: ClusterWorker = _connect(broker, results=results, store=store, **options)
+    return cluster
 
 
-def run_all(jobs, *, timeout: float, max_parallel: int = 8, on_progress=None) -> list:
+def run_all(jobs: Iterable[Any], *, timeout: float, max_parallel: int = 8,
+            on_progress: Optional[Callable[[Progress], object]] = None) -> list[Optional[BaseException]]:
     """Executes every job concurrently (at most `max_parallel` at once) on the current worker.
 
     Returns one entry per job, in order: None on success, else the exception its `execute` raised.
