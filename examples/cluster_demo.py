@@ -24,7 +24,7 @@ from norvale.worker.cluster.localservers import RabbitServer, RedisServer  # noq
 EXAMPLES = ["moraine_example", "korro_example", "pylon_example", "tarsis_example"]
 
 
-def start_daemon(name, config_path, broker, results, store):
+def start_daemon(name: str, config_path: str, broker: str, results: str, store: str) -> subprocess.Popen[bytes]:
     return subprocess.Popen([sys.executable, "-m", "norvale.worker", "--broker", broker, "--results", results,
                              "--store", store, "--config", config_path, "--name", name])
 
@@ -33,12 +33,12 @@ def main() -> int:
     logging.basicConfig(stream=sys.stdout, level=logging.INFO, format="  [%(name)s] %(message)s")
     print("starting a private RabbitMQ and Redis on loopback ports ...", flush=True)
     rabbit, redis_server = RabbitServer(), RedisServer()
-    daemons = []
+    daemons: list[subprocess.Popen[bytes]] = []
     with tempfile.TemporaryDirectory(prefix="norvale-cluster-demo-") as tmp:
         try:
             store = pathlib.Path(tmp, "store")
             store.mkdir()
-            config = {"programs": {k: standins.command(k) for k in ("korro", "moraine", "tarsis")},
+            config: dict[str, object] = {"programs": {k: standins.command(k) for k in ("korro", "moraine", "tarsis")},
                       "licences": {"moraine": 2, "korro": 1, "tarsis": 1, "python": 1, "pylon": 1}}
             config_path = os.path.join(tmp, "worker.json")
             with open(config_path, "w") as f:

@@ -146,7 +146,7 @@ class Node:
                 context = ClusterJobContext(integration=integration, version=job.get("version"),
                                             content=job["content"], work_dir=job_dir, result_dir=result_dir,
                                             config=self.config, deadline=time.monotonic() + budget,
-                                            timeout=timeout, watch=watch)
+                                            timeout=timeout, cleanup=[job_dir, result_dir], watch=watch)
                 content = adapter(context)
             except ProgramTimeout:
                 return {"status": "failure", "message": timeout_message(integration, timeout)}

@@ -3,18 +3,17 @@
 from __future__ import annotations
 
 import os
-import queue
-import subprocess
-import sys
-import threading
+import signal
 import time
 from dataclasses import dataclass
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Optional, Sequence
 
 from norvale.worker.adapters import JobContext
 from norvale.worker.process import ProgramRun, ProgramTimeout
+from norvale.worker.process import _start_failure as start_failure
+from norvale.worker.process import _Supervisor as Supervisor
+from norvale.worker.protocol import WorkerFailure
 
-SUPERVISOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "supervisor.py")
 POLL = 0.1
 
 
@@ -41,72 +40,53 @@ def last_line(*paths: str) -> str:
     return ""
 
 
-def supervised_run(argv: list[str], *, cwd: str, log_dir: str, timeout: float,
+def supervised_run(argv: list[str], *, cwd: str, log_dir: str, timeout: float, integration: str = "program",
+                   cleanup: Sequence[str] = (),
                    watch: Optional[Callable[[str, str], Optional[str]]] = None) -> ProgramRun:
-    """Runs `argv` like the local runner, under a supervisor that outlives nothing it supervises.
+    """Runs `argv` under the kit's per-job supervisor, as the embedded worker does, and watches it.
 
     `watch(stdout_path, stderr_path)` is called about ten times a second; "cancel" or "handback"
-    stops the program and raises JobCancelled or HandBack. ProgramTimeout after `timeout` seconds.
+    stops the program's tree and raises JobCancelled or HandBack. ProgramTimeout after `timeout` s.
     """
     stdout_path = os.path.join(log_dir, "stdout.txt")
     stderr_path = os.path.join(log_dir, "stderr.txt")
+    for path in (stdout_path, stderr_path):
+        open(path, "wb").close()
     deadline = time.monotonic() + timeout
-    sup = subprocess.Popen([sys.executable, "-I", "-S", SUPERVISOR, cwd, stdout_path, stderr_path, *argv],
-                           stdin=subprocess.PIPE,
-                           stdout=subprocess.PIPE, text=True, start_new_session=True)
-    lines: "queue.Queue[str]" = queue.Queue()
-
-    def read():
-        for line in sup.stdout:
-            lines.put(line.strip())
-        lines.put("eof")
-
-    threading.Thread(target=read, daemon=True).start()
-
-    def stop(reason: BaseException):
-        try:
-            sup.stdin.write("kill\n")
-            sup.stdin.flush()
-        except (OSError, ValueError):
-            pass
-        while True:
-            line = lines.get()
-            if line in ("killed", "eof") or line.startswith("exit "):
-                break
-        sup.wait()
-        raise reason
-
+    spec = {"argv": list(argv), "cwd": cwd, "stdout": stdout_path, "stderr": stderr_path, "env": None,
+            "cleanup": list(cleanup)}
+    supervisor = Supervisor(spec)
     try:
+        answer = supervisor.read_line(None)
+        if answer.startswith("error "):
+            _, code, text = answer.split(" ", 2)
+            supervisor.close()
+            raise start_failure(argv, int(code), text, cwd, integration)
         while True:
-            try:
-                line = lines.get(timeout=POLL)
-            except queue.Empty:
-                line = None
+            line = supervisor.read_line(POLL)
             if line is not None:
-                if line.startswith("exit "):
-                    sup.wait()
-                    return ProgramRun(int(line[5:]), stdout_path, stderr_path)
-                if line == "eof":
-                    sup.wait()
-                    raise RuntimeError("the job's supervisor ended unexpectedly")
-                continue
+                supervisor.close()
+                if not line.startswith("exit "):
+                    raise WorkerFailure(f"The job supervisor gave an unexpected answer: {line!r}")
+                return ProgramRun(int(line.split()[1]), stdout_path, stderr_path)
             if time.monotonic() >= deadline:
-                stop(ProgramTimeout())
+                supervisor.stop()
+                raise ProgramTimeout(ProgramRun(-signal.SIGKILL, stdout_path, stderr_path))
             verdict = watch(stdout_path, stderr_path) if watch is not None else None
             if verdict == "cancel":
-                stop(JobCancelled())
-            elif verdict == "handback":
-                stop(HandBack())
-    except (ProgramTimeout, JobCancelled, HandBack, RuntimeError):
+                supervisor.stop()
+                raise JobCancelled()
+            if verdict == "handback":
+                supervisor.stop()
+                raise HandBack()
+    except (ProgramTimeout, JobCancelled, HandBack):
         raise
-    except BaseException as exc:
-        stop(exc)
+    except WorkerFailure:
+        supervisor.close()
         raise
-    finally:
-        try:
-            sup.stdin.close()
-        except OSError:
-            pass
+    except BaseException:
+        supervisor.stop()  # interrupted: leave nothing running
+        raise
 
 
 @dataclass
@@ -118,5 +98,10 @@ class ClusterJobContext(JobContext):
     def run(self, argv: list[str], cwd: Optional[str] = None) -> ProgramRun:
         log_dir = os.path.join(self.result_dir, ".logs")
         os.makedirs(log_dir, exist_ok=True)
-        return supervised_run(argv, cwd=cwd or self.work_dir, log_dir=log_dir, timeout=self.remaining(),
-                              watch=self.watch)
+        try:
+            self.last_run = supervised_run(argv, cwd=cwd or self.work_dir, log_dir=log_dir, timeout=self.remaining(),
+                                           integration=self.integration, cleanup=self.cleanup, watch=self.watch)
+        except ProgramTimeout as timeout:
+            self.last_run = timeout.run
+            raise
+        return self.last_run
