@@ -9,13 +9,17 @@ PIP     := $(PY) -m pip --disable-pip-version-check -q
 
 all: test
 
+# What a venv needs to build the package and run every test: the build tools, pytest, the type
+# checkers of tests/typing (pyright from PyPI bundles its engine, [nodejs] brings node as a wheel),
+# and the cluster's libraries with moto's S3 server for tests/cluster.
+REQUIREMENTS := "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8" "zlib-ng>=0.5" \
+	"mypy>=2.0" "pyright[nodejs]>=1.1.400" \
+	"celery>=5.4" "redis>=5" "fsspec>=2024.2" "s3fs>=2024.2" "moto[server]>=5"
+
 $(STAMP): pyproject.toml
 	@PYTHON=$$(tools/find-python.sh) && { [ -x $(PY) ] || "$$PYTHON" -m venv $(VENV); }
 	$(PIP) install --upgrade pip
-	$(PIP) install "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8" "zlib-ng>=0.5"
-	@# Type checkers for tests/typing; pyright from PyPI bundles its engine, [nodejs] brings node as a wheel.
-	$(PIP) install "mypy>=2.0" "pyright[nodejs]>=1.1.400"
-	$(PIP) install "celery>=5.4" "redis>=5" "fsspec>=2024.2" "s3fs>=2024.2" "moto[server]>=5"
+	$(PIP) install $(REQUIREMENTS)
 	@touch $@
 
 venv: $(STAMP)
@@ -63,10 +67,10 @@ SAN_STAMP := $(SAN_VENV)/.requirements-installed
 $(SAN_STAMP): pyproject.toml
 	@PYTHON=$$(tools/find-python.sh) && { [ -x $(SAN_PY) ] || "$$PYTHON" -m venv $(SAN_VENV); }
 	$(SAN_PY) -m pip --disable-pip-version-check -q install --upgrade pip
-	$(SAN_PY) -m pip --disable-pip-version-check -q install "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8" "zlib-ng>=0.5"
+	$(SAN_PY) -m pip --disable-pip-version-check -q install $(REQUIREMENTS)
 	@touch $@
 
-sanitize: $(SAN_STAMP)
+sanitize: $(SAN_STAMP) system-packages
 	$(SAN_PY) -m pip --disable-pip-version-check -q install --no-build-isolation --no-deps . -Cbuild-dir=build/sanitize \
 		-Ccmake.define.NORVALE_SANITIZE=address,undefined -Ccmake.define.NORVALE_WERROR=ON \
 		-Ccmake.define.CMAKE_BUILD_TYPE=RelWithDebInfo -Cinstall.strip=false
