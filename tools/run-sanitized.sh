@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the whole test suite (less tests/typing, which only runs the type checkers over source
-# text) and a short fuzz run with the sanitized build (`make sanitize`).
+# Runs the whole test suite and a short fuzz run with the sanitized build (`make sanitize`), less
+# tests/typing (the type checkers over source text) and tests/cluster (a broker, a result store and
+# worker daemons, whose jobs reach the same native paths as the rest of the suite).
 #   tools/run-sanitized.sh <python of the sanitizer venv>
 # The interpreter is not instrumented, so the ASan runtime is preloaded; Python's own allocator is
 # switched to malloc so that ASan sees every object's memory. Reports go to files under
@@ -26,7 +27,7 @@ ulimit -s 65536 2>/dev/null || ulimit -s unlimited 2>/dev/null || true  # instru
 
 start=$(date +%s)
 cd "$root"
-"$py" -m pytest -q -p no:cacheprovider --ignore=tests/typing >"$reports/../pytest.log" 2>&1
+"$py" -m pytest -q -p no:cacheprovider --ignore=tests/typing --ignore=tests/cluster >"$reports/../pytest.log" 2>&1
 tests_rc=$?
 tests=$(grep -E '^[0-9]+ (passed|failed)|^=+ .*(passed|failed)' "$reports/../pytest.log" | tail -1 | tr -d '=' | xargs)
 "$py" tests/fuzz/run.py --short >"$reports/../fuzz.log" 2>&1
