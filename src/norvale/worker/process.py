@@ -143,12 +143,12 @@ def _start_failure(argv: Sequence[str], code: int, text: str, cwd: str, integrat
     return WorkerFailure(f"The program {program!r} configured for {integration!r} could not be started: {text}")
 
 
-def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optional[float],
-                env: Optional[Mapping[str, str]] = None, cleanup: Sequence[str] = (), integration: str = "program") -> ProgramRun:
-    """Runs `argv` in `cwd`; output goes to files in `log_dir`. Raises ProgramTimeout after `timeout` s.
+def start_supervised(argv: Sequence[str], *, cwd: str, log_dir: str, env: Optional[Mapping[str, str]] = None,
+                     cleanup: Sequence[str] = (), integration: str = "program") -> tuple[_Supervisor, str, str]:
+    """Starts `argv` in `cwd` under a per-job supervisor, output to files in `log_dir`.
 
-    `cleanup`: directories the supervisor removes if the application goes away while the program
-    runs. A program that cannot be started raises `WorkerFailure` saying why.
+    Returns the supervisor and the stdout and stderr paths once the program runs. A program that
+    cannot be started raises `WorkerFailure` saying why; an interruption leaves nothing running.
     """
     stdout_path = os.path.join(log_dir, "stdout.txt")
     stderr_path = os.path.join(log_dir, "stderr.txt")
@@ -159,10 +159,26 @@ def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optiona
     supervisor = _Supervisor(spec)
     try:
         answer = supervisor.read_line(None)
-        if answer.startswith("error "):
-            _, code, text = answer.split(" ", 2)
-            supervisor.close()
-            raise _start_failure(argv, int(code), text, cwd, integration)
+    except BaseException:
+        supervisor.stop()
+        raise
+    if answer.startswith("error "):
+        _, code, text = answer.split(" ", 2)
+        supervisor.close()
+        raise _start_failure(argv, int(code), text, cwd, integration)
+    return supervisor, stdout_path, stderr_path
+
+
+def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optional[float],
+                env: Optional[Mapping[str, str]] = None, cleanup: Sequence[str] = (), integration: str = "program") -> ProgramRun:
+    """Runs `argv` in `cwd`; output goes to files in `log_dir`. Raises ProgramTimeout after `timeout` s.
+
+    `cleanup`: directories the supervisor removes if the application goes away while the program
+    runs. A program that cannot be started raises `WorkerFailure` saying why.
+    """
+    supervisor, stdout_path, stderr_path = start_supervised(argv, cwd=cwd, log_dir=log_dir, env=env,
+                                                            cleanup=cleanup, integration=integration)
+    try:
         ended = supervisor.read_line(timeout)
         if ended is None:
             supervisor.stop()

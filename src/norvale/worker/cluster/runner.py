@@ -9,9 +9,7 @@ from dataclasses import dataclass
 from typing import Any, Callable, Optional, Sequence
 
 from norvale.worker.adapters import JobContext
-from norvale.worker.process import ProgramRun, ProgramTimeout
-from norvale.worker.process import _start_failure as start_failure
-from norvale.worker.process import _Supervisor as Supervisor
+from norvale.worker.process import ProgramRun, ProgramTimeout, start_supervised
 from norvale.worker.protocol import WorkerFailure
 
 POLL = 0.1
@@ -48,20 +46,10 @@ def supervised_run(argv: list[str], *, cwd: str, log_dir: str, timeout: float, i
     `watch(stdout_path, stderr_path)` is called about ten times a second; "cancel" or "handback"
     stops the program's tree and raises JobCancelled or HandBack. ProgramTimeout after `timeout` s.
     """
-    stdout_path = os.path.join(log_dir, "stdout.txt")
-    stderr_path = os.path.join(log_dir, "stderr.txt")
-    for path in (stdout_path, stderr_path):
-        open(path, "wb").close()
     deadline = time.monotonic() + timeout
-    spec = {"argv": list(argv), "cwd": cwd, "stdout": stdout_path, "stderr": stderr_path, "env": None,
-            "cleanup": list(cleanup)}
-    supervisor = Supervisor(spec)
+    supervisor, stdout_path, stderr_path = start_supervised(argv, cwd=cwd, log_dir=log_dir, cleanup=cleanup,
+                                                            integration=integration)
     try:
-        answer = supervisor.read_line(None)
-        if answer.startswith("error "):
-            _, code, text = answer.split(" ", 2)
-            supervisor.close()
-            raise start_failure(argv, int(code), text, cwd, integration)
         while True:
             line = supervisor.read_line(POLL)
             if line is not None:
