@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the whole test suite and a short fuzz run with the sanitized build (`make sanitize`), less
+# Builds the XML engine's own C++ unit tests with ASan+UBSan and runs them, then runs the whole test
+# suite and a short fuzz run with the sanitized build (`make sanitize`), less
 # tests/typing (the type checkers over source text) and tests/cluster (a broker, a result store and
 # worker daemons, whose jobs reach the same native paths as the rest of the suite).
 #   tools/run-sanitized.sh <python of the sanitizer venv>
@@ -27,6 +28,12 @@ ulimit -s 65536 2>/dev/null || ulimit -s unlimited 2>/dev/null || true  # instru
 
 start=$(date +%s)
 cd "$root"
+engine_exe=$reports/../xml_engine_test
+"${cxx:-c++}" -std=c++20 -O1 -g -fsanitize=address,undefined -fno-sanitize-recover=undefined -I"$root/native" \
+    "$root/native/engine/xml/tests/xml_engine_test.cpp" "$root"/native/engine/xml/*.cpp -o "$engine_exe" \
+    >"$reports/../engine.log" 2>&1 && (unset LD_PRELOAD; "$engine_exe") >>"$reports/../engine.log" 2>&1 \
+    && grep -q "all checks passed" "$reports/../engine.log"
+engine_rc=$?
 "$py" -m pytest -q -p no:cacheprovider --ignore=tests/typing --ignore=tests/cluster >"$reports/../pytest.log" 2>&1
 tests_rc=$?
 tests=$(grep -E '^[0-9]+ (passed|failed)|^=+ .*(passed|failed)' "$reports/../pytest.log" | tail -1 | tr -d '=' | xargs)
@@ -36,6 +43,6 @@ found=$(find "$reports" -type f | wc -l)
 elapsed=$(( $(date +%s) - start ))
 
 status=green
-[ $tests_rc -eq 0 ] && [ $fuzz_rc -eq 0 ] && [ "$found" -eq 0 ] || status=RED
-echo "sanitize (ASan+UBSan): $status — tests: ${tests:-no summary} (rc $tests_rc); fuzz: $([ $fuzz_rc -eq 0 ] && echo ok || echo "failed, rc $fuzz_rc"); sanitizer reports: $found; ${elapsed} s (logs in build/sanitize)"
+[ $engine_rc -eq 0 ] && [ $tests_rc -eq 0 ] && [ $fuzz_rc -eq 0 ] && [ "$found" -eq 0 ] || status=RED
+echo "sanitize (ASan+UBSan): $status — engine unit tests: $([ $engine_rc -eq 0 ] && echo ok || echo "failed, rc $engine_rc"); tests: ${tests:-no summary} (rc $tests_rc); fuzz: $([ $fuzz_rc -eq 0 ] && echo ok || echo "failed, rc $fuzz_rc"); sanitizer reports: $found; ${elapsed} s (logs in build/sanitize)"
 [ "$status" = green ]
