@@ -253,43 +253,4 @@ nb::object b64encode_text(nb::handle bytes_like) {
     return nb::steal(text);
 }
 
-namespace {
-
-std::map<std::string, PyObject *> &remembered() {
-    static std::map<std::string, PyObject *> functions;  // strong references, kept for good
-    return functions;
-}
-
-}  // namespace
-
-void remember_stdlib(const char *module, const char *name) {
-    std::string key = std::string(module) + "." + name;
-    if (remembered().count(key) != 0) return;
-    remembered()[key] = nb::object(nb::module_::import_(module).attr(name)).release().ptr();
-}
-
-bool stdlib_unpatched(nb::handle module_global, const char *module, const char *name) {
-    auto it = remembered().find(std::string(module) + "." + name);
-    if (it == remembered().end()) return false;
-    PyObject *loaded = PyImport_GetModule(nb::str(module).ptr());
-    if (loaded == nullptr) {
-        PyErr_Clear();
-        return false;
-    }
-    Py_DECREF(loaded);  // sys.modules keeps it
-    if (module_global.ptr() != loaded) return false;
-    PyObject *current = PyObject_GetAttrString(loaded, name);
-    if (current == nullptr) {
-        PyErr_Clear();
-        return false;
-    }
-    Py_DECREF(current);
-    return current == it->second;
-}
-
-nb::object b64encode_text(nb::handle base64_global, nb::handle data) {
-    if (stdlib_unpatched(base64_global, "base64", "b64encode")) return b64encode_text(data);
-    return base64_global.attr("b64encode")(data).attr("decode")("utf-8");
-}
-
 }  // namespace norvale::bind

@@ -209,16 +209,4 @@ bool truthy(nb::handle obj);
 /// The Base64 text (standard alphabet, padded) of a bytes-like object, as `str`.
 nb::object b64encode_text(nb::handle bytes_like);
 
-/// Records the standard-library function `module.name` as it is now; call it when the extension
-/// module is imported, before anyone could have patched it.
-void remember_stdlib(const char *module, const char *name);
-/// True while `module_global` (an extension module's global holding the standard-library `module`)
-/// is that module and its `name` is the function remembered at import. Then a native equivalent
-/// may stand in for the call; a patched global or function is called instead.
-bool stdlib_unpatched(nb::handle module_global, const char *module, const char *name);
-
-/// `base64.b64encode(data).decode("utf-8")` through the module's `base64` global: native unless
-/// the global or its function is patched.
-nb::object b64encode_text(nb::handle base64_global, nb::handle data);
-
 }  // namespace norvale::bind

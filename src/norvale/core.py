@@ -101,19 +101,15 @@ class File:
         return f"<File {where}>"
 
 
-_original_getvalue_binary = File.getvalue_binary
-
-
 def _file_base64_text(value: Any, bytes_io: Any = io.BytesIO) -> Optional[str]:
     """The Base64 text of a kit `File` backed by a file on disk, read in pieces; None for anything else.
 
     The integration modules ask this before `getvalue_binary()` + Base64, so a file of gigabytes
-    is never in memory as bytes and as text at once. It answers only while nothing observable
-    would differ: `value` is not a `bytes_io` (the caller's BytesIO type), is exactly the kit's
-    `File` with its own `getvalue_binary`, and lives on disk.
+    is never in memory as bytes and as text at once. It answers for exactly the kit's `File` on
+    disk; a subclass (which may read its content its own way), an in-memory file or a `bytes_io`
+    (the caller's BytesIO type) is left to `getvalue_binary()`.
     """
-    if (type(value) is not File or File.getvalue_binary is not _original_getvalue_binary
-            or value._path is None or isinstance(value, bytes_io)):
+    if type(value) is not File or value._path is None or isinstance(value, bytes_io):
         return None
     native = importlib.import_module("norvale._native")  # compiled, without a stub of its own
 

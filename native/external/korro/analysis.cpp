@@ -51,7 +51,7 @@ nb::dict file_entry(const char *filename, const char *type, nb::handle data) {
     nb::dict entry;
     entry["filename"] = filename;
     entry["type"] = type;
-    entry["body"] = norvale::bind::b64encode_text(scope().global("base64"), data);
+    entry["body"] = norvale::bind::b64encode_text(data);
     return entry;
 }
 
@@ -68,13 +68,10 @@ void init(nb::handle self, nb::handle kox_file, nb::handle actions) {
 nb::object generate_job_content(nb::handle self) {
     const auto &s = scope();
     nb::object kox_file = self.attr("_kox_file");
-    nb::object base64 = s.global("base64");
     nb::object bytes_io = s.global("BytesIO");
     // A kit File on disk is encoded as it is read (norvale.core._file_base64_text answers None for
     // anything else), so its bytes and its text are never in memory at once.
-    nb::object model_text = norvale::bind::stdlib_unpatched(base64, "base64", "b64encode")
-                                ? nb::module_::import_("norvale.core").attr("_file_base64_text")(kox_file, bytes_io)
-                                : nb::none();
+    nb::object model_text = nb::module_::import_("norvale.core").attr("_file_base64_text")(kox_file, bytes_io);
     nb::dict model;
     if (model_text.is_none()) {
         model = file_entry("input.kox", "kox", norvale::bind::input_bytes(kox_file, bytes_io));

@@ -14,7 +14,6 @@ NB_MODULE(korro, m) {
     m.doc() = "Korro finite-element analysis: actions performed on a model, and the analysis job.";
     module_scope.import_from("io", {"BytesIO"});
     nb::setattr(m, "base64", nb::module_::import_("base64"));
-    norvale::bind::remember_stdlib("base64", "b64encode");
     nb::setattr(m, "json", nb::module_::import_("json"));
     nb::setattr(m, "zipfile", nb::module_::import_("zipfile"));
     module_scope.import_from("norvale.core", {"File"});

@@ -26,14 +26,11 @@ void init(nb::handle self, nb::handle input_file) {
 
 nb::object generate_job_content(nb::handle self) {
     nb::object input = self.attr("input_file");
-    nb::object base64 = scope.global("base64");
     nb::object bytes_io = scope.global("BytesIO");
     // A kit File on disk is encoded as it is read (norvale.core._file_base64_text answers None for
     // anything else), so its bytes and its text are never in memory at once.
-    nb::object text = norvale::bind::stdlib_unpatched(base64, "base64", "b64encode")
-                          ? nb::module_::import_("norvale.core").attr("_file_base64_text")(input, bytes_io)
-                          : nb::none();
-    if (text.is_none()) text = norvale::bind::b64encode_text(base64, norvale::bind::input_bytes(input, bytes_io));
+    nb::object text = nb::module_::import_("norvale.core").attr("_file_base64_text")(input, bytes_io);
+    if (text.is_none()) text = norvale::bind::b64encode_text(norvale::bind::input_bytes(input, bytes_io));
     return scope.global("_JobContent")("body"_a = text);
 }
 
@@ -52,7 +49,6 @@ NB_MODULE(moraine, m) {
     m.doc() = "Moraine slope-stability analysis through the kit's job machinery.";
     scope.import_from("io", {"BytesIO"});
     nb::setattr(m, "base64", nb::module_::import_("base64"));
-    norvale::bind::remember_stdlib("base64", "b64encode");
     scope.import_from("norvale.core", {"File"});
     scope.import_from("norvale.external.external_program",
                       {"ExternalProgram", "_JobContent", "_strata_exception_map", "_get_strata_file_body"});

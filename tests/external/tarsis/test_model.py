@@ -372,7 +372,10 @@ def test_reference_of_another_model_is_refused_and_nothing_changes(w, f, method,
 ])
 def test_missing_optional_references_and_empty_sequences_pass(w, method, call):
     args, kwargs = call(w)
-    getattr(w.model, method)(*args, **kwargs)
+    before = sizes(w.model)
+    created = getattr(w.model, method)(*args, **kwargs)
+    grown = [name for name, old, new in zip(REGISTRIES, before, sizes(w.model)) if new != old]
+    assert len(grown) == 1 and getattr(w.model, grown[0])[-1] is created  # stored once, as returned
 
 
 @pytest.mark.parametrize("bad", [None, "N1", 1, [None]])
@@ -702,7 +705,9 @@ class TestReferenceChecksKeepContainmentMeaning:
             __hash__ = object.__hash__
 
         w.model._load_groups.append(Same())
-        w.model.create_permanent_load_case("L", "", Same(), "STANDARD")
+        given = Same()
+        case = w.model.create_permanent_load_case("L", "", given, "STANDARD")
+        assert case in w.model._load_cases and given in vars(case).values()  # kept as given, not replaced
 
     def test_error_raised_by_equality_during_a_check_passes_through(self, w, f):
         class Touchy:

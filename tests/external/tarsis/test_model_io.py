@@ -230,37 +230,6 @@ def test_request_is_one_gzip_member():
     assert d.eof and d.unused_data == b""
 
 
-@pytest.mark.parametrize("patched", [
-    ["json.dumps"], ["gzip.compress"], ["base64.b64encode"], ["json.dumps", "base64.b64encode"],
-    ["gzip.compress", "base64.b64encode"],
-])
-def test_patched_standard_library_steps_are_called(patched):
-    """Each step goes through the module's json, gzip and base64 once one of them is patched."""
-    model = small_model()
-    reference = {"json.dumps": json.dumps, "gzip.compress": gzip.compress, "base64.b64encode": base64.b64encode}
-    spies = {name: mock.patch(f"norvale.external.tarsis.tarsis.{name}", wraps=reference[name]) for name in patched}
-    with mock.patch(POST, return_value=reply_for()) as post:
-        started = {name: spy.start() for name, spy in spies.items()}
-        try:
-            model.generate_xml_input()
-        finally:
-            mock.patch.stopall()
-    assert decode_request(post.call_args.args[1]["input"]) == json.dumps(model._serialize())
-    for name, spy in started.items():
-        spy.assert_called_once()
-    if "json.dumps" in started:
-        assert started["json.dumps"].call_args.args[0] == model._serialize()
-    if "gzip.compress" in started:
-        assert started["gzip.compress"].call_args.args[0] == json.dumps(model._serialize()).encode()
-
-
-def test_patched_encoder_giving_no_bytes_fails_as_gzip_would():
-    with mock.patch("norvale.external.tarsis.tarsis.json"), mock.patch(POST) as post:
-        with pytest.raises(TypeError, match="^a bytes-like object is required, not 'MagicMock'$"):
-            small_model().generate_xml_input()
-    post.assert_not_called()
-
-
 def test_returns_two_streams_at_their_start():
     with mock.patch(POST, return_value=reply_for((b"<in/>", b"<def/>"))):
         input_file, def_file = Model().generate_xml_input()

@@ -74,55 +74,18 @@ nb::object base64_str(const std::string &data) {
 nb::object generate_xml_input(nb::handle self, nb::handle as_file) {
     nb::object document = self.attr("_serialize")();
 
-    // json.dumps(document).encode("utf-8"), gzip.compress(...), base64.b64encode(...).decode("utf-8"):
-    // each step native while the module's global for it (and the function) is the standard one.
-    using norvale::bind::stdlib_unpatched;
-    nb::object json_module = global("json"), gzip_module = global("gzip"), base64_module = global("base64");
-    const bool native_json = stdlib_unpatched(json_module, "json", "dumps");
-    const bool native_gzip = stdlib_unpatched(gzip_module, "gzip", "compress");
-    const bool native_base64 = stdlib_unpatched(base64_module, "base64", "b64encode");
-    auto to_bytes = [](const char *data, std::size_t size) {
-        PyObject *b = PyBytes_FromStringAndSize(data, static_cast<Py_ssize_t>(size));
-        if (b == nullptr) throw nb::python_error();
-        return nb::steal(b);
-    };
-    std::string packed;
-    nb::object packed_bytes;  // the compressed bytes when a patched function made them
-    {
-        engine::json::TextBuffer text;
-        nb::object text_bytes;
-        if (native_json)
-            json::dump(document, text);
-        else
-            text_bytes = json_module.attr("dumps")(document).attr("encode")("utf-8");
-        document.reset();
-        if (native_gzip && native_json) {
-            packed = norvale::bind::gzip_compress(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
-        } else if (native_gzip) {
-            // What gzip.compress takes: any bytes-like object, else its TypeError.
-            Py_buffer view;
-            if (PyObject_GetBuffer(text_bytes.ptr(), &view, PyBUF_SIMPLE) != 0) throw nb::python_error();
-            try {
-                packed = norvale::bind::gzip_compress(static_cast<const std::uint8_t *>(view.buf),
-                                                      static_cast<std::size_t>(view.len));
-            } catch (...) {
-                PyBuffer_Release(&view);
-                throw;
-            }
-            PyBuffer_Release(&view);
-        } else {
-            packed_bytes = gzip_module.attr("compress")(native_json ? to_bytes(text.data(), text.size()) : text_bytes);
-        }
-    }
+    // The request's text: the document as JSON (UTF-8), gzip, Base64, written by the native code.
     nb::dict request;
-    if (native_base64 && !packed_bytes.is_valid())
+    {
+        std::string packed;
+        {
+            engine::json::TextBuffer text;
+            json::dump(document, text);
+            document.reset();
+            packed = norvale::bind::gzip_compress(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
+        }
         request["input"] = base64_str(packed);
-    else if (native_base64)
-        request["input"] = norvale::bind::b64encode_text(packed_bytes);
-    else
-        request["input"] = base64_module.attr("b64encode")(packed_bytes.is_valid() ? packed_bytes
-                                                                                  : to_bytes(packed.data(), packed.size()))
-                               .attr("decode")("utf-8");
+    }
 
     nb::object reply;
     {
@@ -164,9 +127,6 @@ void init_model_io(nb::module_ &m) {
     if (!globals.contains("base64")) globals["base64"] = nb::module_::import_("base64");
     if (!globals.contains("gzip")) globals["gzip"] = nb::module_::import_("gzip");
     if (!globals.contains("json")) globals["json"] = nb::module_::import_("json");
-    norvale::bind::remember_stdlib("json", "dumps");
-    norvale::bind::remember_stdlib("gzip", "compress");
-    norvale::bind::remember_stdlib("base64", "b64encode");
     if (!globals.contains("BytesIO")) globals["BytesIO"] = nb::module_::import_("io").attr("BytesIO");
 
     scope().import_from("norvale.core", {"_post_on_addon_endpoint"});
