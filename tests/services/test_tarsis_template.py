@@ -150,13 +150,3 @@ def test_render_gives_the_same_files_without_the_transport():
     root, definition = post(sample_document())
     assert ET.tostring(ET.fromstring(input_xml)) == ET.tostring(root)
     assert ET.tostring(ET.fromstring(def_file)) == ET.tostring(definition)
-
-
-@pytest.mark.parametrize("target", ["gzip.compress", "json.loads", "base64.b64decode"])
-def test_a_patched_step_is_called_as_before(target):
-    module, name = target.split(".")
-    original = getattr(getattr(tarsis_template, module), name)
-    with mock.patch.object(getattr(tarsis_template, module), name, wraps=original) as patched:
-        root, _ = post(sample_document())
-    assert patched.called
-    assert table(root, "nodes")[0] == ["id", "name", "x", "y", "z"]

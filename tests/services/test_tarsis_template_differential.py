@@ -1,4 +1,4 @@
-"""The native template service against the pure-Python service it replaced (bench/
+"""The template service against the pure-Python service it replaced, kept as the oracle (bench/
 tarsis_template_baseline.py): the same files after decompression, or the same error, for
 generated models, hand-written JSON forms and broken requests."""
 
@@ -95,6 +95,8 @@ def native(payload, window=1 << 20):
 
 def native_outcome(payload, window):
     files = native(payload, window)
+    if isinstance(files, str):
+        return "error", files
     return files and tuple(gzip.decompress(base64.b64decode(f)) for f in files)
 
 
@@ -127,29 +129,33 @@ def document_text(**raw_members) -> bytes:
     # numbers as JSON writes them, and as others may
     ('[{"a": 1E5, "b": -0, "c": -0.0, "d": 0.1e-3, "e": 1e+2, "f": 12345678901234567890123}]', True),
     ('[{"a": NaN, "b": Infinity, "c": -Infinity, "d": [NaN, -Infinity, 1e-7, -0]}]', True),
-    ('[{"a": 1e400}]', False),  # beyond a double: the Python reading gives Infinity
+    ('[{"a": 1e400}]', False),  # beyond a double: read by the host, Infinity
     ('[{"a": 1e-400, "b": 2.4e-320}]', None),
     # strings: escapes, surrogate pairs, characters XML refuses
     (r'[{"a": "\/\u00e9\ud83d\ude00\"\\\t\n\r", "\u0041": ["\n\"", {"k\t": "\\"}]}]', True),
-    (r'[{"a": "\u0001"}]', False),
-    (r'[{"a": ["\u0001\b\f"]}]', False),  # inside a list json.dumps escapes them: no error
-    (r'[{"a": "\ud800"}]', False),
-    (r'[{"a": "\udc00\ud800"}]', False),
-    ('[{"a": "\uffff"}]', False),
-    (r'[{"\u0002": 1}]', False),
+    (r'[{"a": "\u0001"}]', True),
+    (r'[{"a": ["\u0001\b\f"]}]', True),  # inside a list json.dumps escapes them: no error
+    (r'[{"a": [{"\u001f": "\b"}], "b": "\f"}]', True),
+    (r'[{"a": "\ud800"}]', True),
+    (r'[{"a": "\udc00\ud800"}]', True),
+    (r'[{"a": "\ud800\u0041"}, {"b": ["\udbff"]}]', True),
+    ('[{"a": "\uffff"}]', True),
+    (r'[{"\u0002": 1}]', True),
+    (r'[{"a": 1}, {"b": "\u0001"}, {"c": {"\u0002": 1}}]', True),  # names are checked before rows
     # whitespace JSON allows, objects as rows and cells
     ('  [ {\t"a" :\n{ "b" : { } , "c":{"d":null}} } ,{}]\r\n', True),
-    # forms the native reader leaves to the Python reading
+    # forms the streaming reader leaves to the host's decoders
     ('[{"a": 1, "a": 2}]', False),
     (r'[{"a": {"x": 1}, "a": {"y": "\ud800"}}]', False),
     ('[{"a": [{"k": 1, "k": 2}]}]', False),
-    ('[{"a": ' + "[" * 300 + "]" * 300 + "}]", False),
+    ('[{"a": ' + "[" * 300 + "]" * 300 + "}]", True),
     ('[{"a": 01}]', False),
     ('[{"a": .5}]', False),
     ('[{"a": 1.}]', False),
     ('[{"a": +1}]', False),
     ('[{"a": "raw\ttab"}]', False),
     ('[{"a": ' + "9" * 4400 + "}]", False),
+    ('[{"a": ' + "9" * 4300 + ', "b": -' + "9" * 4300 + "}]", True),
     ('[{"a": 1} 2]', False),
     ('[{"a": tru}]', False),
 ])
@@ -238,3 +244,12 @@ def test_threads_filling_at_once_get_their_own_files():
     with ThreadPoolExecutor(4) as pool:
         got = list(pool.map(lambda p: outcome(tarsis_template.fill_template, p), payloads * 3))
     assert got == expected * 3
+
+
+@pytest.mark.parametrize("depth", [_template.MAX_DEPTH + 1, 900])
+def test_nesting_beyond_the_limit_is_refused_with_its_reason(depth):
+    # read by the host's decoder (a name given twice), then refused by the writer, never half-written
+    nodes = '[{"a": 1, "a": ' + "[" * depth + "]" * depth + "}]"
+    with pytest.raises(InternalError) as caught:
+        tarsis_template.fill_template(request(document_text(nodes=nodes)))
+    assert str(caught.value) == f"Tarsis model document nests deeper than {_template.MAX_DEPTH} levels"

@@ -136,6 +136,8 @@ struct Table {
     std::unordered_map<std::string, int> index;
     std::vector<int> predicted;  // column met at each position of the row before
     std::size_t rows = 0;
+    bool bad_name = false;                  // a column name holds a character XML cannot carry
+    std::size_t bad_row = std::size_t(-1);  // the first row whose cell text holds one
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -180,6 +182,20 @@ public:
     /// First pass: checks the document and finds every table's columns.
     void scan() { document(nullptr); }
 
+    /// After the first pass: the refusal of a document holding text XML cannot carry, in the order
+    /// the files are written (table by table, its column names before its rows); empty if none.
+    std::string unfit() const {
+        for (std::size_t m = 0; m < members_.size(); ++m) {
+            const Table &t = tables_[m];
+            if (t.bad_name)
+                return "Tarsis model document table '" + members_[m].name + "' has a field name XML cannot carry";
+            if (t.bad_row != std::size_t(-1))
+                return "Tarsis model document value at " + members_[m].name + "[" + std::to_string(t.bad_row) +
+                       "] holds a character XML cannot carry";
+        }
+        return {};
+    }
+
     /// Second pass: writes the input XML.
     void write(Sink &out, const Layout &layout) {
         out.put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<project xmlns=\"");
@@ -218,8 +234,8 @@ public:
     }
 
 private:
-    /// Nesting deeper than this is left to the slow reader (which has its own limit).
-    static constexpr int kMaxDepth = 200;
+    /// Nesting deeper than this is refused (see kMaxDepth in template.h).
+    static constexpr int kMaxDepth = static_cast<int>(norvale::engine::tarsis_template::kMaxDepth);
     struct Depth {
         explicit Depth(Reader &r) : r_(r) {
             if (++r_.depth_ > kMaxDepth) decline();
@@ -227,6 +243,22 @@ private:
         ~Depth() { --r_.depth_; }
         Reader &r_;
     };
+
+    /// Inside a list or object cell, whose text is its JSON (control characters escaped there).
+    struct Nested {
+        explicit Nested(Reader &r) : r_(r) { ++r_.nested_; }
+        ~Nested() { --r_.nested_; }
+        Reader &r_;
+    };
+
+    /// Notes text XML cannot carry in the row being scanned (`control`: a control character
+    /// given as an escape, which the JSON text of a list or object cell escapes again).
+    void unfit_char(bool control) {
+        if (control && nested_ > 0 && !naming_) return;
+        if (!table_) return;
+        if (naming_) table_->bad_name = true;
+        else if (table_->bad_row == std::size_t(-1)) table_->bad_row = table_->rows;
+    }
 
     void ws() {
         while (p_ < end_ && is_space(*p_)) ++p_;
@@ -395,6 +427,7 @@ private:
     static void close_table(Sink &out) { out.put("    </table>\n  </container>\n"); }
 
     void row(Table &t, Sink *out) {
+        table_ = &t;
         name_.clear();
         keys_.clear();
         arena_.clear();
@@ -421,7 +454,9 @@ private:
         for (;;) {
             if (peek() != '"') decline();
             name_.resize(prefix);
+            naming_ = true;
             string(name_);
+            naming_ = false;
             if (!out) unique_key(std::string_view(name_).substr(prefix), mark);
             expect(':');
             if (peek() == '{') {
@@ -571,7 +606,7 @@ private:
         }
         if (!real) {
             const std::size_t n = static_cast<std::size_t>(p_ - start);
-            if (n > 4000) decline();  // the interpreter limits integer text to 4300 digits
+            if (n - (start[0] == '-') > 4300) decline();  // the interpreter's limit of integer text
             if (n == 2 && start[0] == '-' && start[1] == '0') {
                 text.push_back('0');
             } else {
@@ -592,6 +627,7 @@ private:
     /// An array inside a cell, as JSON text the way the interpreter's json.dumps writes it.
     void list(std::string &text, bool scan) {
         Depth depth(*this);
+        Nested nested_in(*this);
         ++p_;
         text.push_back('[');
         if (peek() == ']') {
@@ -613,6 +649,7 @@ private:
 
     void dict(std::string &text, bool scan) {
         Depth depth(*this);
+        Nested nested_in(*this);
         ++p_;
         text.push_back('{');
         if (peek() == '}') {
@@ -654,8 +691,7 @@ private:
         }
     }
 
-    /// JSON string text as json.dumps(ensure_ascii=False) writes it (other control characters
-    /// never get this far).
+    /// JSON string text as json.dumps(ensure_ascii=False) writes it.
     static void quoted(std::string &text, std::string_view s) {
         text.push_back('"');
         for (char c : s) {
@@ -665,7 +701,17 @@ private:
                 case '\n': text.append("\\n"); break;
                 case '\r': text.append("\\r"); break;
                 case '\t': text.append("\\t"); break;
-                default: text.push_back(c);
+                case '\b': text.append("\\b"); break;
+                case '\f': text.append("\\f"); break;
+                default:
+                    if (static_cast<unsigned char>(c) < 0x20) {
+                        static const char hex[] = "0123456789abcdef";
+                        text.append("\\u00");
+                        text.push_back(hex[(c >> 4) & 0xF]);
+                        text.push_back(hex[c & 0xF]);
+                    } else {
+                        text.push_back(c);
+                    }
             }
         }
         text.push_back('"');
@@ -685,9 +731,9 @@ private:
         return u;
     }
 
-    /// A string at *p_ == '"', decoded and appended to `out` as UTF-8. Refuses what XML cannot
-    /// carry: control characters other than tab, line feed and carriage return, lone
-    /// surrogates, U+FFFE and U+FFFF; and bytes that are not UTF-8.
+    /// A string at *p_ == '"', decoded and appended to `out` as UTF-8; declines bytes that are not
+    /// UTF-8. Notes (unfit_char) what XML cannot carry: control characters other than tab, line
+    /// feed and carriage return, lone surrogates, U+FFFE and U+FFFF.
     void string(std::string &out) {
         ++p_;
         for (;;) {
@@ -716,24 +762,38 @@ private:
                     case 'n': out.push_back('\n'); break;
                     case 'r': out.push_back('\r'); break;
                     case 't': out.push_back('\t'); break;
+                    case 'b': out.push_back('\b'); unfit_char(true); break;
+                    case 'f': out.push_back('\f'); unfit_char(true); break;
                     case 'u': {
                         std::uint32_t u = hex4();
                         if (u >= 0xD800 && u <= 0xDBFF) {
-                            if (end_ - p_ < 6) short_();
-                            if (p_[0] != '\\' || p_[1] != 'u') decline();
-                            p_ += 2;
-                            const std::uint32_t low = hex4();
-                            if (low < 0xDC00 || low > 0xDFFF) decline();
-                            u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
-                        } else if (u >= 0xDC00 && u <= 0xDFFF) {
-                            decline();
-                        } else if ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') || u == 0xFFFE || u == 0xFFFF) {
-                            decline();
+                            // a pair, or a lone high surrogate (read as the interpreter reads it)
+                            if (end_ - p_ < 6 && !eof_) short_();
+                            if (end_ - p_ >= 6 && p_[0] == '\\' && p_[1] == 'u') {
+                                const char *back = p_;
+                                p_ += 2;
+                                const std::uint32_t low = hex4();
+                                if (low >= 0xDC00 && low <= 0xDFFF) {
+                                    append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                                    break;
+                                }
+                                p_ = back;
+                            }
+                            unfit_char(false);
+                            append_utf8(out, 0xFFFD);  // stands in for it: the request is refused
+                            break;
                         }
+                        if (u >= 0xDC00 && u <= 0xDFFF) {
+                            unfit_char(false);
+                            append_utf8(out, 0xFFFD);
+                            break;
+                        }
+                        if (u < 0x20 && u != '\t' && u != '\n' && u != '\r') unfit_char(true);
+                        else if (u == 0xFFFE || u == 0xFFFF) unfit_char(false);
                         append_utf8(out, u);
                         break;
                     }
-                    default: decline();  // \b, \f (control characters) and unknown escapes
+                    default: decline();  // not a JSON escape
                 }
                 continue;
             }
@@ -757,7 +817,7 @@ private:
         } else if (c >= 0xE0 && c <= 0xEF) {
             const unsigned lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
             if (!cont(1, lo, hi) || !cont(2)) decline();
-            if (c == 0xEF && s[1] == 0xBF && (s[2] == 0xBE || s[2] == 0xBF)) decline();  // U+FFFE, U+FFFF
+            if (c == 0xEF && s[1] == 0xBF && (s[2] == 0xBE || s[2] == 0xBF)) unfit_char(false);  // U+FFFE, U+FFFF
             n = 3;
         } else if (c >= 0xF0 && c <= 0xF4) {
             const unsigned lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
@@ -779,6 +839,9 @@ private:
     bool eof_ = true;
     const char *begin_ = nullptr, *end_ = nullptr, *p_ = nullptr;
     int depth_ = 0;
+    int nested_ = 0;        // lists and objects of a cell being read
+    bool naming_ = false;   // reading a column name
+    Table *table_ = nullptr;  // the table of the row being read
     const std::vector<Member> &members_;
     std::vector<Table> tables_;
     std::string key_, name_, text_, scratch_;
@@ -792,6 +855,8 @@ std::optional<Files> run(std::string_view text, bool packed, const std::vector<M
         Reader reader(text, packed, layout.window, members);
         reader.scan();
         Files files;
+        files.refusal = reader.unfit();
+        if (!files.refusal.empty()) return files;
         {
             Sink out(compress, layout.level);
             reader.write(out, layout);
@@ -812,15 +877,21 @@ std::optional<Files> fill(std::string_view base64_text, const std::vector<Member
     std::string packed;
     if (!base64::decode(base64_text, packed)) return std::nullopt;
     auto files = run(packed, true, members, layout, true);
-    if (!files) return std::nullopt;
+    if (!files || !files->refusal.empty()) return files;
     packed = std::string();
     files->input_file = base64::encode(files->input_file);
     files->def_file = base64::encode(files->def_file);
     return files;
 }
 
-std::optional<Files> render(std::string_view json, const std::vector<Member> &members, const Layout &layout) {
-    return run(json, false, members, layout, false);
+std::optional<Files> render(std::string_view json, const std::vector<Member> &members, const Layout &layout,
+                            bool pack) {
+    auto files = run(json, false, members, layout, pack);
+    if (pack && files && files->refusal.empty()) {
+        files->input_file = base64::encode(files->input_file);
+        files->def_file = base64::encode(files->def_file);
+    }
+    return files;
 }
 
 }  // namespace norvale::engine::tarsis_template

@@ -25,20 +25,28 @@ struct Layout {
     std::size_t window = std::size_t(1) << 20;  ///< inflated text held at once (grows for a longer row)
 };
 
-/// The two replies, each gzip + Base64 text.
+/// Lists and objects nested deeper than this are refused.
+constexpr int kMaxDepth = 500;
+
+/// The two replies, each gzip + Base64 text; or, when `refusal` is not empty, the reason the
+/// document cannot be written (text XML cannot carry), worded for the caller's error.
 struct Files {
     std::string input_file;
     std::string def_file;
+    std::string refusal;
 };
 
-/// Answers one request whose `input` member is `base64_text`. Returns nothing when the request
-/// is not one this reader takes: text that is not Base64 / gzip / UTF-8 / JSON, a document that
-/// does not hold exactly `members` in their order with the right kinds, duplicate names in an
-/// object, a character XML cannot carry, numbers beyond a double or of over 4000 digits. The
-/// caller answers those the slow way, which also words the error. Throws only std::bad_alloc.
+/// Answers one request whose `input` member is `base64_text`. Returns nothing when the text is
+/// not one this reader takes: not Base64 / one gzip member / UTF-8 / JSON, a document that does
+/// not hold exactly `members` in their order with the right kinds, a name given twice in one
+/// object, a number beyond a double or an integer of over 4300 digits, nesting deeper than
+/// kMaxDepth. The caller reads those with the host's decoders (which word their errors) and, for
+/// a usable document, hands its plain JSON text to render(). Throws only std::bad_alloc.
 std::optional<Files> fill(std::string_view base64_text, const std::vector<Member> &members, const Layout &layout);
 
-/// The same, from the uncompressed JSON text; the files come back uncompressed (for tests).
-std::optional<Files> render(std::string_view json, const std::vector<Member> &members, const Layout &layout);
+/// The same from the uncompressed JSON text; the files come back gzip + Base64 text when `pack`,
+/// else uncompressed.
+std::optional<Files> render(std::string_view json, const std::vector<Member> &members, const Layout &layout,
+                            bool pack = false);
 
 }  // namespace norvale::engine::tarsis_template

@@ -1,6 +1,7 @@
 // norvale.services._template: the native work of the Tarsis template-filling service
-// (norvale.services.tarsis_template). The service checks the request's form and words every
-// error; this module reads the document and writes both replies.
+// (norvale.services.tarsis_template): it reads the model document and writes both replies. The
+// service checks the request's form, and reads with the host's decoders what this reader does not
+// take, to word their errors.
 
 #include "engine/template/template.h"
 #include "external/tarsis/tarsis/registries.h"
@@ -45,6 +46,7 @@ NB_MODULE(_template, m) {
     }
     m.attr("MEMBERS") = nb::tuple(document);
     m.attr("SETUP_MEMBERS") = nb::tuple(setup);
+    m.attr("MAX_DEPTH") = tt::kMaxDepth;
     m.def(
         "fill",
         [](nb::str text, const std::vector<std::string> &members, const std::vector<std::string> &single,
@@ -60,6 +62,7 @@ NB_MODULE(_template, m) {
                 files = tt::fill(input, list, tt::Layout{ns_text, def_text, level, window});
             }
             if (!files) return nb::none();
+            if (!files->refusal.empty()) return nb::str(files->refusal.data(), files->refusal.size());
             nb::str input_file(files->input_file.data(), files->input_file.size());
             files->input_file = std::string();
             nb::str def_file(files->def_file.data(), files->def_file.size());
@@ -67,24 +70,32 @@ NB_MODULE(_template, m) {
         },
         nb::arg("text"), nb::arg("members"), nb::arg("single"), nb::arg("ns"), nb::arg("def_name"),
         nb::arg("level") = 6, nb::arg("window") = std::size_t(1) << 20,
-        "The input XML and the definition file (gzip + Base64 text) for the Base64 text of one request, "
-        "or None when the request is one to be read the slow way.");
+        "The input XML and the definition file (gzip + Base64 text) for the Base64 text of one request; "
+        "the reason as text when the document holds text XML cannot carry; None when this reader does "
+        "not take the request.");
     m.def(
         "render",
         [](nb::bytes json, const std::vector<std::string> &members, const std::vector<std::string> &single,
-           nb::str ns, nb::str def_name) -> nb::object {
+           nb::str ns, nb::str def_name, bool pack) -> nb::object {
             const std::string_view input(json.c_str(), json.size());
             const std::string ns_text(utf8(ns)), def_text(utf8(def_name));
             const std::vector<tt::Member> list = member_list(members, single);
             std::optional<tt::Files> files;
             {
                 nb::gil_scoped_release unlocked;
-                files = tt::render(input, list, tt::Layout{ns_text, def_text, 6});
+                files = tt::render(input, list, tt::Layout{ns_text, def_text, 6}, pack);
             }
             if (!files) return nb::none();
+            if (!files->refusal.empty()) return nb::str(files->refusal.data(), files->refusal.size());
+            if (pack)
+                return nb::make_tuple(nb::str(files->input_file.data(), files->input_file.size()),
+                                      nb::str(files->def_file.data(), files->def_file.size()));
             return nb::make_tuple(nb::bytes(files->input_file.data(), files->input_file.size()),
                                   nb::bytes(files->def_file.data(), files->def_file.size()));
         },
         nb::arg("json"), nb::arg("members"), nb::arg("single"), nb::arg("ns"), nb::arg("def_name"),
-        "The input XML and the definition file (UTF-8 bytes) of a model document's JSON text, or None.");
+        nb::arg("pack") = false,
+        "The input XML and the definition file of a model document's JSON text: UTF-8 bytes, or gzip + "
+        "Base64 text when `pack`; the reason as text when the document holds text XML cannot carry; "
+        "None when this reader does not take the text.");
 }

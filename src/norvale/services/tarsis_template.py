@@ -16,9 +16,10 @@ formats are described in ``docs/tarsis-input.md``.
 
 The work is native (`norvale.services._template`): it reads the request in two passes over the
 decompressed document and writes both files through gzip as it goes, without building the
-document as Python objects. A request the native reader does not take (anything malformed, and
-rare well-formed forms: duplicate names in an object, members out of order, numbers beyond a
-double) is read here in Python, which answers it, or raises the error, word for word as always.
+document as Python objects. A request it does not read that way (anything malformed, and rare
+well-formed forms: a name given twice in an object, members out of order, numbers beyond a double,
+several gzip members) is decoded here with the host's decoders, which word what is wrong with it;
+a usable document is then handed to the same native writer as plain JSON text.
 """
 
 from __future__ import annotations
@@ -27,10 +28,8 @@ import base64
 import binascii
 import gzip
 import json
-import math
-import re
 import zlib
-from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple
+from typing import Any, Dict, Mapping, Optional, Tuple, Union
 
 from norvale.errors import InternalError
 from norvale.external.tarsis import TARSIS_NAMESPACE
@@ -54,10 +53,6 @@ SETUP_MEMBERS: Tuple[str, ...] = _template.SETUP_MEMBERS
 #: Members holding arrays of objects, in document order.
 ARRAY_MEMBERS: Tuple[str, ...] = tuple(key for key in MEMBERS if key not in SETUP_MEMBERS)
 
-# Characters XML 1.0 cannot carry, even as character references.
-_NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]")
-
-
 # ---------------------------------------------------------------------------------------------
 # Request
 
@@ -71,11 +66,6 @@ def _request_text(payload: Any) -> str:
     if not isinstance(text, str):
         raise InternalError(f"Tarsis template request member 'input' must be text, not {type(text).__name__}")
     return text
-
-
-def _decode_request(payload: Any) -> Any:
-    """The model document of a request (any JSON value; `_check_document` checks its shape)."""
-    return _decode_text(_request_text(payload))
 
 
 def _decode_text(text: str) -> Any:
@@ -133,150 +123,23 @@ def _json_kind(value: Any) -> str:
     return "an object"
 
 
-# ---------------------------------------------------------------------------------------------
-# Tables
-
-
-def _flatten(obj: Mapping[str, Any], prefix: str = "") -> Iterable[Tuple[str, Any]]:
-    """Columns of one object: nested objects spread into dotted column names."""
-    for key, value in obj.items():
-        name = prefix + key
-        if isinstance(value, dict) and value:
-            yield from _flatten(value, name + ".")
-        else:
-            yield name, value
-
-
-def _kind(value: Any) -> str:
-    if isinstance(value, bool):
-        return "boolean"
-    if isinstance(value, int):
-        return "integer"
-    if isinstance(value, float):
-        return "number"
-    if isinstance(value, str):
-        return "text"
-    if isinstance(value, list):
-        return "list"
-    return "object"  # an empty object
-
-
-def _merge_kind(old: str, new: str) -> str:
-    if old == new or old == "":
-        return new
-    if {old, new} == {"integer", "number"}:
-        return "number"
-    return "mixed"
-
-
-def _cell_text(value: Any, where: str) -> str:
-    if isinstance(value, bool):
-        return "true" if value else "false"
-    if isinstance(value, str):
-        text = value
-    elif isinstance(value, float) and not math.isfinite(value):
-        text = "NaN" if math.isnan(value) else ("Infinity" if value > 0 else "-Infinity")
-    else:
-        text = json.dumps(value, ensure_ascii=False)
-    if _NOT_XML.search(text):
-        raise InternalError(f"Tarsis model document value at {where} holds a character XML cannot carry")
-    return text
-
-
-class _Table:
-    __slots__ = ("name", "columns", "kinds", "rows")
-
-    def __init__(self, name: str) -> None:
-        self.name = name
-        self.columns: Dict[str, int] = {}  # column name -> index, in first-seen order
-        self.kinds: List[str] = []
-        self.rows: List[List[Tuple[int, Any]]] = []
-
-    def add(self, obj: Mapping[str, Any]) -> None:
-        row = []
-        for name, value in _flatten(obj):
-            index = self.columns.get(name)
-            if index is None:
-                index = self.columns[name] = len(self.columns)
-                self.kinds.append("")
-            if value is not None:
-                self.kinds[index] = _merge_kind(self.kinds[index], _kind(value))
-            row.append((index, value))
-        self.rows.append(row)
-
-
-def _tables(document: Mapping[str, Any]) -> List[_Table]:
-    tables = []
-    for key in MEMBERS:
-        value = document[key]
-        items = [value] if key in SETUP_MEMBERS else value
-        if not items:
-            continue
-        table = _Table(key)
-        for item in items:
-            table.add(item)
-        tables.append(table)
-    return tables
-
-
-def _attr(text: str) -> str:
-    return (text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;")
-            .replace("\t", "&#9;").replace("\n", "&#10;").replace("\r", "&#13;"))
-
-
-def _check_name(name: str, table: str) -> None:
-    if _NOT_XML.search(name):
-        raise InternalError(f"Tarsis model document table '{table}' has a field name XML cannot carry")
-
-
-def _input_xml(tables: List[_Table], def_name: str) -> bytes:
-    out = ['<?xml version="1.0" encoding="UTF-8"?>\n',
-           f'<project xmlns="{TARSIS_NAMESPACE}">\n',
-           f'  <def uri="{_attr(def_name)}"/>\n']
-    for table in tables:
-        out.append(f'  <container t="{_attr(table.name)}">\n')
-        out.append(f'    <table name="{_attr(table.name)}">\n')
-        out.append("      <h>")
-        for name, index in table.columns.items():
-            _check_name(name, table.name)
-            out.append(f'<h{index} t="{_attr(name)}"/>')
-        out.append("</h>\n")
-        for number, row in enumerate(table.rows):
-            out.append("      <row>")
-            for index, value in row:
-                if value is None:
-                    out.append(f"<p{index}/>")
-                else:
-                    where = f"{table.name}[{number}]"
-                    out.append(f'<p{index} v="{_attr(_cell_text(value, where))}"/>')
-            out.append("</row>\n")
-        out.append("    </table>\n  </container>\n")
-    out.append("</project>\n")
-    return "".join(out).encode("utf-8")
-
-
-def _def_file(tables: List[_Table]) -> bytes:
-    out = ['<?xml version="1.0" encoding="UTF-8"?>\n',
-           f'<definition xmlns="{TARSIS_NAMESPACE}" version="10">\n']
-    for table in tables:
-        out.append(f'  <table name="{_attr(table.name)}" rows="{len(table.rows)}">\n')
-        for name, index in table.columns.items():
-            kind = table.kinds[index] or "null"
-            out.append(f'    <column id="p{index}" name="{_attr(name)}" type="{kind}"/>\n')
-        out.append("  </table>\n")
-    out.append("</definition>\n")
-    return "".join(out).encode("utf-8")
-
-
-def _pack(data: bytes) -> str:
-    return base64.b64encode(gzip.compress(data, mtime=0)).decode("ascii")
-
-
-def render(document: Mapping[str, Any], def_name: str = DEF_FILE_NAME) -> Tuple[bytes, bytes]:
-    """The input XML and the definition file (UTF-8 bytes) of a model document."""
+def _plain_text(document: Any) -> bytes:
+    """The JSON text of a usable model document, members in document order, as the native reader
+    takes it (ASCII, every name once)."""
     _check_document(document)
-    tables = _tables(document)
-    return _input_xml(tables, def_name), _def_file(tables)
+    ordered = {key: document[key] for key in MEMBERS}
+    try:
+        return json.dumps(ordered, ensure_ascii=True).encode("ascii")
+    except RecursionError:
+        raise InternalError(f"Tarsis model document nests deeper than {_template.MAX_DEPTH} levels") from None
+
+
+def _answer(files: Union[Tuple[Any, Any], str, None]) -> Tuple[Any, Any]:
+    if isinstance(files, str):
+        raise InternalError(files)
+    if files is None:  # plain JSON text the native reader does not take: nested too deeply
+        raise InternalError(f"Tarsis model document nests deeper than {_template.MAX_DEPTH} levels")
+    return files
 
 
 def fill_template(payload: Any, *, timeout: Optional[float] = None) -> Dict[str, str]:
@@ -285,20 +148,16 @@ def fill_template(payload: Any, *, timeout: Optional[float] = None) -> Dict[str,
     The work is local and short, so `timeout` (seconds) is not needed here.
     """
     text = _request_text(payload)
-    if _steps() == _STEPS_AT_IMPORT:
-        files = _template.fill(text, MEMBERS, SETUP_MEMBERS, TARSIS_NAMESPACE, DEF_FILE_NAME)
-        if files is not None:
-            return {"input_file": files[0], "def_file": files[1]}
-    input_xml, def_file = render(_decode_text(text))
-    return {"input_file": _pack(input_xml), "def_file": _pack(def_file)}
+    files = _template.fill(text, MEMBERS, SETUP_MEMBERS, TARSIS_NAMESPACE, DEF_FILE_NAME)
+    if files is None:
+        plain = _plain_text(_decode_text(text))
+        files = _template.render(plain, MEMBERS, SETUP_MEMBERS, TARSIS_NAMESPACE, DEF_FILE_NAME, pack=True)
+    input_file, def_file = _answer(files)
+    return {"input_file": input_file, "def_file": def_file}
 
 
-def _steps() -> Tuple[int, ...]:
-    """Identities of what the Python reading calls: once a test or an application patches one of
-    them (`gzip.compress`, `json.loads`, `render`, ...), requests take the Python reading, which
-    calls it."""
-    return tuple(map(id, (base64.b64decode, base64.b64encode, gzip.decompress, gzip.compress, json.loads,
-                          json.dumps, render, _decode_text, _pack, _tables, _input_xml, _def_file)))
-
-
-_STEPS_AT_IMPORT = _steps()
+def render(document: Mapping[str, Any], def_name: str = DEF_FILE_NAME) -> Tuple[bytes, bytes]:
+    """The input XML and the definition file (UTF-8 bytes) of a model document."""
+    files = _template.render(_plain_text(document), MEMBERS, SETUP_MEMBERS, TARSIS_NAMESPACE, def_name)
+    input_xml, def_file = _answer(files)
+    return input_xml, def_file
