@@ -1,6 +1,8 @@
+from typing import ClassVar
+
 from norvale.external.python import PythonAnalysis
 
 __all__ = ["PYLONAnalysis"]
 
 class PYLONAnalysis(PythonAnalysis):
-    _integration: str
+    _integration: ClassVar[str]

@@ -109,7 +109,7 @@ class ResultType(str, Enum):
     ENGINEERING_REPORT = "ENGINEERING_REPORT"
 
 class TarsisAnalysis(ExternalProgram):
-    _multipart_job_content: bool
+    _multipart_job_content: ClassVar[bool]
     input_file: Union[BytesIO, File]
     xml_def_file: Union[BytesIO, File]
     tarsis_model: Union[BytesIO, File]
