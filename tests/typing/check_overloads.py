@@ -1,9 +1,8 @@
 """Return types of the result getters and the optional and read-only parameters of the stubs.
 
-Checked like check_usage.py, but expected to fail until the stubs give every getter an `as_file`
-overload (`Literal[True]` gives `File`, `False` or nothing gives `BytesIO`), write optional
-parameters as `Optional[...]` and take read-only lists as `Sequence[...]`. test_type_checkers.py
-marks this file as an expected failure; when the stubs change, the mark goes.
+Checked like check_usage.py: every getter has an `as_file` overload (`Literal[True]` gives `File`,
+`False` or nothing gives `BytesIO`), optional parameters are `Optional[...]` and read-only lists
+`Sequence[...]`.
 """
 
 from __future__ import annotations
