@@ -12,7 +12,7 @@ all: test
 # What a venv needs to build the package and run every test: the build tools, pytest, the type
 # checkers of tests/typing (pyright from PyPI bundles its engine, [nodejs] brings node as a wheel),
 # and the cluster's libraries with moto's S3 server for tests/cluster.
-REQUIREMENTS := "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8" "zlib-ng>=0.5" \
+REQUIREMENTS := "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8" "zlib-ng>=0.5" "pybase64>=1.4" \
 	"mypy>=2.0" "pyright[nodejs]>=1.1.400" \
 	"celery>=5.4" "redis>=5" "fsspec>=2024.2" "s3fs>=2024.2" "moto[server]>=5"
 

@@ -70,6 +70,31 @@ def test_a_second_execute_sends_the_same_job(standin_worker, name):
     assert all(_bodies(first)), "no input may travel empty"
 
 
+class Trickle(io.BytesIO):
+    """A stream whose reads come back short, as a pipe's or a socket's do."""
+
+    def read(self, size=-1):
+        return super().read(1000 if size is None or size < 0 else min(size, 1000))
+
+
+@pytest.mark.parametrize("into", ["text file", "text buffer"])
+def test_short_reads_still_give_one_base64_text(tmp_path, into):
+    data = bytes(range(256)) * 50 + b"xy"  # 1000-byte reads, not a multiple of 3
+    job = TarsisAnalysis(io.BytesIO(XML), io.BytesIO(b"d"), io.BytesIO(b"m"))
+    if into == "text file":
+        path = tmp_path / "out.txt"
+        with open(path, "w", encoding="utf-8") as out:
+            out.write("[")
+            job._write_file_content_to_file(out, Trickle(data))
+            out.write("]")
+        text = path.read_text()
+    else:
+        buffer = io.StringIO()
+        job._write_file_content_to_file(buffer, Trickle(data))
+        text = "[" + buffer.getvalue() + "]"
+    assert text == "[" + base64.b64encode(data).decode() + "]"
+
+
 def test_stream_helper_puts_the_stream_back(tmp_path):
     job = TarsisAnalysis(io.BytesIO(XML), io.BytesIO(b"d"), io.BytesIO(b"m"))
     stream = io.BytesIO(b"0123456789")

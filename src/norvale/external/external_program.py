@@ -25,6 +25,8 @@ import sys
 import tempfile
 from typing import Any, BinaryIO, ClassVar, ItemsView, KeysView, Mapping, Optional, TextIO, Union
 
+import pybase64
+
 from norvale import worker as _worker
 from norvale.core import File
 from norvale.errors import ExecutionError
@@ -430,11 +432,7 @@ class ExternalProgram:
             start = None
         try:
             if base64_encoding:
-                while True:
-                    chunk = stream.read(_STREAM_CHUNK)
-                    if not chunk:
-                        break
-                    w.write(binascii.b2a_base64(chunk, newline=False).decode("ascii"))
+                _write_base64(w, stream)
             else:
                 decoder = codecs.getincrementaldecoder("utf-8")()
                 while True:
@@ -469,3 +467,30 @@ class ExternalProgram:
         if stream is None:
             return None
         return File.from_data(stream.getvalue()) if as_file else stream
+
+
+def _write_base64(w: TextIO, stream: BinaryIO) -> None:
+    """Writes the Base64 text of what `stream` holds from where it stands into `w`.
+
+    Reads that come back short (a pipe, a socket) are joined, so the text has padding only at
+    its end. Into a text file of an ASCII-compatible encoding the characters go straight to its
+    binary buffer, without a str in between.
+    """
+    out: Any = None
+    if type(w) is io.TextIOWrapper and codecs.lookup(w.encoding).name in _ASCII_COMPATIBLE:
+        w.flush()
+        out = w.buffer
+    chunk = stream.read(_STREAM_CHUNK)
+    while chunk:
+        after = stream.read(_STREAM_CHUNK)  # one read ahead: only the last piece may end unevenly
+        cut = len(chunk) if not after else len(chunk) - len(chunk) % 3
+        if cut:
+            text = pybase64.b64encode(memoryview(chunk)[:cut])
+            if out is not None:
+                out.write(text)
+            else:
+                w.write(text.decode("ascii"))
+        chunk = bytes(chunk[cut:]) + after if cut < len(chunk) else after
+
+
+_ASCII_COMPATIBLE = ("utf-8", "ascii", "latin-1", "iso8859-1", "cp1252")

@@ -8,10 +8,11 @@ its own in `spill_dir`, putting a `ResultBody` in its place; everything else bec
 
 from __future__ import annotations
 
-import binascii
 import json
 import os
 from typing import Any, Iterator, TextIO
+
+import pybase64
 
 from norvale.worker.protocol import ResultBody
 
@@ -179,7 +180,7 @@ class _Parser:
 
 def _b64decode(text: str) -> bytes:
     try:
-        return binascii.a2b_base64(text, strict_mode=True)
+        return pybase64.b64decode(text, validate=True)
     except ValueError:  # binascii.Error, or a character outside ASCII
         raise JobFileError("a file body of the job file is not Base64 text") from None
 
