@@ -9,14 +9,15 @@ worker with `set_worker(...)`: any object that satisfies `norvale.worker.protoco
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, Callable, Iterable, Optional, Unpack
+from typing import TYPE_CHECKING, Any, Optional, Unpack
 
 from norvale.worker.config import ConfigOptions, WorkerConfig, register_script_integration
 from norvale.worker.protocol import ResultBody, Worker, WorkerFailure, WorkerResult
 from norvale.worker.local import LocalWorker
+from norvale.worker.batch import run_all
 
 if TYPE_CHECKING:
-    from norvale.worker.cluster.client import ClusterWorker, Progress
+    from norvale.worker.cluster.client import ClusterWorker
 
 __all__ = [
     "LocalWorker",
@@ -75,20 +76,9 @@ def connect(broker: str, *, results: str, store: str, **options: Any) -> Cluster
 
     `broker`: Celery broker URL (amqp://...); `results`: result store URL (redis://...); `store`:
     fsspec URL of the file store (file:///shared/norvale, s3://bucket/prefix). Options:
-    store_options, broker_options, on_progress, prefix, max_attempts, result_root.
+    store_options, broker_options, on_progress, prefix, max_attempts, result_root, no_worker_timeout
+    (docs/cluster.md).
     """
     from norvale.worker.cluster import connect as _connect
 
-    cluster: ClusterWorker = _connect(broker, results=results, store=store, **options)
-    return cluster
-
-
-def run_all(jobs: Iterable[Any], *, timeout: float, max_parallel: int = 8,
-            on_progress: Optional[Callable[[Progress], object]] = None) -> list[Optional[BaseException]]:
-    """Executes every job concurrently (at most `max_parallel` at once) on the current worker.
-
-    Returns one entry per job, in order: None on success, else the exception its `execute` raised.
-    """
-    from norvale.worker.cluster import run_all as _run_all
-
-    return _run_all(jobs, timeout=timeout, max_parallel=max_parallel, on_progress=on_progress)
+    return _connect(broker, results=results, store=store, **options)

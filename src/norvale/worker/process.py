@@ -17,7 +17,7 @@ import subprocess
 import sys
 import time
 from dataclasses import dataclass
-from typing import IO, Any, Mapping, Optional, Sequence, cast, overload
+from typing import IO, Any, Callable, Mapping, Optional, Sequence, cast, overload
 
 from norvale.worker.protocol import OUTPUT_TAIL, WorkerFailure
 from norvale.worker.supervisor import descendants, kill_tree  # noqa: F401  (re-exported)
@@ -169,20 +169,40 @@ def start_supervised(argv: Sequence[str], *, cwd: str, log_dir: str, env: Option
     return supervisor, stdout_path, stderr_path
 
 
+#: How often a watched program's `watch` is called (seconds).
+WATCH_EVERY = 0.1
+
+
 def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optional[float],
-                env: Optional[Mapping[str, str]] = None, cleanup: Sequence[str] = (), integration: str = "program") -> ProgramRun:
+                env: Optional[Mapping[str, str]] = None, cleanup: Sequence[str] = (), integration: str = "program",
+                watch: Optional[Callable[[str, str], None]] = None) -> ProgramRun:
     """Runs `argv` in `cwd`; output goes to files in `log_dir`. Raises ProgramTimeout after `timeout` s.
 
     `cleanup`: directories the supervisor removes if the application goes away while the program
-    runs. A program that cannot be started raises `WorkerFailure` saying why.
+    runs. `watch(stdout_path, stderr_path)`, when given, is called about ten times a second while
+    the program runs; whatever it raises stops the program's tree and goes to the caller. A
+    program that cannot be started raises `WorkerFailure` saying why.
     """
     supervisor, stdout_path, stderr_path = start_supervised(argv, cwd=cwd, log_dir=log_dir, env=env,
                                                             cleanup=cleanup, integration=integration)
+    deadline = None if timeout is None else time.monotonic() + timeout
     try:
-        ended = supervisor.read_line(timeout)
-        if ended is None:
-            supervisor.stop()
-            raise ProgramTimeout(ProgramRun(-signal.SIGKILL, stdout_path, stderr_path))
+        while True:
+            wait = None if deadline is None else max(0.0, deadline - time.monotonic())
+            if watch is not None:
+                wait = WATCH_EVERY if wait is None else min(wait, WATCH_EVERY)
+            ended = supervisor.read_line(wait)
+            if ended is not None:
+                break
+            if deadline is not None and time.monotonic() >= deadline:
+                supervisor.stop()
+                raise ProgramTimeout(ProgramRun(-signal.SIGKILL, stdout_path, stderr_path))
+            if watch is not None:
+                try:
+                    watch(stdout_path, stderr_path)
+                except BaseException:
+                    supervisor.stop()
+                    raise
         answer = ended
         supervisor.close()
     except ProgramTimeout:
@@ -191,7 +211,8 @@ def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optiona
         supervisor.close()
         raise
     except BaseException:
-        supervisor.stop()  # interrupted (KeyboardInterrupt...): leave nothing running
+        if supervisor.proc.returncode is None:
+            supervisor.stop()  # interrupted (KeyboardInterrupt...): leave nothing running
         raise
     if not answer.startswith("exit "):
         raise WorkerFailure(f"The job supervisor gave an unexpected answer: {answer!r}")

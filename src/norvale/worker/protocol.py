@@ -16,6 +16,7 @@ import weakref
 from typing import Any, BinaryIO, Optional, Protocol, runtime_checkable
 
 __all__ = [
+    "CancellableWorker",
     "JOB_DIR_PREFIX",
     "OUTPUT_TAIL",
     "ResultBody",
@@ -108,6 +109,19 @@ class Worker(Protocol):
     def run(self, job_path: str, *, timeout: float) -> RunResult:
         """Runs the job at `job_path` (read it; do not change or remove it) within `timeout` seconds."""
         ...
+
+
+@runtime_checkable
+class CancellableWorker(Worker, Protocol):
+    """A worker that can also stop what it runs; `norvale.worker.run_all` calls `cancel()` on Ctrl+C.
+
+    `cancel()` stops the programs of every job the worker runs at that moment, from any thread;
+    each of those `run` calls then ends with `WorkerFailure` (or the interrupt of its own thread).
+    Jobs started afterwards run as usual. The method is optional: a worker without it is left to
+    finish the jobs it has begun.
+    """
+
+    def cancel(self) -> None: ...
 
 
 class WorkerResult:

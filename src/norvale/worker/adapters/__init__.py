@@ -40,6 +40,9 @@ class JobContext:
     last_run: Optional[ProgramRun] = None
     #: Directories the job supervisor removes if the application goes away mid-run.
     cleanup: list[str] = field(default_factory=list)
+    #: Called about ten times a second while a program runs, with its stdout and stderr paths;
+    #: whatever it raises stops the program (cancellation, a worker that stops).
+    watch: Optional[Callable[[str, str], None]] = None
 
     def remaining(self) -> float:
         return remaining(self.deadline)
@@ -60,7 +63,7 @@ class JobContext:
         os.makedirs(log_dir, exist_ok=True)
         try:
             self.last_run = run_program(argv, cwd=cwd or self.work_dir, log_dir=log_dir, timeout=self.remaining(),
-                                        cleanup=self.cleanup, integration=self.integration)
+                                        cleanup=self.cleanup, integration=self.integration, watch=self.watch)
         except ProgramTimeout as timeout:
             self.last_run = timeout.run
             raise

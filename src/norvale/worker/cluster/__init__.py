@@ -7,17 +7,16 @@ store) and the file store libraries are imported only when a cluster is used. Se
 
 from __future__ import annotations
 
+from typing import TYPE_CHECKING, Any
 
-def connect(broker: str, *, results: str, store: str, **options):
+if TYPE_CHECKING:
+    from norvale.worker.cluster.client import ClusterWorker
+
+
+def connect(broker: str, *, results: str, store: str, **options: Any) -> ClusterWorker:
     from norvale import worker as _worker
     from norvale.worker.cluster.client import ClusterWorker
 
     cluster = ClusterWorker(broker, results=results, store=store, **options)
     _worker.set_worker(cluster)
     return cluster
-
-
-def run_all(jobs, *, timeout: float, max_parallel: int = 8, on_progress=None) -> list:
-    from norvale.worker.cluster.client import run_all as _run_all
-
-    return _run_all(jobs, timeout=timeout, max_parallel=max_parallel, on_progress=on_progress)

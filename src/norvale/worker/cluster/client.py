@@ -7,17 +7,17 @@ import logging
 import os
 import shutil
 import tempfile
-import threading
 import time
 import uuid
-from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
-from typing import Any, Callable, Iterable, Optional
+from typing import Any, Callable, Optional
 
+from norvale.worker.batch import check_callback, progress_callback
 from norvale.worker.cluster import settings
-from norvale.worker.cluster.node import lost_message, timeout_message
+from norvale.worker.cluster.node import lost_message
 from norvale.worker.cluster.store import FileStore, decode_content
-from norvale.worker.result import WorkerFailure, WorkerResult
+from norvale.worker.local import timeout_message
+from norvale.worker.protocol import ResultBody, WorkerFailure, WorkerResult
 
 log = logging.getLogger("norvale.worker")
 
@@ -88,13 +88,12 @@ class ClusterWorker:
             raise ValueError(f"max_attempts must be a whole number of at least 1, not {max_attempts!r}")
         self.prefix = settings.check_prefix(prefix)
         self.max_attempts = max_attempts
-        self.on_progress = on_progress
+        self.on_progress = check_callback(on_progress)
         self.result_root = result_root
         self.app = settings.make_app(broker, results, broker_options=broker_options)
         self.redis = redis.Redis.from_url(results)
         self.store = FileStore(store, store_options)
-        self._local = threading.local()
-        self._interrupt = threading.Event()
+        self._cancelled = 0  # raised by cancel(); runs begun before a raise stop
         self._broker_text = settings.mask_url(broker)
 
     def __repr__(self) -> str:
@@ -109,7 +108,8 @@ class ClusterWorker:
             settings.check_integration(integration)
         except ValueError:
             raise WorkerFailure(f"This worker does not run {integration!r} jobs") from None
-        callback = on_progress or getattr(self._local, "on_progress", None) or self.on_progress
+        callback = on_progress or progress_callback() or self.on_progress
+        generation = self._cancelled
         job_id = _new_job_id()
         keys = settings.Keys(self.prefix, job_id)
         queue = settings.queue_name(self.prefix, integration)
@@ -121,25 +121,32 @@ class ClusterWorker:
                                kwargs={"job_id": job_id, "integration": integration, "timeout": float(timeout),
                                        "budget": budget, "max_attempts": self.max_attempts})
             submitted = True
-            outcome = self._wait(job_id, integration, queue, keys, deadline, callback)
+            outcome = self._wait(job_id, integration, queue, keys, deadline, callback, generation)
             if outcome is None:
                 self._cancel(keys)
                 raise WorkerFailure(timeout_message(integration, timeout))
             return self._result(job_id, integration, outcome)
-        except (KeyboardInterrupt, _Interrupted):
+        except _Interrupted:
+            self._cancel(keys)
+            raise WorkerFailure(f"The {integration} job was cancelled") from None
+        except BaseException:
             if submitted:
                 self._cancel(keys)
             raise
         finally:
             self._cleanup(job_id, keys)
 
-    def _wait(self, job_id, integration, queue, keys, deadline, callback) -> Optional[dict]:
+    def cancel(self) -> None:
+        """Cancels every job this worker runs now (from any thread); their `run` calls raise."""
+        self._cancelled += 1
+
+    def _wait(self, job_id, integration, queue, keys, deadline, callback, generation) -> Optional[dict]:
         last_report, last_state = 0.0, None
         while True:
             left = deadline - time.monotonic()
             if left <= 0:
                 return None
-            if self._interrupt.is_set():
+            if self._cancelled != generation:
                 raise _Interrupted()
             item = self.redis.blpop([keys.done], timeout=min(SLICE, left))
             if item is not None:
@@ -210,16 +217,7 @@ class ClusterWorker:
         except Exception:
             pass
 
-    # -- many jobs ----------------------------------------------------------------------------
-    def run_all(self, jobs: Iterable, *, timeout: float, max_parallel: int = 8,
-                on_progress: Optional[Callable] = None) -> list:
-        """Executes every job concurrently (at most `max_parallel` at once); see norvale.worker.run_all."""
-        return run_all(jobs, timeout=timeout, max_parallel=max_parallel, on_progress=on_progress, worker=self)
-
-
 def _own_bodies(content: Any, owner: WorkerResult) -> None:
-    from norvale.external.external_program import ResultBody
-
     if isinstance(content, ResultBody):
         content._owner = owner
     elif isinstance(content, dict):
@@ -230,47 +228,4 @@ def _own_bodies(content: Any, owner: WorkerResult) -> None:
             _own_bodies(v, owner)
 
 
-def run_all(jobs: Iterable, *, timeout: float, max_parallel: int = 8, on_progress: Optional[Callable] = None,
-            worker=None) -> list:
-    """Executes every job (`job.execute(timeout)`) concurrently, at most `max_parallel` at once.
-
-    Returns one entry per job, in order: None when it succeeded, else the exception it raised
-    (`ExecutionError`, ...). Ctrl+C cancels every running and waiting job, then raises
-    KeyboardInterrupt.
-    """
-    from norvale import worker as _worker
-
-    if isinstance(max_parallel, bool) or not isinstance(max_parallel, int) or max_parallel < 1:
-        raise ValueError(f"max_parallel must be a whole number of at least 1, not {max_parallel!r}")
-    jobs = list(jobs)
-    target = worker if worker is not None else _worker.get_worker()
-    cluster = target if isinstance(target, ClusterWorker) else None
-
-    def one(job):
-        if cluster is not None:
-            cluster._local.on_progress = on_progress
-        try:
-            job.execute(timeout)
-            return None
-        except Exception as exc:
-            return exc
-
-    if cluster is not None:
-        cluster._interrupt.clear()
-    pool = ThreadPoolExecutor(max_workers=max_parallel, thread_name_prefix="norvale-run")
-    futures = [pool.submit(one, job) for job in jobs]
-    try:
-        return [f.result() for f in futures]
-    except KeyboardInterrupt:
-        for f in futures:
-            f.cancel()
-        if cluster is not None:
-            cluster._interrupt.set()
-        raise
-    finally:
-        pool.shutdown(wait=True)
-        if cluster is not None:
-            cluster._interrupt.clear()
-
-
-__all__ = ["ClusterWorker", "Progress", "lost_message", "run_all"]
+__all__ = ["ClusterWorker", "Progress", "lost_message"]

@@ -18,23 +18,18 @@ import threading
 import time
 import warnings
 
-from norvale.worker.adapters import adapter_for
+from typing import Any, Optional
+
 from norvale.worker.cluster import settings
-from norvale.worker.cluster.runner import ClusterJobContext, HandBack, JobCancelled, last_line
+from norvale.worker.cluster.runner import HandBack, last_line
 from norvale.worker.cluster.store import FileStore, encode_content
 from norvale.worker.config import WorkerConfig
-from norvale.worker.jobfile import JobFileError, read_job
-from norvale.worker.process import ProgramTimeout
-from norvale.worker.result import WorkerFailure
+from norvale.worker.local import JobCancelled, execute_job, make_dir, timeout_message
+from norvale.worker.protocol import JOB_DIR_PREFIX, WorkerFailure
 
 log = logging.getLogger("norvale.worker")
 
 PROGRESS_EVERY = 1.0
-
-
-def timeout_message(integration: str, timeout: float) -> str:
-    # the embedded worker's words for a time-out, so a job reads the same wherever it ran
-    return f"The {integration} job did not finish within {timeout:g} seconds and was stopped"
 
 
 def lost_message(integration: str, times: int) -> str:
@@ -110,62 +105,50 @@ class Node:
         log.info("job %s (%s) ended after %.1f s: %s", job_id[:8], integration, elapsed, outcome)
         return self._finish(keys, job_id, result)
 
-    def _run(self, job_id, integration, timeout, budget, keys, started, attempt) -> dict:
-        root = self.config.work_root
-        job_dir = tempfile.mkdtemp(prefix="norvale-run-", dir=root)
-        result_dir = tempfile.mkdtemp(prefix="norvale-result-", dir=root)
+    def _run(self, job_id: str, integration: str, timeout: float, budget: float, keys: settings.Keys,
+             started: float, attempt: int) -> dict[str, Any]:
+        download = make_dir(self.config, JOB_DIR_PREFIX)
         try:
-            local_job = os.path.join(job_dir, "job.json")
+            local_job = os.path.join(download, "job.json")
             try:
                 self.store.get(self.store.job_file(job_id), local_job)
             except FileNotFoundError:
                 return {"status": "failure", "message": "Invalid job: the job file is not in the file store"}
-            try:
-                job = read_job(local_job, job_dir)
-            except JobFileError as exc:
-                return {"status": "failure", "message": f"Invalid job: {exc}"}
-            finally:
-                os.unlink(local_job)
-            if job["integration"] != integration:
-                return {"status": "failure", "message": "Invalid job: its integration does not match its queue"}
             last = [0.0]
 
-            def watch(stdout_path, stderr_path):
+            def watch(stdout_path: str, stderr_path: str) -> None:
                 if self.stopping.is_set():
-                    return "handback"
+                    raise HandBack()
                 if self.redis.exists(keys.cancel):
-                    return "cancel"
+                    raise JobCancelled()
                 now = time.monotonic()
                 if now - last[0] >= PROGRESS_EVERY:
                     last[0] = now
                     self._progress(keys, "running", now - started, last_line(stdout_path, stderr_path), attempt)
-                return None
 
             try:
-                adapter = adapter_for(job.get("kind", "program"), integration)
-                context = ClusterJobContext(integration=integration, version=job.get("version"),
-                                            content=job["content"], work_dir=job_dir, result_dir=result_dir,
-                                            config=self.config, deadline=time.monotonic() + budget,
-                                            timeout=timeout, cleanup=[job_dir, result_dir], watch=watch)
-                content = adapter(context)
-            except ProgramTimeout:
-                return {"status": "failure", "message": timeout_message(integration, timeout)}
+                result = execute_job(local_job, config=self.config, timeout=timeout,
+                                     deadline=time.monotonic() + budget, watch=watch, integration=integration)
             except JobCancelled:
                 return {"status": "cancelled"}
             except WorkerFailure as failure:
-                return {"status": "failure", "message": failure.message}
-            names = []
+                return {"status": "failure", "message": failure.message, "exit_status": failure.exit_status,
+                        "output": failure.output}
+            try:
+                names: list[str] = []
 
-            def upload(path):
-                ref = f"{len(names)}-{os.path.basename(path)}"
-                self.store.put(path, self.store.result_path(job_id, ref))
-                names.append(ref)
-                return ref
+                def upload(path: str) -> str:
+                    ref = f"{len(names)}-{os.path.basename(path)}"
+                    self.store.put(path, self.store.result_path(job_id, ref))
+                    names.append(ref)
+                    return ref
 
-            return {"status": "ok", "content": encode_content(content, upload)}
+                return {"status": "ok", "content": encode_content(result.content, upload),
+                        "exit_status": result.exit_status, "output": result.output}
+            finally:
+                result.release()
         finally:
-            shutil.rmtree(job_dir, ignore_errors=True)
-            shutil.rmtree(result_dir, ignore_errors=True)
+            shutil.rmtree(download, ignore_errors=True)
 
     def _progress(self, keys, state, elapsed, line, attempt) -> None:
         report = {"state": state, "worker": self.name, "elapsed": round(elapsed, 1), "last_line": line,

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import re
 import urllib.parse
+from typing import Any, Optional
 
 TASK_NAME = "norvale.run_job"
 DEFAULT_PREFIX = "norvale"
@@ -14,20 +15,20 @@ _JOB_ID = re.compile(r"^[0-9a-f]{32}$")
 _PREFIX = re.compile(r"^[A-Za-z][A-Za-z0-9_\-]{0,63}$")
 
 
-def check_integration(name) -> str:
+def check_integration(name: object) -> str:
     if not isinstance(name, str) or not _NAME.match(name):
         raise ValueError(f"invalid integration name {name!r}")
     return name
 
 
-def check_job_id(job_id) -> str:
+def check_job_id(job_id: object) -> str:
     """A job id is 32 lower-case hex digits; nothing else reaches the file store."""
     if not isinstance(job_id, str) or not _JOB_ID.match(job_id):
         raise ValueError(f"invalid job id {job_id!r}")
     return job_id
 
 
-def check_prefix(prefix) -> str:
+def check_prefix(prefix: object) -> str:
     if not isinstance(prefix, str) or not _PREFIX.match(prefix):
         raise ValueError(f"invalid cluster prefix {prefix!r}: letters, digits, '_' and '-' only")
     return prefix
@@ -66,12 +67,12 @@ def mask_url(url: str) -> str:
     return urllib.parse.urlunsplit((parts.scheme, netloc, parts.path, "", ""))
 
 
-def make_app(broker: str, results: str, *, broker_options: dict | None = None):
+def make_app(broker: str, results: str, *, broker_options: Optional[dict[str, Any]] = None) -> Any:
     """The Celery application both sides use. Every setting here guards against something; see docs/cluster.md."""
     from celery import Celery
 
     app = Celery("norvale", broker=broker, backend=results, set_as_current=False)
-    transport_options = {"confirm_publish": True}
+    transport_options: dict[str, Any] = {"confirm_publish": True}
     transport_options.update(broker_options or {})
     app.conf.update(
         # only JSON crosses the broker and the result store

@@ -4,9 +4,10 @@ from __future__ import annotations
 
 import os
 import posixpath
-from typing import Any
+from typing import Any, Callable, Optional
 
 from norvale.worker.cluster.settings import check_job_id
+from norvale.worker.protocol import ResultBody
 
 REF_KEY = "$norvale-store"
 
@@ -14,10 +15,11 @@ REF_KEY = "$norvale-store"
 class FileStore:
     """One fsspec file system and a root inside it; every job has its own folder `<root>/<job id>`."""
 
-    def __init__(self, url: str, options: dict | None = None) -> None:
+    def __init__(self, url: str, options: Optional[dict[str, Any]] = None) -> None:
         import fsspec
 
         self.url = url
+        self.fs: Any
         self.fs, root = fsspec.core.url_to_fs(url, **(options or {}))
         self.root = root.rstrip("/") or "/"
 
@@ -52,10 +54,8 @@ class FileStore:
             pass
 
 
-def encode_content(content: Any, upload) -> Any:
+def encode_content(content: Any, upload: Callable[[str], str]) -> Any:
     """A copy of result content with every on-disk body replaced by {REF_KEY: name}; `upload(path) -> name`."""
-    from norvale.external.external_program import ResultBody
-
     if isinstance(content, ResultBody):
         return {REF_KEY: upload(content.path)}
     if isinstance(content, dict):
@@ -65,10 +65,8 @@ def encode_content(content: Any, upload) -> Any:
     return content
 
 
-def decode_content(content: Any, download) -> Any:
+def decode_content(content: Any, download: Callable[[Any], str]) -> Any:
     """The inverse of `encode_content`: `download(name) -> local path` gives each body its file."""
-    from norvale.external.external_program import ResultBody
-
     if isinstance(content, dict):
         if set(content) == {REF_KEY}:
             return ResultBody(download(content[REF_KEY]))
@@ -76,7 +74,3 @@ def decode_content(content: Any, download) -> Any:
     if isinstance(content, list):
         return [decode_content(v, download) for v in content]
     return content
-
-
-def local_name(ref: str, index: int) -> str:
-    return f"{index}-{os.path.basename(ref)}"
