@@ -55,7 +55,7 @@ def _norvale_dirs(*roots) -> list:
     return sorted(name for root in roots for name in os.listdir(root) if name.startswith("norvale-"))
 
 
-@pytest.mark.parametrize("how", ["SIGTERM", "SIGKILL", "SIGINT"])
+@pytest.mark.parametrize("how", ["SIGTERM", "SIGKILL", "SIGSEGV", "SIGINT"])  # SIGSEGV: a crash
 def test_application_ending_mid_run_leaves_nothing_behind(tmp_path, how):
     work, tmp = tmp_path / "work", tmp_path / "tmp"
     work.mkdir()
@@ -80,3 +80,41 @@ def test_application_ending_mid_run_leaves_nothing_behind(tmp_path, how):
         assert app.returncode == -getattr(signal, how)
     assert _eventually(lambda: not _alive(program) and not _alive(child)), "the program's tree survived"
     assert _eventually(lambda: not _norvale_dirs(work, tmp)), _norvale_dirs(work, tmp)
+
+
+def _supervise(tmp_path, *args):
+    """Runs the job supervisor on its own; its answers, and what the program wrote to stdout."""
+    from norvale.worker import process
+
+    out, err = tmp_path / "out.txt", tmp_path / "err.txt"
+    supervisor = subprocess.Popen([process._SUPERVISOR, *args[:-1], str(out), str(err), str(tmp_path), "0", *args[-1]],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    answers = []
+    with supervisor:  # stdin stays open until the last answer: its end would mean "the application is gone"
+        for line in supervisor.stdout:
+            answers.append(line.rstrip("\n"))
+            if not line.startswith("started "):
+                break
+    return answers, out.read_text() if out.exists() else ""
+
+
+def test_supervisor_reports_what_the_program_did(tmp_path):
+    answers, _ = _supervise(tmp_path, [sys.executable, "-c", "import os, sys; sys.exit(7)"])
+    assert answers[0].startswith("started ") and answers[1:] == ["exit 7"]
+    answers, _ = _supervise(tmp_path, [sys.executable, "-c", "import os, signal; os.kill(os.getpid(), 9)"])
+    assert answers[1:] == ["exit -9"]
+    answers, _ = _supervise(tmp_path, [str(tmp_path / "no-such-program")])
+    assert answers == ["error 2 No such file or directory"]
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="starting a program as another user needs root")
+def test_supervisor_starts_the_program_as_the_user_asked_for(tmp_path):
+    import pwd
+
+    nobody = pwd.getpwnam("nobody")
+    tmp_path.chmod(0o777)
+    answers, out = _supervise(tmp_path, "-u", "nobody", ["/bin/sh", "-c", "id -u; id -g"])
+    assert answers[1:] == ["exit 0"]
+    assert out.split() == [str(nobody.pw_uid), str(nobody.pw_gid)]
+    answers, _ = _supervise(tmp_path, "-u", "no-such-user-here", ["/bin/true"])
+    assert answers[0].startswith("error ")

@@ -1,28 +1,27 @@
 """Running an outside program with a time-out, and stopping its whole process tree.
 
-Every program runs under a per-job supervisor process (`norvale.worker.supervisor`), which kills
-the program's process tree and removes the job's temporary directories when the application goes
-away without doing so itself (SIGTERM, SIGKILL, a crash). A time-out or an interrupt (Ctrl+C) in
-the application asks the supervisor to stop the tree and waits until it has.
+Every program runs under a per-job supervisor process, `norvale-supervise` (a small C++ program
+installed beside this module, native/supervise/supervise.cpp), which kills the program's process
+tree and removes the job's temporary directories when the application goes away without doing so
+itself (SIGTERM, SIGKILL, a crash). A time-out or an interrupt (Ctrl+C) in the application asks the
+supervisor to stop the tree and waits until it has. The supervisor's command line and answers are
+described at the top of its source.
 """
 
 from __future__ import annotations
 
 import errno
-import json
 import os
 import selectors
 import signal
 import subprocess
-import sys
 import time
 from dataclasses import dataclass
-from typing import IO, Any, Callable, Mapping, Optional, Sequence, cast, overload
+from typing import IO, Callable, Mapping, Optional, Sequence, cast, overload
 
 from norvale.worker.protocol import OUTPUT_TAIL, WorkerFailure
-from norvale.worker.supervisor import descendants, kill_tree  # noqa: F401  (re-exported)
 
-_SUPERVISOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "supervisor.py")
+_SUPERVISOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "norvale-supervise")
 _TAIL = 4000
 
 
@@ -73,15 +72,21 @@ def _tail(path: str, limit: int = _TAIL) -> str:
 class _Supervisor:
     """The application's end of one supervisor process."""
 
-    def __init__(self, spec: dict[str, Any]) -> None:
-        self.proc = subprocess.Popen([sys.executable, "-I", _SUPERVISOR], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, start_new_session=True, close_fds=True)
+    def __init__(self, argv: Sequence[str], *, cwd: str, stdout: str, stderr: str,
+                 env: Optional[Mapping[str, str]], cleanup: Sequence[str], user: Optional[str] = None) -> None:
+        command = [_SUPERVISOR, *(["-u", user] if user is not None else []), stdout, stderr, cwd,
+                   str(len(cleanup)), *cleanup, *argv]
+        try:
+            # the program gets the supervisor's environment
+            self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env,
+                                         start_new_session=True, close_fds=True)
+        except OSError as exc:
+            raise WorkerFailure(f"The job supervisor {_SUPERVISOR!r} cannot be started ({exc.strerror or exc}): "
+                                f"reinstall norvale") from None
         # both pipes were asked for, so both exist
         self.stdin = cast(IO[bytes], self.proc.stdin)
         self.stdout = cast(IO[bytes], self.proc.stdout)
         self._buffer = b""
-        self.stdin.write(json.dumps(spec).encode("utf-8") + b"\n")
-        self.stdin.flush()
 
     @overload
     def read_line(self, timeout: None) -> str: ...
@@ -102,7 +107,7 @@ class _Supervisor:
                 if not chunk:
                     self.proc.wait()
                     raise WorkerFailure(f"The job supervisor ended without an answer (exit status "
-                                        f"{self.proc.returncode}): check that {sys.executable!r} runs")
+                                        f"{self.proc.returncode})")
                 self._buffer += chunk
         line, _, self._buffer = self._buffer.partition(b"\n")
         return line.decode("utf-8", "replace")
@@ -154,9 +159,7 @@ def start_supervised(argv: Sequence[str], *, cwd: str, log_dir: str, env: Option
     stderr_path = os.path.join(log_dir, "stderr.txt")
     for path in (stdout_path, stderr_path):
         open(path, "wb").close()
-    spec = {"argv": list(argv), "cwd": cwd, "stdout": stdout_path, "stderr": stderr_path,
-            "env": dict(env) if env is not None else None, "cleanup": list(cleanup)}
-    supervisor = _Supervisor(spec)
+    supervisor = _Supervisor(argv, cwd=cwd, stdout=stdout_path, stderr=stderr_path, env=env, cleanup=cleanup)
     try:
         answer = supervisor.read_line(None)
     except BaseException:
