@@ -3,8 +3,8 @@
 //
 //   norvale-supervise [-u USER] STDOUT STDERR CWD N CLEANUP_1 .. CLEANUP_N ARGV_0 ARGV_1 ...
 //
-// Starts ARGV in CWD, in a process group of its own, stdin from /dev/null, output appended to the
-// files STDOUT and STDERR, with the supervisor's own environment (the application gives the
+// Starts ARGV in CWD, in a process group of its own, stdin from /dev/null, output to the files
+// STDOUT and STDERR (made empty first), with the supervisor's own environment (the application gives the
 // program's). With -u, the program runs as USER (its groups, then its group and user id). Answers
 // on stdout, one line each:
 //
@@ -248,8 +248,9 @@ int main(int argc, char **argv) {
     signal(SIGINT, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
 
-    const int out = open(spec.stdout_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    const int err = out < 0 ? -1 : open(spec.stderr_path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC;
+    const int out = open(spec.stdout_path, flags, 0666);
+    const int err = out < 0 ? -1 : open(spec.stderr_path, flags, 0666);
     if (out < 0 || err < 0) {
         const int e = errno;
         answer("error " + std::to_string(e) + " " + std::strerror(e));

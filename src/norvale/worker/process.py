@@ -11,8 +11,9 @@ described at the top of its source.
 from __future__ import annotations
 
 import errno
+import math
 import os
-import selectors
+import select
 import signal
 import subprocess
 import time
@@ -87,6 +88,8 @@ class _Supervisor:
         self.stdin = cast(IO[bytes], self.proc.stdin)
         self.stdout = cast(IO[bytes], self.proc.stdout)
         self._buffer = b""
+        self._poll = select.poll()
+        self._poll.register(self.stdout.fileno(), select.POLLIN)
 
     @overload
     def read_line(self, timeout: None) -> str: ...
@@ -97,18 +100,16 @@ class _Supervisor:
         """The supervisor's next answer; None when `timeout` seconds passed without one."""
         deadline = None if timeout is None else time.monotonic() + timeout
         fd = self.stdout.fileno()
-        with selectors.DefaultSelector() as selector:
-            selector.register(fd, selectors.EVENT_READ)
-            while b"\n" not in self._buffer:
-                wait = None if deadline is None else max(0.0, deadline - time.monotonic())
-                if not selector.select(wait):
-                    return None
-                chunk = os.read(fd, 4096)
-                if not chunk:
-                    self.proc.wait()
-                    raise WorkerFailure(f"The job supervisor ended without an answer (exit status "
-                                        f"{self.proc.returncode})")
-                self._buffer += chunk
+        while b"\n" not in self._buffer:
+            wait = None if deadline is None else max(0.0, deadline - time.monotonic())
+            if not self._poll.poll(None if wait is None else math.ceil(wait * 1000)):
+                return None
+            chunk = os.read(fd, 4096)
+            if not chunk:
+                self.proc.wait()
+                raise WorkerFailure(f"The job supervisor ended without an answer (exit status "
+                                    f"{self.proc.returncode})")
+            self._buffer += chunk
         line, _, self._buffer = self._buffer.partition(b"\n")
         return line.decode("utf-8", "replace")
 
@@ -155,10 +156,8 @@ def start_supervised(argv: Sequence[str], *, cwd: str, log_dir: str, env: Option
     Returns the supervisor and the stdout and stderr paths once the program runs. A program that
     cannot be started raises `WorkerFailure` saying why; an interruption leaves nothing running.
     """
-    stdout_path = os.path.join(log_dir, "stdout.txt")
+    stdout_path = os.path.join(log_dir, "stdout.txt")  # made empty by the supervisor
     stderr_path = os.path.join(log_dir, "stderr.txt")
-    for path in (stdout_path, stderr_path):
-        open(path, "wb").close()
     supervisor = _Supervisor(argv, cwd=cwd, stdout=stdout_path, stderr=stderr_path, env=env, cleanup=cleanup)
     try:
         answer = supervisor.read_line(None)
