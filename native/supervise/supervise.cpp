@@ -174,15 +174,16 @@ bool parse(int argc, char **argv, Spec &spec) {
     return true;
 }
 
+/// The user to start the program as, looked up before the fork.
+struct User {
+    std::string name;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
 /// In the child: becomes `user` (its supplementary groups, group id, user id); false with errno.
-bool become(const char *user) {
-    errno = 0;
-    const passwd *pw = getpwnam(user);
-    if (!pw) {
-        if (errno == 0) errno = ESRCH;
-        return false;
-    }
-    return initgroups(pw->pw_name, pw->pw_gid) == 0 && setgid(pw->pw_gid) == 0 && setuid(pw->pw_uid) == 0;
+bool become(const User &user) {
+    return initgroups(user.name.c_str(), user.gid) == 0 && setgid(user.gid) == 0 && setuid(user.uid) == 0;
 }
 
 /// Closes every descriptor from `first` on except `keep`.
@@ -198,7 +199,7 @@ void close_from(int first, int keep) {
 }
 
 /// In the child, after fork: never returns. A failure is written to `report` as its errno.
-[[noreturn]] void start_program(const Spec &spec, int out, int err, int report) {
+[[noreturn]] void start_program(const Spec &spec, const User *user, int out, int err, int report) {
     setpgid(0, 0);
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
@@ -214,7 +215,7 @@ void close_from(int first, int keep) {
         error = errno;
     } else if (chdir(spec.cwd) != 0) {
         error = errno;
-    } else if (spec.user && !become(spec.user)) {
+    } else if (user && !become(*user)) {
         error = errno;
     } else {
         // Close everything else; `report` is close-on-exec and tells the supervisor if exec fails.
@@ -256,6 +257,17 @@ int main(int argc, char **argv) {
         answer("error " + std::to_string(e) + " " + std::strerror(e));
         return 0;
     }
+    User user;
+    if (spec.user) {
+        errno = 0;
+        const passwd *pw = getpwnam(spec.user);
+        if (!pw) {
+            const int e = errno ? errno : EINVAL;
+            answer("error " + std::to_string(e) + " no such user: " + spec.user);
+            return 0;
+        }
+        user = User{pw->pw_name, pw->pw_uid, pw->pw_gid};
+    }
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         const int e = errno;
@@ -268,7 +280,7 @@ int main(int argc, char **argv) {
         answer("error " + std::to_string(e) + " " + std::strerror(e));
         return 0;
     }
-    if (pid == 0) start_program(spec, out, err, report[1]);
+    if (pid == 0) start_program(spec, spec.user ? &user : nullptr, out, err, report[1]);
     close(report[1]);
     close(out);
     close(err);

@@ -150,15 +150,18 @@ def _start_failure(argv: Sequence[str], code: int, text: str, cwd: str, integrat
 
 
 def start_supervised(argv: Sequence[str], *, cwd: str, log_dir: str, env: Optional[Mapping[str, str]] = None,
-                     cleanup: Sequence[str] = (), integration: str = "program") -> tuple[_Supervisor, str, str]:
-    """Starts `argv` in `cwd` under a per-job supervisor, output to files in `log_dir`.
+                     cleanup: Sequence[str] = (), integration: str = "program",
+                     user: Optional[str] = None) -> tuple[_Supervisor, str, str]:
+    """Starts `argv` in `cwd` under a per-job supervisor, output to files in `log_dir`; as `user`
+    (its groups, group and user id) when given, which needs the privilege to switch to it.
 
     Returns the supervisor and the stdout and stderr paths once the program runs. A program that
     cannot be started raises `WorkerFailure` saying why; an interruption leaves nothing running.
     """
     stdout_path = os.path.join(log_dir, "stdout.txt")  # made empty by the supervisor
     stderr_path = os.path.join(log_dir, "stderr.txt")
-    supervisor = _Supervisor(argv, cwd=cwd, stdout=stdout_path, stderr=stderr_path, env=env, cleanup=cleanup)
+    supervisor = _Supervisor(argv, cwd=cwd, stdout=stdout_path, stderr=stderr_path, env=env, cleanup=cleanup,
+                             user=user)
     try:
         answer = supervisor.read_line(None)
     except BaseException:
@@ -177,16 +180,17 @@ WATCH_EVERY = 0.1
 
 def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optional[float],
                 env: Optional[Mapping[str, str]] = None, cleanup: Sequence[str] = (), integration: str = "program",
-                watch: Optional[Callable[[str, str], None]] = None) -> ProgramRun:
+                watch: Optional[Callable[[str, str], None]] = None, user: Optional[str] = None) -> ProgramRun:
     """Runs `argv` in `cwd`; output goes to files in `log_dir`. Raises ProgramTimeout after `timeout` s.
 
     `cleanup`: directories the supervisor removes if the application goes away while the program
     runs. `watch(stdout_path, stderr_path)`, when given, is called about ten times a second while
     the program runs; whatever it raises stops the program's tree and goes to the caller. A
-    program that cannot be started raises `WorkerFailure` saying why.
+    program that cannot be started raises `WorkerFailure` saying why. `user`: the user to run the
+    program as (see `start_supervised`).
     """
     supervisor, stdout_path, stderr_path = start_supervised(argv, cwd=cwd, log_dir=log_dir, env=env,
-                                                            cleanup=cleanup, integration=integration)
+                                                            cleanup=cleanup, integration=integration, user=user)
     deadline = None if timeout is None else time.monotonic() + timeout
     try:
         while True:
