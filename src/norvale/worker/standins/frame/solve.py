@@ -277,7 +277,7 @@ def _free_dof(K: sp.csr_matrix) -> int:
     lu = sla.splu((K + sp.diags(1e-10 * diag)).tocsc(), permc_spec="MMD_AT_PLUS_A", diag_pivot_thresh=0.0,
                   options={"SymmetricMode": True})
     pivots = np.abs(lu.U.diagonal())
-    cols = lu.perm_c
+    cols = np.argsort(lu.perm_c)          # Pr A Pc = L U: pivot j belongs to the column c with perm_c[c] = j
     relative = pivots / np.maximum(diag[cols], 1e-300)
     k = int(np.argmin(relative))
     return int(cols[k]) if relative[k] < 1e-6 else -1
@@ -333,15 +333,15 @@ def analyse(frame: Frame) -> Solution:
         if not factor.ok:
             dof = _free_dof(Kr)
             raise _mechanism(frame, int(keep[dof]) if dof >= 0 else int(keep[0]), supported)
-        if nc:
-            q = factor.solve(Fr.T.copy()).T.reshape(nc, keep.size)
-            # a nearly singular matrix can factorise: displacements far beyond what the loads can cause
-            scale = np.abs(Kr.diagonal()).max()
-            fmax = np.abs(Fr).max()
-            if not np.isfinite(q).all() or (fmax > 0 and np.abs(q).max() * scale > 1e12 * fmax):
-                dof = _free_dof(Kr)
-                if dof >= 0 or not np.isfinite(q).all():
-                    raise _mechanism(frame, int(keep[max(dof, 0)]), supported)
+        # one more right-hand side, a fixed pseudo-random one: a nearly singular matrix can factorise,
+        # and its solution then exceeds by far what any load can cause, whatever the cases' loads are
+        probe = np.random.default_rng(12345).uniform(0.5, 1.5, keep.size) * np.abs(Kr.diagonal())
+        solved = factor.solve(np.concatenate([Fr.T, probe[:, None]], axis=1))
+        q = solved[:, :nc].T
+        x = solved[:, nc]
+        if not np.isfinite(solved).all() or np.abs(x).max() > 1e10:
+            dof = _free_dof(Kr)
+            raise _mechanism(frame, int(keep[max(dof, 0)]), supported)
     qall = np.zeros((nc, ndof))
     qall[:, keep] = q
     u = qall if T is None else (T @ qall.T).T
