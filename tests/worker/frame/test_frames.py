@@ -205,3 +205,24 @@ def test_a_refused_model_fails_the_job_with_the_reason_in_the_program_output(sta
     with pytest.raises(ExecutionError) as info:
         job.execute(timeout=60)
     assert "does not analyse the subsoil 'Clay'" in job.get_program_log()
+
+
+def test_the_big_systems_solver_gives_the_same_results_and_finds_mechanisms(monkeypatch):
+    from norvale.worker.standins.frame import solve
+
+    m = space_frame(5)
+    small = output(m)
+    monkeypatch.setattr(solve, "PARDISO_FROM", 0)
+    big = output(m)
+    a, b = Results(small, "Combination - ULS"), Results(big, "Combination - ULS")
+    for node in a.disp:
+        assert b.disp[node] == approx(a.disp[node], rel=1e-8, abs=1e-12)
+    m = model()
+    section = m.create_rectangular_cross_section("R", STEEL, 0.1, 0.2)
+    a_, b_ = m.create_node("A", 0, 0, 0), m.create_node("B", 3, 0, 0)
+    m.create_beam(a_, b_, section)
+    support(m, a_, (RIGID, RIGID, RIGID, FREE, RIGID, RIGID))
+    (lc,) = cases(m, "LC1")
+    m.create_point_load_node(b_, lc, -100.0)
+    with pytest.raises(AnalysisRefused, match=r"^the structure can move freely: node [AB], rotation about X$"):
+        output(m)

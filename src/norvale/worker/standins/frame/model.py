@@ -357,6 +357,7 @@ def read(tables: Tables) -> Frame:
         points.append((case_of(r), b, x, np.concatenate([f, np.cross(ecc, f)])))
 
     lines = []
+    raw = []   # case, beam, x1, x2, axis, local, q1, q2, ey, ez
     for r in tables.get("line_loads", []):
         name = r.get("name")
         if text(r, "load_type", "FORCE") != "FORCE":
@@ -368,16 +369,25 @@ def read(tables: Tables) -> Frame:
         q1, q2 = num(r, "load_start"), num(r, "load_end", num(r, "load_start"))
         if x2 < x1:
             x1, x2, q1, q2 = x2, x1, q2, q1
-        axis = _direction(text(r, "direction", "Z"), name)
-        ecc = np.array([0.0, num(r, "ey", 0.0), num(r, "ez", 0.0)])
-        vs = []
-        for q in (q1, q2):
-            f = np.zeros(3)
-            f[axis] = q
-            f = to_local(f, b, text(r, "c_sys", "GLOBAL"))
-            vs.append(np.concatenate([f, np.cross(ecc, f)]))
         if x2 > x1:
-            lines.append((case_of(r), b, x1, x2, vs[0], vs[1]))
+            raw.append((case_of(r), b, x1, x2, _direction(text(r, "direction", "Z"), name),
+                        text(r, "c_sys", "GLOBAL") == "LOCAL", q1, q2, num(r, "ey", 0.0), num(r, "ez", 0.0)))
+    if raw:
+        arr = np.array(raw, dtype=float)
+        b = arr[:, 1].astype(np.int64)
+        axis = arr[:, 4].astype(np.int64)
+        unit = np.zeros((len(raw), 3))
+        unit[np.arange(len(raw)), axis] = 1.0
+        # a global direction in local axes: the rows of the beam's axes hold the local axes in global terms
+        glob = np.einsum("kij,kj->ki", frame_rot[b], unit)
+        unit = np.where(arr[:, 5:6] > 0, unit, glob)
+        ecc = np.zeros((len(raw), 3))
+        ecc[:, 1], ecc[:, 2] = arr[:, 8], arr[:, 9]
+        moment = np.cross(ecc, unit)
+        v = np.concatenate([unit, moment], axis=1)
+        v1, v2 = v * arr[:, 6:7], v * arr[:, 7:8]
+        lines.extend(zip(arr[:, 0].astype(int).tolist(), b.tolist(), arr[:, 2].tolist(), arr[:, 3].tolist(),
+                         list(v1), list(v2)))
     for r in tables.get("line_moments_on_beam", []):
         b = beam_of(r)
         c_def, origin = text(r, "c_def", "RELATIVE"), text(r, "origin", "FROM_START")

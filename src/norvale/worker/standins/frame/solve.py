@@ -13,9 +13,21 @@ from . import elements as el
 from .errors import AnalysisRefused
 from .model import DOF_NAMES, G_ACC, Frame
 
-try:
+#: From this many unknowns on, PARDISO (Intel's MKL, through pypardiso) factorises: several times faster
+#: than CHOLMOD through cholespy on building frames; below it, loading MKL and starting its threads
+#: costs more than the whole factorisation with CHOLMOD (bench/bench_frame.py, docs/tarsis-results.md).
+PARDISO_FROM = 20_000
+
+
+def _pardiso():
+    try:
+        import pypardiso
+    except ImportError:  # pragma: no cover - the venv installs it
+        return None
+    return pypardiso
+try:  # CHOLMOD, through cholespy's self-contained wheels
     from cholespy import CholeskySolverD, MatrixType
-except ImportError:  # pragma: no cover - the venv installs it; scipy's LU is the fallback
+except ImportError:  # pragma: no cover
     CholeskySolverD = None
 
 
@@ -226,12 +238,27 @@ def _constraints(frame: Frame, ndof: int):
 
 
 class _Factor:
-    """The factorised reduced stiffness matrix (CHOLMOD through cholespy; scipy's LU without it)."""
+    """The factorised reduced stiffness matrix: PARDISO (symmetric positive definite) for big systems
+    where pypardiso is installed, CHOLMOD through cholespy otherwise, scipy's LU without either. `ok` is False when the factorisation
+    breaks down (the matrix is not positive definite: a mechanism)."""
 
     def __init__(self, K: sp.csr_matrix):
         self.n = K.shape[0]
-        coo = K.tocoo()
-        if CholeskySolverD is not None:
+        self.ok = True
+        pypardiso = _pardiso() if self.n >= PARDISO_FROM else None
+        if pypardiso is not None:
+            self._kind = "pardiso"
+            self._upper = sp.triu(K, format="csr")
+            self._upper.sort_indices()
+            self._solver = pypardiso.PyPardisoSolver(mtype=2)
+            self._solver.set_statistical_info_off()
+            try:
+                self._solver.factorize(self._upper)
+            except pypardiso.pardiso_wrapper.PyPardisoError:
+                self.ok = False
+        elif CholeskySolverD is not None:
+            self._kind = "cholmod"
+            coo = K.tocoo()
             # CHOLMOD reports a failed factorisation on the C standard error stream; keep it quiet
             saved = os.dup(2)
             try:
@@ -241,7 +268,6 @@ class _Factor:
                 try:
                     self._solver = CholeskySolverD(self.n, coo.row.astype(np.int32), coo.col.astype(np.int32),
                                                    coo.data.astype(np.float64), MatrixType.COO)
-                    self.ok = True
                 except ValueError:
                     self.ok = False
             finally:
@@ -249,15 +275,19 @@ class _Factor:
                 os.close(saved)
         else:  # pragma: no cover
             import scipy.sparse.linalg as sla
+            self._kind = "lu"
             try:
                 self._lu = sla.splu(K.tocsc())
-                self.ok = True
             except RuntimeError:
                 self.ok = False
 
     def solve(self, b: np.ndarray) -> np.ndarray:
         b = np.ascontiguousarray(b, dtype=np.float64)
-        if CholeskySolverD is None:  # pragma: no cover
+        if self._kind == "pardiso":
+            x = self._solver.solve(self._upper, b)
+            self._solver.free_memory(everything=True)
+            return np.asarray(x).reshape(b.shape)
+        if self._kind == "lu":  # pragma: no cover
             return self._lu.solve(b)
         x = np.zeros_like(b)
         self._solver.solve(b, x)
