@@ -81,11 +81,14 @@ if len(sys.argv) > 4:
     import matplotlib; matplotlib.use("Agg")
     from norvale.external.tarsis import plot as tplot
     from norvale.external.tarsis.tarsis import OutputFileParser
-    xml = io.BytesIO(out.getvalue().encode())
+    from norvale.external.tarsis import TARSIS_NAMESPACE
+    xml = io.BytesIO((f'<?xml version="1.0" encoding="UTF-8"?><project xmlns="{TARSIS_NAMESPACE}"><container>'
+                      + out.getvalue() + "</container></project>").encode())
     t = time.perf_counter(); fig = tplot.plot_results(model, xml, "Load case - DEAD", "deformed"); plot = time.perf_counter() - t
     t = time.perf_counter(); fig = tplot.plot_results(model, xml, "Load case - DEAD", "My"); plot_my = time.perf_counter() - t
     plot = (plot, plot_my)
-print(json.dumps({"nodes": len(fr.node_names), "beams": len(fr.beam_names), "unknowns": K.shape[0],
+chosen = alone if K.shape[0] >= solve.PARDISO_FROM else cholmod
+print(json.dumps({"chosen": chosen, "nodes": len(fr.node_names), "beams": len(fr.beam_names), "unknowns": K.shape[0],
                   "nnz": int(K.nnz), "read_xml": t1 - t0, "arrays": t2 - t1, "solve": t3 - t2,
                   "write": t4 - t3, "output_bytes": len(out.getvalue()), "total": total, "alone": alone,
                   "factor": captured["factor"], "cholmod": cholmod, "peak_mb": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024,
@@ -140,14 +143,16 @@ def building(nx: int, levels: int, ny: int = 0):
 def run(shape: str, plot: bool) -> dict:
     here = str(pathlib.Path(__file__).resolve().parent)
     args = [sys.executable, "-c", CHILD, shape, "0", here] + (["plot"] if plot else [])
-    out = subprocess.run(args, check=True, capture_output=True, text=True)
+    out = subprocess.run(args, capture_output=True, text=True)
+    if out.returncode != 0:
+        sys.exit(f"the {shape} frame failed:\n{out.stderr[-3000:]}")
     return json.loads(out.stdout.strip().splitlines()[-1])
 
 
 def main() -> None:
     quick = "--quick" in sys.argv
     # a slab block of 50 x 10 bays and 19 floors (10 000 nodes), one of 125 x 16 and 24 floors (50 000)
-    sizes = [("20x5x19", False)] if quick else [("50x10x19", True), ("125x16x24", False)]
+    sizes = [("20x5x19", True)] if quick else [("50x10x19", True), ("125x16x24", False)]
     for shape, plot in sizes:
         r = run(shape, plot)
         print(f"frame of {r['nodes']} nodes, {r['beams']} beams, {r['unknowns']} unknowns, K nnz {r['nnz']}")
@@ -156,7 +161,8 @@ def main() -> None:
         print(f"  input -> output  {r['total']:.2f} s")
         print(f"  solver alone     PARDISO {r['alone']:.2f} s (factorisation in the run {r['factor']:.2f} s)"
               + (f"; CHOLMOD through cholespy {r['cholmod']:.2f} s" if r["cholmod"] else ""))
-        print(f"  ratio            {r['total'] / r['alone']:.1f}")
+        print(f"  ratio            {r['total'] / r['chosen']:.1f} (against the library the analysis uses "
+              f"at this size)")
         print(f"  peak memory      {r['peak_mb']:.0f} MB")
         if r["plot"]:
             print(f"  plot_results     deformed {r['plot'][0]:.2f} s, My diagram {r['plot'][1]:.2f} s")
