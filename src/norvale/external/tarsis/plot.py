@@ -43,16 +43,16 @@ def support_kind(freedom: Sequence[str]) -> str:
     return "other"
 
 
-def _lines(segments: np.ndarray, gid: str, **style: Any) -> Line3DCollection:
+def _lines(segments: np.ndarray, gid: str, **style: Any) -> Any:
     """A collection of 3D segments that keeps them, as drawn data, in its `segments3d` (n, 2, 3)."""
     segments = np.asarray(segments, dtype=float).reshape(-1, 2, 3)
-    collection = Line3DCollection(segments, **style)
+    collection: Any = Line3DCollection(segments, **style)
     collection.set_gid(gid)
     collection.segments3d = segments
     return collection
 
 
-def _geometry(model: Model):
+def _geometry(model: Model) -> tuple[Any, dict[int, int], np.ndarray, np.ndarray]:
     nodes = model.nodes
     index = {id(n): i for i, n in enumerate(nodes)}
     xyz = np.array([(float(n.x), float(n.y), float(n.z)) for n in nodes], dtype=float).reshape(-1, 3)
@@ -61,8 +61,8 @@ def _geometry(model: Model):
     return nodes, index, xyz, ends
 
 
-def _axes(figure: Figure, xyz: np.ndarray, title: str):
-    ax = figure.add_subplot(projection="3d")
+def _axes(figure: Figure, xyz: np.ndarray, title: str) -> Any:
+    ax: Any = figure.add_subplot(projection="3d")
     ax.set_title(title)
     ax.set_xlabel("X [m]")
     ax.set_ylabel("Y [m]")
@@ -80,7 +80,7 @@ def _size(xyz: np.ndarray) -> float:
     return float((xyz.max(axis=0) - xyz.min(axis=0)).max()) if len(xyz) else 1.0
 
 
-def _arrows(ax, points: np.ndarray, vectors: np.ndarray, length: float, color: str, label: str):
+def _arrows(ax: Any, points: np.ndarray, vectors: np.ndarray, length: float, color: str, label: str) -> Any:
     """Arrows pointing at `points` along `vectors`, the longest drawn `length` long."""
     if not len(points):
         return None
@@ -116,13 +116,15 @@ def plot_model(model: Model, load_case: Optional[str] = None, *, labels: bool = 
     size = _size(xyz)
     if load_case is not None:
         at, vec = [], []
-        for load in model.point_loads_node:
-            if load._load_case.name == load_case:
+        node_load: Any
+        for node_load in model.point_loads_node:
+            if node_load._load_case.name == load_case:
                 v = np.zeros(3)
-                v["XYZ".index(str(load._direction))] = load._load
-                at.append(xyz[index[id(load._node)]])
+                v["XYZ".index(str(node_load._direction))] = node_load._load
+                at.append(xyz[index[id(node_load._node)]])
                 vec.append(v)
         beam_index = {id(b): i for i, b in enumerate(model.beams)}
+        load: Any
         for load in list(model.point_loads) + list(model.line_loads):
             if load._load_case.name != load_case or str(load._c_sys) != "GLOBAL":
                 continue
@@ -152,25 +154,26 @@ def plot_model(model: Model, load_case: Optional[str] = None, *, labels: bool = 
     if labels:
         for i, n in enumerate(nodes):
             ax.text(*xyz[i], f" {n.name}", fontsize=7, color="k", gid=f"label:{n.name}")
-        for i, b in enumerate(model.beams):
-            ax.text(*(xyz[ends[i, 0]] + xyz[ends[i, 1]]) / 2, f" {b.name}", fontsize=7, color="0.35",
-                    gid=f"label:{b.name}")
+        for i, beam in enumerate(model.beams):
+            ax.text(*(xyz[ends[i, 0]] + xyz[ends[i, 1]]) / 2, f" {beam.name}", fontsize=7, color="0.35",
+                    gid=f"label:{beam.name}")
     if by_kind or load_case is not None:
         ax.legend(loc="upper left", fontsize=7)
     return figure
 
 
-def _table(output: Any, name: str, parent: str, block: Optional[str]) -> dict[str, list[Optional[str]]]:
+def _table(output: Any, name: str, parent: str, block: Optional[str]) -> dict[Optional[str], list[Optional[str]]]:
     stream = output.open_binary() if hasattr(output, "open_binary") else output
     try:
         blocks = OutputFileParser.get_result(stream, name, parent=parent)
     finally:
         if stream is not output:
             stream.close()
-    return blocks[block] if block else blocks.get(name) or blocks["Maximum"]
+    found = blocks[block] if block else blocks.get(name) or blocks["Maximum"]
+    return found
 
 
-def _numbers(column: list[Optional[str]]) -> np.ndarray:
+def _numbers(column: Sequence[Optional[str]]) -> np.ndarray:
     return np.array(column, dtype=float)
 
 

@@ -32,6 +32,7 @@ from norvale.external.tarsis import TARSIS_NAMESPACE
 from norvale.worker.standins import frame
 
 _EXIT = re.compile(rb"TARSIS_EXIT=(\d+)")
+_START_TAG = re.compile(rb"<([^\s/>!?][^\s/>]*)")
 
 #: Blocks of an output table: block key -> (column titles, rows of cell texts).
 Blocks = dict[str, tuple[list[str], list[list[str]]]]
@@ -86,7 +87,9 @@ def write_output(out: IO[str], input_xml: bytes, options: dict[str, Any]) -> Non
     """Writes the output XML of `input_xml`: a model is analysed (raises AnalysisRefused when it
     cannot be); any other XML is echoed (Summary, Nodes and placeholder reactions)."""
     root = ET.fromstring(input_xml)
-    counts = collections.Counter(el.tag.rpartition("}")[2] for el in root.iter())
+    # element names counted from the start tags of the (well-formed, just parsed) text: the same as
+    # walking the tree, at a fraction of its cost on big models
+    counts = collections.Counter(name.rpartition(b":")[2].decode() for name in _START_TAG.findall(input_xml))
     tables = model_tables(root)
     if tables:
         ids = [row.get("name") or "" for row in tables.get("nodes", [])][:1000]

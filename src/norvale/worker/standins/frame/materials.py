@@ -40,7 +40,8 @@ def _number(value: Optional[str]) -> Optional[float]:
     return None if value is None or value == "" else float(value)
 
 
-def material(name: Optional[str], overrides: Mapping[str, Mapping[str, Optional[str]]], user: str) -> Material:
+def material(name: Optional[str], overrides: Mapping[str, Mapping[Optional[str], Optional[str]]],
+             user: str) -> Material:
     """The material called `name`; `user` names the object that refers to it, for the message."""
     key = (name or "").strip()
     base = MATERIALS.get(key) or MATERIALS.get(key.upper())

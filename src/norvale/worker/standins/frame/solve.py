@@ -5,6 +5,7 @@ from __future__ import annotations
 import os
 import sys
 from dataclasses import dataclass
+from typing import Any
 
 import numpy as np
 import scipy.sparse as sp
@@ -20,15 +21,25 @@ PARDISO_FROM = 20_000
 
 
 def _pardiso():
+    if "PYPARDISO_MKL_RT" not in os.environ:
+        # the MKL wheel puts its runtime in the environment's lib; naming it spares pypardiso its
+        # search of the whole environment's tree (seconds in a venv of many packages)
+        import glob
+
+        found = sorted(glob.glob(os.path.join(sys.prefix, "lib", "libmkl_rt.so*")), key=len)
+        if found:
+            os.environ["PYPARDISO_MKL_RT"] = found[0]
     try:
         import pypardiso
     except ImportError:  # pragma: no cover - the venv installs it
         return None
     return pypardiso
 try:  # CHOLMOD, through cholespy's self-contained wheels
-    from cholespy import CholeskySolverD, MatrixType
+    import cholespy as _cholespy
 except ImportError:  # pragma: no cover
-    CholeskySolverD = None
+    _cholespy = None
+CholeskySolverD: Any = getattr(_cholespy, "CholeskySolverD", None)
+MatrixType: Any = getattr(_cholespy, "MatrixType", None)
 
 
 @dataclass
@@ -239,16 +250,16 @@ def _constraints(frame: Frame, ndof: int):
 
 class _Factor:
     """The factorised reduced stiffness matrix: PARDISO (symmetric positive definite) for big systems
-    where pypardiso is installed, CHOLMOD through cholespy otherwise, scipy's LU without either. `ok` is False when the factorisation
-    breaks down (the matrix is not positive definite: a mechanism)."""
+    where pypardiso is installed, CHOLMOD through cholespy otherwise, scipy's LU without either.
+    `ok` is False when the factorisation breaks down (not positive definite: a mechanism)."""
 
-    def __init__(self, K: sp.csr_matrix):
-        self.n = K.shape[0]
+    def __init__(self, K: Any):
+        self.n: int = K.shape[0]
         self.ok = True
         pypardiso = _pardiso() if self.n >= PARDISO_FROM else None
         if pypardiso is not None:
             self._kind = "pardiso"
-            self._upper = sp.triu(K, format="csr")
+            self._upper = sp.csr_matrix(sp.triu(K))
             self._upper.sort_indices()
             self._solver = pypardiso.PyPardisoSolver(mtype=2)
             self._solver.set_statistical_info_off()
@@ -357,9 +368,9 @@ def analyse(frame: Frame) -> Solution:
     Kr = (Kr + sp.diags(springs[keep])).tocsr()
     supported = {node: True for (_, node, _, _, axes) in frame.supports if not np.allclose(axes, np.eye(3))}
 
-    factor = _Factor(Kr) if keep.size else None
     q = np.zeros((nc, keep.size))
     if keep.size:
+        factor = _Factor(Kr)
         if not factor.ok:
             dof = _free_dof(Kr)
             raise _mechanism(frame, int(keep[dof]) if dof >= 0 else int(keep[0]), supported)
