@@ -23,12 +23,13 @@ def build_model() -> Model:
     feet = [model.create_node(f"F{i}", i * SPAN, 0.0, 0.0) for i in range(3)]
     tops = [model.create_node(f"T{i}", i * SPAN, 0.0, HEIGHT) for i in range(3)]
     for foot, top in zip(feet, tops):
-        model.create_beam(foot, top, column, name=f"C{foot.name[1:]}")
+        model.create_beam(foot, top, column, name=f"C{(foot.name or '')[1:]}")
     girders = [model.create_beam(tops[i], tops[i + 1], girder, name=f"G{i}") for i in range(2)]
     rigid = obj.PointSupport.Freedom.RIGID
     for foot in feet:
-        model.create_point_support(f"S{foot.name}", foot, obj.PointSupport.Type.STANDARD, (rigid,) * 6,
-                                   (0.0,) * 6, obj.PointSupport.CSys.GLOBAL)
+        model.create_point_support(f"S{foot.name}", foot, obj.PointSupport.Type.STANDARD,
+                                   (rigid, rigid, rigid, rigid, rigid, rigid), (0.0, 0.0, 0.0, 0.0, 0.0, 0.0),
+                                   obj.PointSupport.CSys.GLOBAL)
     group = model.create_load_group("LG1", obj.LoadGroup.LoadOption.PERMANENT)
     dead = model.create_permanent_load_case("DEAD", "girders and roof", group,
                                             obj.LoadCase.PermanentLoadType.STANDARD)
@@ -47,10 +48,10 @@ def show(output: io.BytesIO, parent: str) -> None:
     titles = list(reactions)
     print("   " + "".join(f"{t:>12}" for t in titles))
     for row in zip(*(reactions[t] for t in titles)):
-        print("   " + row[0].rjust(12) + "".join(f"{float(v):>12.1f}" for v in row[1:]))
+        print("   " + (row[0] or "").rjust(12) + "".join(f"{float(v or 'nan'):>12.1f}" for v in row[1:]))
     balance = OutputFileParser.get_result(output, parent)["Balance"]
-    loads = [float(balance[c][0]) for c in "XYZ"]
-    supports = [float(balance[c][1]) for c in "XYZ"]
+    loads = [float(balance[c][0] or "nan") for c in "XYZ"]
+    supports = [float(balance[c][1] or "nan") for c in "XYZ"]
     print(f"   loads {loads} N, reactions {supports} N: "
           f"{'balanced' if all(abs(a + b) <= 1e-9 * max(map(abs, loads)) for a, b in zip(loads, supports)) else 'NOT balanced'}")
 
