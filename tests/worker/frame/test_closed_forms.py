@@ -263,3 +263,27 @@ def test_rigid_arm_carries_a_load_from_its_slave_node():
     assert r.disp["N1"][3] == approx(twist, rel=1e-12)
     assert r.disp["C"][2] == approx(P * L ** 3 / (3 * EIY) + twist * 1.5, rel=1e-12)
     assert r.reac["N0"][3] == approx(-P * 1.5, rel=1e-12)
+
+
+def test_fixed_base_portal_frame_under_a_horizontal_load():
+    # the tabulated portal frame: equal members, h = L, k = (Ib / Ic)(h / L) = 1; members nearly
+    # inextensible (the tables neglect axial strain): base moments H h (3k + 1) / (2 (6k + 1)),
+    # corner moments H h 3k / (2 (6k + 1))
+    H, h = 10e3, 4.0
+    m = model()
+    s = m.create_numerical_cross_section("S", STEEL, A=1e4, Iy=1e-4, Iz=1e-4, It=1e-4)
+    a, b = m.create_node("A", 0, 0, 0), m.create_node("B", 0, 0, h)
+    c, d = m.create_node("C", h, 0, h), m.create_node("D", h, 0, 0)
+    for p, q in ((a, b), (b, c), (c, d)):
+        m.create_beam(p, q, s)
+    support(m, a)
+    support(m, d)
+    (lc,) = cases(m, "LC1")
+    m.create_point_load_node(b, lc, H, direction="X")
+    r = results(m)
+    k = 1.0
+    base, corner = H * h * (3 * k + 1) / (2 * (6 * k + 1)), H * h * 3 * k / (2 * (6 * k + 1))
+    assert abs(r.reac["A"][4]) == approx(base, rel=1e-6)
+    assert abs(r.reac["D"][4]) == approx(base, rel=1e-6)
+    assert r.reac["A"][0] == approx(-H / 2, rel=1e-6)
+    assert abs(r.forces("B2", 0.0)[4]) == approx(corner, rel=1e-6)
