@@ -48,7 +48,7 @@ def material(name: Optional[str], overrides: Mapping[str, Mapping[Optional[str],
     row = overrides.get(key)
     if base is None and row is None:
         raise AnalysisRefused(f"unknown material {name!r} (of {user}): known are steel {', '.join(_STEEL)} "
-                              f"and concrete {_ECM and 'C12/15 ... C90/105'}")
+                              "and concrete C12/15 ... C90/105")
     if row is None:
         assert base is not None
         return base
