@@ -11,9 +11,12 @@ all: test
 
 # What a venv needs to build the package and run every test: the build tools, pytest, the type
 # checkers of tests/typing (pyright from PyPI bundles its engine, [nodejs] brings node as a wheel),
-# and the cluster's libraries with moto's S3 server for tests/cluster.
+# the cluster's libraries with moto's S3 server for tests/cluster, the Tarsis stand-in's frame analysis
+# (numpy, scipy, cholespy: CHOLMOD in a wheel, pypardiso: PARDISO of the MKL wheel), matplotlib for its pictures, and an independent
+# open-source frame program that the tests compare the analysis with (test only).
 REQUIREMENTS := "scikit-build-core>=0.10" "nanobind>=2.4" "cmake>=3.26" ninja "pytest>=8" "zlib-ng>=0.5" "pybase64>=1.4" \
 	"mypy>=2.0" "pyright[nodejs]>=1.1.400" \
+	"numpy>=2.0" "scipy>=1.13" "cholespy>=2.1" "pypardiso>=0.4.6" "matplotlib>=3.9" "PyNiteFEA>=1.0" \
 	"celery>=5.4" "redis>=5" "fsspec>=2024.2" "s3fs>=2024.2" "moto[server]>=5"
 
 $(STAMP): pyproject.toml

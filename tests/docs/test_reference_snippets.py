@@ -26,6 +26,7 @@ MODULES = {
     "norvale.external.korro": "korro.md",
     "norvale.external.pylon": "pylon.md",
     "norvale.external.tarsis.tarsis": "tarsis.md",
+    "norvale.external.tarsis.plot": "tarsis-analysis.md",
 }
 
 

@@ -2,45 +2,48 @@
 
 import xml.etree.ElementTree as ET
 
+import pytest
+
 from norvale.external.tarsis import TARSIS_NAMESPACE
-from norvale.services.tarsis_template import MEMBERS, render
+from norvale.external.tarsis import object as obj
+from norvale.external.tarsis.tarsis import Model
 from norvale.worker.standins import tarsis as standin
 
 
-def document():
-    doc = {key: [] for key in MEMBERS}
-    doc.update(mesh_setup={}, solver_setup={}, project_data={})
-    doc["nodes"] = [{"id": i, "name": f"K{i}", "x": float(i)} for i in (1, 2, 3)]
-    doc["point_supports"] = [{"id": 1, "name": "Sn1", "node": {"id": 1, "name": "K1"}},
-                             {"id": 2, "name": "Sn3", "node": {"id": 3, "name": "K3"}}]
-    doc["point_loads_node"] = [{"id": 1, "name": "F1", "node": {"id": 2, "name": "K2"}, "load": -3000.0,
-                                "direction": "Z"},
-                               {"id": 2, "name": "F2", "node": {"id": 2, "name": "K2"}, "load": 99.0,
-                                "direction": "X"}]
-    return doc
-
-
-def rows(root, name, parent):
-    ns = {"t": TARSIS_NAMESPACE}
-    tables = list(root.iter(f"{{{TARSIS_NAMESPACE}}}table"))
-    start = [t.get("name") for t in tables].index(parent)
-    table = next(t for t in tables[start:] if t.get("name") == name)
-    return [[cell.get("v") for cell in row] for row in table.iterfind("t:obj/*/t:row", ns)]
+def small_model() -> Model:
+    m = Model()
+    section = m.create_rectangular_cross_section("R", obj.Material("S235"), 0.2, 0.4)
+    k1, k2, k3 = (m.create_node(f"K{i}", float(i), 0.0, 0.0) for i in (1, 2, 3))
+    m.create_beam(k1, k2, section)
+    m.create_beam(k2, k3, section)
+    rigid = (obj.PointSupport.Freedom.RIGID,) * 6
+    m.create_point_support("Sn1", k1, "STANDARD", rigid, (0.0,) * 6, "GLOBAL")
+    m.create_point_support("Sn3", k3, "STANDARD", rigid, (0.0,) * 6, "GLOBAL")
+    group = m.create_load_group("G", "PERMANENT")
+    case = m.create_permanent_load_case("LC1", "", group, "STANDARD")
+    m.create_point_load_node(k2, case, -3000.0)
+    m.create_point_load_node(k2, case, 99.0, direction="X")
+    return m
 
 
 def test_tables_of_the_service_are_read_back():
-    input_xml, _ = render(document())
-    tables = standin.model_tables(ET.fromstring(input_xml))
+    input_file, _ = small_model().generate_xml_input()
+    tables = standin.model_tables(ET.fromstring(input_file.getvalue()))
     assert [row["name"] for row in tables["nodes"]] == ["K1", "K2", "K3"]
     assert tables["point_supports"][1]["node.name"] == "K3"
-    assert tables["mesh_setup"] == [{}]
+    assert tables["point_loads_node"][1]["direction"] == "X"
 
 
-def test_reactions_balance_the_vertical_loads_per_result_class():
-    input_xml, _ = render(document())
-    root = ET.fromstring(standin.output_xml(input_xml, {"result_type": "MODEL"}))
-    assert rows(root, "Reactions", "Result classes - SLS") == [["K1", "0.000", "0.000", "1500.000"],
-                                                               ["K3", "0.000", "0.000", "1500.000"]]
-    assert rows(root, "Reactions", "Result classes - ULS")[0][3] == "2025.000"
-    nodes = [r[0] for r in rows(root, "Nodes", "Summary")]
-    assert nodes == ["K1", "K2", "K3"]
+def test_a_model_gets_summary_nodes_and_the_tables_of_its_load_case():
+    input_file, _ = small_model().generate_xml_input()
+    root = ET.fromstring(standin.output_xml(input_file.getvalue(), {"result_type": "MODEL"}))
+    names = [t.get("name") for t in root.iter(f"{{{TARSIS_NAMESPACE}}}table")]
+    assert names == ["Summary", "Nodes", "Load case - LC1", "Displacements of nodes", "Reactions",
+                     "Internal forces on beams"]
+    ns = {"t": TARSIS_NAMESPACE}
+    reactions = list(root.iter(f"{{{TARSIS_NAMESPACE}}}table"))[4]
+    rows = [[cell.get("v") for cell in row] for row in reactions.iterfind("t:obj/*/t:row", ns)]
+    # symmetric: each clamp takes half of both loads
+    assert [r[0] for r in rows] == ["K1", "K3"]
+    assert [float(r[3]) for r in rows] == [1500.0, 1500.0]
+    assert sum(float(r[1]) for r in rows) == pytest.approx(-99.0, rel=1e-12)

@@ -342,6 +342,6 @@ def test_whole_road_on_the_worker(standin_worker):
     job = TarsisAnalysis(input_file, def_file, io.BytesIO(b"project"))
     job.execute(timeout=60)
     reactions = OutputFileParser.get_result(job.get_xml_output_file(), "Reactions",
-                                            parent="Result classes - SLS")["Reactions"]
+                                            parent="Load case - LC1")["Reactions"]
     assert reactions["Node"] == ["N1", "Nœud 2"]
-    assert reactions["Rz"] == ["750.000", "750.000"]  # the stand-in shares the 1.5 kN load
+    assert reactions["Rz"] == ["0.0", "1500.0"]  # the load sits on the clamped node Nœud 2

@@ -1,8 +1,9 @@
 """Stand-in programs: small programs that take the place of the real engineering programs.
 
-They follow each adapter's program contract and write plausible, deterministic outputs derived
-from their inputs, so that tests and demos can run the whole road on a machine without the real
-programs. They compute nothing of engineering value.
+They follow each adapter's program contract and write deterministic outputs derived from their
+inputs, so that tests and demos can run the whole road on a machine without the real programs. The
+Tarsis stand-in analyses the frame part of its model (`norvale.worker.standins.frame`); the others
+compute nothing of engineering value.
 """
 
 from __future__ import annotations

@@ -2,33 +2,37 @@
 
 Usage: python -m norvale.worker.standins.tarsis tarsis_job.json   (see the Tarsis adapter)
 
-Reads the input XML and writes an output XML in the Tarsis namespace with a few tables derived
-from it: "Summary" (element counts of the input), "Nodes", and "Reactions" twice, once under each
-of the parent tables "Result classes - ULS" and "Result classes - SLS".
-
 An input XML made by the kit's template-filling service (tables of rows, see docs/tarsis-input.md)
-gives "Nodes" the model's node names and "Reactions" one row per point support, sharing the
-vertical nodal loads equally among the supports (so that they balance; no structural analysis).
-Any other input XML gives "Nodes" every element that has an "id" attribute and "Reactions" values
-made up from those ids. With the result type "MODEL" it
-appends a line to the project file; with "ENGINEERING_REPORT" it writes a one-page PDF named after
-the output document. An input XML holding the text "TARSIS_EXIT=<n>" makes it exit with status n
-before writing anything, so that failures can be tried out.
+is a model: its frame part is analysed (linear elastic, `norvale.worker.standins.frame`) and the
+output XML holds "Summary", "Nodes" and, for every load case and combination, a table "Load case -
+NAME" or "Combination - NAME" followed by "Displacements of nodes", "Reactions" and "Internal forces
+on beams" (docs/tarsis-results.md). A model the analysis refuses (an object it does not analyse, a
+mechanism, an unknown material or profile) makes it exit with status 3 and the reason on its error
+output, writing no output XML. Any other input XML is echoed: "Nodes" lists every element that has
+an "id" attribute, with placeholder "Reactions" under "Result classes - ULS" and "Result classes -
+SLS", for trying the road. With the result type "MODEL" it appends a line to the project file; with
+"ENGINEERING_REPORT" it writes a one-page PDF named after the output document. An input XML holding
+the text "TARSIS_EXIT=<n>" makes it exit with status n before writing anything, so that failures can
+be tried out.
 """
 
 from __future__ import annotations
 
 import collections
+import io
 import json
+import os
 import re
 import sys
 import xml.etree.ElementTree as ET
-from typing import Any, Optional
+from typing import IO, Any, Optional
 from xml.sax.saxutils import quoteattr
 
 from norvale.external.tarsis import TARSIS_NAMESPACE
+from norvale.worker.standins import frame
 
 _EXIT = re.compile(rb"TARSIS_EXIT=(\d+)")
+_START_TAG = re.compile(rb"<([^\s/>!?][^\s/>]*)")
 
 #: Blocks of an output table: block key -> (column titles, rows of cell texts).
 Blocks = dict[str, tuple[list[str], list[list[str]]]]
@@ -72,18 +76,20 @@ def model_tables(root: ET.Element) -> Tables:
     return tables
 
 
-def _balanced_reactions(tables: Tables, factor: float) -> Blocks:
-    supports = [row.get("node.name") for row in tables.get("point_supports", [])]
-    total = sum(float(row.get("load") or 0.0) for row in tables.get("point_loads_node", [])
-                if row.get("direction") in (None, "Z"))
-    share = -total * factor / len(supports) if supports else 0.0
-    rows = [[name or "", "0.000", "0.000", f"{share:.3f}"] for name in supports]
-    return {"Reactions": (["Node", "Rx", "Ry", "Rz"], rows)}
-
-
 def output_xml(input_xml: bytes, options: dict[str, Any]) -> str:
+    """The whole output XML as text (see `write_output`)."""
+    out = io.StringIO()
+    write_output(out, input_xml, options)
+    return out.getvalue()
+
+
+def write_output(out: IO[str], input_xml: bytes, options: dict[str, Any]) -> None:
+    """Writes the output XML of `input_xml`: a model is analysed (raises AnalysisRefused when it
+    cannot be); any other XML is echoed (Summary, Nodes and placeholder reactions)."""
     root = ET.fromstring(input_xml)
-    counts = collections.Counter(el.tag.rpartition("}")[2] for el in root.iter())
+    # element names counted from the start tags of the (well-formed, just parsed) text: the same as
+    # walking the tree, at a fraction of its cost on big models
+    counts = collections.Counter(name.rpartition(b":")[2].decode() for name in _START_TAG.findall(input_xml))
     tables = model_tables(root)
     if tables:
         ids = [row.get("name") or "" for row in tables.get("nodes", [])][:1000]
@@ -92,18 +98,31 @@ def output_xml(input_xml: bytes, options: dict[str, Any]) -> str:
     summary = {"Input": (["Item", "Count"], [[tag, str(n)] for tag, n in sorted(counts.items())]),
                "Options": (["Option", "Value"], [[k, str(options.get(k))] for k in
                                                 ("calculation_setting", "xml_doc_name", "result_type")])}
-    parts = [f'<?xml version="1.0" encoding="UTF-8"?>\n<project xmlns="{TARSIS_NAMESPACE}">\n<container>\n',
-             _table("Summary", summary),
-             _table("Nodes", {"Nodes": (["Id"], [[i] for i in ids])})]
+    tables_text = [_table("Summary", summary), _table("Nodes", {"Nodes": (["Id"], [[i] for i in ids])})]
+    if tables:
+        analysis = frame.analyse(tables)
+        out.write(f'<?xml version="1.0" encoding="UTF-8"?>\n<project xmlns="{TARSIS_NAMESPACE}">\n<container>\n')
+        out.write("".join(tables_text))
+        frame.write(out, analysis)
+        out.write("</container>\n</project>\n")
+        return
+    out.write(f'<?xml version="1.0" encoding="UTF-8"?>\n<project xmlns="{TARSIS_NAMESPACE}">\n<container>\n')
+    out.write("".join(tables_text))
     for parent, factor in (("Result classes - ULS", 1.35), ("Result classes - SLS", 1.0)):
-        parts.append(f"<table name={quoteattr(parent)}><obj/></table>\n")
-        parts.append(_table("Reactions", _balanced_reactions(tables, factor) if tables else _reactions(ids, factor)))
-    parts.append("</container>\n</project>\n")
-    return "".join(parts)
+        out.write(f"<table name={quoteattr(parent)}><obj/></table>\n")
+        out.write(_table("Reactions", _reactions(ids, factor)))
+    out.write("</container>\n</project>\n")
 
 
 _PDF = (b"%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
         b"3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 595 842]>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n")
+
+
+def _discard(path: str) -> None:
+    try:
+        os.remove(path)
+    except OSError:
+        pass
 
 
 def main(argv: list[str]) -> int:
@@ -119,12 +138,16 @@ def main(argv: list[str]) -> int:
     if code:
         return int(code.group(1))
     try:
-        text = output_xml(input_xml, options)
+        with open(files["output"], "w", encoding="utf-8") as f:
+            write_output(f, input_xml, options)
     except ET.ParseError as exc:
+        _discard(files["output"])
         print(f"cannot read the input XML: {exc}", file=sys.stderr)
         return 7
-    with open(files["output"], "w", encoding="utf-8") as f:
-        f.write(text)
+    except frame.AnalysisRefused as exc:
+        _discard(files["output"])
+        print(f"Tarsis stand-in: {exc}", file=sys.stderr)
+        return 3
     if options.get("result_type") == "MODEL":
         with open(files["model"], "ab") as f:
             f.write(f"\n# calculated: {options.get('calculation_setting')}\n".encode())

@@ -1,0 +1,402 @@
+"""Assembly, the linear solution and the results of every load case and combination."""
+
+from __future__ import annotations
+
+import os
+import sys
+from dataclasses import dataclass
+from typing import Any
+
+import numpy as np
+import scipy.sparse as sp
+
+from . import elements as el
+from .errors import AnalysisRefused
+from .model import DOF_NAMES, G_ACC, Frame
+
+#: From this many unknowns on, PARDISO (Intel's MKL, through pypardiso) factorises: several times faster
+#: than CHOLMOD through cholespy on building frames; below it, loading MKL and starting its threads
+#: costs more than the whole factorisation with CHOLMOD (bench/bench_frame.py, docs/tarsis-results.md).
+PARDISO_FROM = 20_000
+
+
+def _pardiso():
+    if "PYPARDISO_MKL_RT" not in os.environ:
+        # the MKL wheel puts its runtime in the environment's lib; naming it spares pypardiso its
+        # search of the whole environment's tree (seconds in a venv of many packages)
+        import glob
+
+        found = sorted(glob.glob(os.path.join(sys.prefix, "lib", "libmkl_rt.so*")), key=len)
+        if found:
+            os.environ["PYPARDISO_MKL_RT"] = found[0]
+    try:
+        import pypardiso
+    except ImportError:  # pragma: no cover - the venv installs it
+        return None
+    return pypardiso
+try:  # CHOLMOD, through cholespy's self-contained wheels
+    import cholespy as _cholespy
+except ImportError:  # pragma: no cover
+    _cholespy = None
+CholeskySolverD: Any = getattr(_cholespy, "CholeskySolverD", None)
+MatrixType: Any = getattr(_cholespy, "MatrixType", None)
+
+
+@dataclass
+class Beams:
+    """What the analysis keeps per beam to give the internal forces."""
+    k: np.ndarray          # (m, 12, 12) local stiffness of the beam itself (at its axis)
+    # maps of node DOFs (local, 12) to beam-end DOFs: b = C n + D p  (hinges and eccentricity)
+    C: np.ndarray          # (m, 12, 12)
+    D: np.ndarray          # (m, 12, 12) applies to the beam's own equivalent loads
+    loads: np.ndarray      # (ncases, m, 12) equivalent end loads at the beam's ends (local)
+
+
+def _condense(k: np.ndarray, release: np.ndarray, ecc: np.ndarray):
+    """Hinge springs and eccentricity folded into node stiffness. Returns K_n (m,12,12) on node DOFs
+    (local axes at the node line), C, D with beam-end DOFs b = C n + D p, and the map of beam loads
+    p to node loads, P (m,12,12): p_n = P p."""
+    m = k.shape[0]
+    eye = np.broadcast_to(np.eye(12), (m, 12, 12))
+    # eccentricity: beam-end translations from the node's rotation about an offset ez along local z
+    E = np.array(eye)
+    E[:, 0, 4] = ecc
+    E[:, 1, 3] = -ecc
+    E[:, 6, 10] = ecc
+    E[:, 7, 9] = -ecc
+    C = np.array(eye)
+    D = np.zeros((m, 12, 12))
+    Kb = np.array(k)
+    Pb = np.array(eye)
+    released = ~np.isinf(release)
+    patterns, inverse = np.unique(released, axis=0, return_inverse=True)
+    inverse = inverse.reshape(-1)
+    for pi, pattern in enumerate(patterns):
+        if not pattern.any():
+            continue
+        rows = np.nonzero(inverse == pi)[0]
+        r = np.nonzero(pattern)[0]
+        u = np.nonzero(~pattern)[0]
+        kk = k[rows]
+        S = release[rows][:, r]                                   # (g, nr)
+        A = kk[:, r[:, None], r[None, :]] + S[:, :, None] * np.eye(len(r))
+        Ainv = np.linalg.pinv(A, hermitian=True)
+        # b_r = Ainv (S n_r - k_ru n_u + p_r)
+        kru = kk[:, r[:, None], u[None, :]]
+        Cg = np.zeros((len(rows), 12, 12))
+        Cg[:, u, u] = 1.0
+        Cg[:, r[:, None], u[None, :]] = -Ainv @ kru
+        Cg[:, r[:, None], r[None, :]] = Ainv * S[:, None, :]
+        Dg = np.zeros((len(rows), 12, 12))
+        Dg[:, r[:, None], r[None, :]] = Ainv
+        C[rows] = Cg
+        D[rows] = Dg
+        # condensed stiffness and load map: energy of the beam and springs as a function of n
+        Kc = np.transpose(Cg, (0, 2, 1)) @ kk @ Cg
+        diff = Cg[:, r, :] - np.eye(12)[r][None]                   # b_r - n_r per unit n
+        spring = np.transpose(diff, (0, 2, 1)) @ (S[:, :, None] * diff)
+        Kb[rows] = Kc + spring
+        # loads on the beam's ends reach the nodes as C^T p (stationarity of the energy in b_r)
+        Pb[rows] = np.transpose(Cg, (0, 2, 1))
+    Et = np.transpose(E, (0, 2, 1))
+    return Et @ Kb @ E, C @ E, D, Et @ Pb
+
+
+def _global(k_local: np.ndarray, R: np.ndarray) -> np.ndarray:
+    m = k_local.shape[0]
+    k5 = k_local.reshape(m, 4, 3, 4, 3)
+    return np.einsum("mpi,mapbq,mqj->maibj", R, k5, R, optimize=True).reshape(m, 12, 12)
+
+
+def _to_local(vectors: np.ndarray, R: np.ndarray) -> np.ndarray:
+    """(..., m, 12) global -> local per beam."""
+    shape = vectors.shape
+    v = vectors.reshape(shape[:-1] + (4, 3))
+    return np.einsum("mij,...mbj->...mbi", R, v).reshape(shape)
+
+
+def _to_global(vectors: np.ndarray, R: np.ndarray) -> np.ndarray:
+    shape = vectors.shape
+    v = vectors.reshape(shape[:-1] + (4, 3))
+    return np.einsum("mji,...mbj->...mbi", R, v).reshape(shape)
+
+
+class Solution:
+    """Displacements of all nodes, reactions of the supports and the beams' end forces, per load case."""
+
+    def __init__(self, frame: Frame, displacements: np.ndarray, reactions: np.ndarray, end_forces: np.ndarray,
+                 beams: Beams):
+        self.frame = frame
+        self.displacements = displacements   # (ncases, n, 6) global
+        self.reactions = reactions           # (ncases, nsupports, 6) global
+        self.end_forces = end_forces         # (ncases, m, 12) local: what the nodes exert on each beam
+        self.beams = beams
+
+
+def _beam_loads(frame: Frame, py, pz) -> np.ndarray:
+    m, nc = len(frame.beam_names), len(frame.cases)
+    loads = np.zeros((nc, m, 12))
+    L = frame.length
+    if frame.points:
+        c = np.array([p[0] for p in frame.points])
+        b = np.array([p[1] for p in frame.points])
+        x = np.array([p[2] for p in frame.points])
+        f = np.array([p[3] for p in frame.points])
+        np.add.at(loads, (c, b), el.point_loads(L[b], py[b], pz[b], x, f))
+    lines = list(frame.lines)
+    for case, direction in frame.self_weight:
+        q = (frame.density * G_ACC * frame.A)[:, None] * direction[None, :]      # global, per length
+        local = np.einsum("mij,mj->mi", frame.rotations, q)
+        full = np.concatenate([local, np.zeros_like(local)], axis=1)
+        for bi in range(m):
+            lines.append((case, bi, 0.0, float(L[bi]), full[bi], full[bi]))
+    if lines:
+        c = np.array([p[0] for p in lines])
+        b = np.array([p[1] for p in lines])
+        x1 = np.array([p[2] for p in lines])
+        x2 = np.array([p[3] for p in lines])
+        q1 = np.array([p[4] for p in lines])
+        q2 = np.array([p[5] for p in lines])
+        np.add.at(loads, (c, b), el.line_loads(L[b], py[b], pz[b], x1, x2, q1, q2))
+        frame.lines = lines
+    frame.self_weight = []
+    if frame.thermal:
+        t = np.array([p for p in frame.thermal], dtype=float)
+        c, b = t[:, 0].astype(int), t[:, 1].astype(int)
+        np.add.at(loads, (c, b), el.thermal_loads(frame.E[b], frame.A[b], frame.Iy[b], frame.Iz[b], L[b], py[b],
+                                                 pz[b], t[:, 2], t[:, 3], t[:, 4], t[:, 5], t[:, 6]))
+    return loads
+
+
+def _constraints(frame: Frame, ndof: int):
+    """The map u = T q from the kept unknowns q to all node DOFs, or None when it is a plain selection;
+    the kept columns; for each support its six columns in q_all; spring stiffness on q_all."""
+    n = len(frame.node_names)
+    rows, cols, vals = [], [], []
+    dropped = np.zeros(ndof, dtype=bool)
+    springs = np.zeros(ndof)
+    plain = True
+    axes_of = {}
+    support_nodes = {}
+    for si, (name, node, freedom, stiffness, axes) in enumerate(frame.supports):
+        support_nodes[node] = si
+        base = 6 * node
+        for k, f in enumerate(freedom):
+            if f == "RIGID":
+                dropped[base + k] = True
+            elif f == "FLEXIBLE":
+                springs[base + k] = stiffness[k]
+        if not np.allclose(axes, np.eye(3), rtol=0, atol=1e-15):
+            axes_of[node] = axes
+            plain = False
+    slaves: dict[int, tuple[int, bool, bool, str]] = {}
+    masters = set()
+    for name, master, slave, hm, hs in frame.arms:
+        if hm and hs:
+            raise AnalysisRefused(f"the frame analysis does not analyse the rigid arm {name!r} hinged at both ends")
+        if slave in slaves or slave in masters or master in slaves or master == slave:
+            raise AnalysisRefused(f"the frame analysis does not analyse the chain of rigid arms at {name!r}")
+        if slave in support_nodes:
+            raise AnalysisRefused(f"the support {frame.supports[support_nodes[slave]][0]!r} is in the slave node of "
+                                  f"the rigid arm {name!r}")
+        slaves[slave] = (master, hm, hs, name)
+        masters.add(master)
+        plain = False
+    if plain:
+        return None, np.nonzero(~dropped)[0], springs
+    # node blocks: identity or support axes
+    block = {}
+    for node in range(n):
+        R = axes_of.get(node, np.eye(3))
+        block[node] = R
+    for node in range(n):
+        if node in slaves:
+            continue
+        R = block[node]
+        for part in (0, 3):
+            r_, c_ = np.nonzero(np.abs(R) > 0)
+            rows.extend(6 * node + part + r_)
+            cols.extend(6 * node + part + c_)
+            vals.extend(R[r_, c_])
+    for slave, (master, hm, hs, name) in slaves.items():
+        r = frame.xyz[slave] - frame.xyz[master]
+        skew = np.array([[0, -r[2], r[1]], [r[2], 0, -r[0]], [-r[1], r[0], 0]])
+        Rm = block[master]
+        # translations: u_s = u_m - [r]x theta, theta the master's rotation or (hinge on master) the slave's own
+        trans = Rm
+        rot_m = -skew @ Rm
+        for i in range(3):
+            for j in range(3):
+                if trans[i, j]:
+                    rows.append(6 * slave + i); cols.append(6 * master + j); vals.append(trans[i, j])
+                if hm:
+                    if skew[i, j]:
+                        rows.append(6 * slave + i); cols.append(6 * slave + 3 + j); vals.append(-skew[i, j])
+                elif rot_m[i, j]:
+                    rows.append(6 * slave + i); cols.append(6 * master + 3 + j); vals.append(rot_m[i, j])
+        for i in range(3):
+            if hm or hs:
+                rows.append(6 * slave + 3 + i); cols.append(6 * slave + 3 + i); vals.append(1.0)
+            else:
+                for j in range(3):
+                    if Rm[i, j]:
+                        rows.append(6 * slave + 3 + i); cols.append(6 * master + 3 + j); vals.append(Rm[i, j])
+        dropped[6 * slave: 6 * slave + 3] = True
+        if not (hm or hs):
+            dropped[6 * slave + 3: 6 * slave + 6] = True
+    T = sp.csr_matrix((vals, (rows, cols)), shape=(ndof, ndof))
+    return T, np.nonzero(~dropped)[0], springs
+
+
+class _Factor:
+    """The factorised reduced stiffness matrix: PARDISO (symmetric positive definite) for big systems
+    where pypardiso is installed, CHOLMOD through cholespy otherwise, scipy's LU without either.
+    `ok` is False when the factorisation breaks down (not positive definite: a mechanism)."""
+
+    def __init__(self, K: Any):
+        self.n: int = K.shape[0]
+        self.ok = True
+        pypardiso = _pardiso() if self.n >= PARDISO_FROM else None
+        if pypardiso is not None:
+            self._kind = "pardiso"
+            self._upper = sp.csr_matrix(sp.triu(K))
+            self._upper.sort_indices()
+            self._solver = pypardiso.PyPardisoSolver(mtype=2)
+            self._solver.set_statistical_info_off()
+            try:
+                self._solver.factorize(self._upper)
+            except pypardiso.pardiso_wrapper.PyPardisoError:
+                self.ok = False
+        elif CholeskySolverD is not None:
+            self._kind = "cholmod"
+            coo = K.tocoo()
+            # CHOLMOD reports a failed factorisation on the C standard error stream; keep it quiet
+            saved = os.dup(2)
+            try:
+                devnull = os.open(os.devnull, os.O_WRONLY)
+                os.dup2(devnull, 2)
+                os.close(devnull)
+                try:
+                    self._solver = CholeskySolverD(self.n, coo.row.astype(np.int32), coo.col.astype(np.int32),
+                                                   coo.data.astype(np.float64), MatrixType.COO)
+                except ValueError:
+                    self.ok = False
+            finally:
+                os.dup2(saved, 2)
+                os.close(saved)
+        else:  # pragma: no cover
+            import scipy.sparse.linalg as sla
+            self._kind = "lu"
+            try:
+                self._lu = sla.splu(K.tocsc())
+            except RuntimeError:
+                self.ok = False
+
+    def solve(self, b: np.ndarray) -> np.ndarray:
+        b = np.ascontiguousarray(b, dtype=np.float64)
+        if self._kind == "pardiso":
+            x = self._solver.solve(self._upper, b)
+            self._solver.free_memory(everything=True)
+            return np.asarray(x).reshape(b.shape)
+        if self._kind == "lu":  # pragma: no cover
+            return self._lu.solve(b)
+        x = np.zeros_like(b)
+        self._solver.solve(b, x)
+        return x
+
+
+def _free_dof(K: sp.csr_matrix) -> int:
+    """The unknown at which the factorisation of K breaks down: a pivot that vanishes against its
+    diagonal, found by an LU factorisation of K with a small shift (so that it completes)."""
+    import scipy.sparse.linalg as sla
+
+    diag = np.abs(K.diagonal())
+    scale = diag.max() if diag.size else 1.0
+    zero = np.nonzero(diag <= 1e-14 * scale)[0]
+    if zero.size:
+        return int(zero[0])
+    lu = sla.splu((K + sp.diags(1e-10 * diag)).tocsc(), permc_spec="MMD_AT_PLUS_A", diag_pivot_thresh=0.0,
+                  options={"SymmetricMode": True})
+    pivots = np.abs(lu.U.diagonal())
+    cols = np.argsort(lu.perm_c)          # Pr A Pc = L U: pivot j belongs to the column c with perm_c[c] = j
+    relative = pivots / np.maximum(diag[cols], 1e-300)
+    k = int(np.argmin(relative))
+    return int(cols[k]) if relative[k] < 1e-6 else -1
+
+
+def _mechanism(frame: Frame, dof: int, supported: dict[int, bool]) -> AnalysisRefused:
+    node, comp = divmod(dof, 6)
+    where = "in the axes of its support" if supported.get(node) else ""
+    text = f"node {frame.node_names[node]}, {DOF_NAMES[comp]}" + (f" ({where})" if where else "")
+    return AnalysisRefused(f"the structure can move freely: {text}")
+
+
+def analyse(frame: Frame) -> Solution:
+    n, m, nc = len(frame.node_names), len(frame.beam_names), len(frame.cases)
+    ndof = 6 * n
+    if n == 0:
+        raise AnalysisRefused("the model has no nodes")
+    py = el.phi(frame.E, frame.G, frame.Iz, frame.Ay, frame.length, frame.shear)
+    pz = el.phi(frame.E, frame.G, frame.Iy, frame.Az, frame.length, frame.shear)
+    k = el.stiffness(frame.E, frame.G, frame.A, frame.Iy, frame.Iz, frame.It, frame.length, py, pz)
+    K_node, C, D, P = _condense(k, frame.release, frame.ez)
+    R = frame.rotations
+    Kg = _global(K_node, R)
+    loads = _beam_loads(frame, py, pz)                                     # (nc, m, 12) at the beam ends
+    node_loads = _to_global(np.einsum("mij,cmj->cmi", P, loads), R)        # (nc, m, 12) global
+
+    dofs = (6 * frame.beam_nodes[:, :, None] + np.arange(6)[None, None, :]).reshape(m, 12)
+    rows = np.repeat(dofs, 12, axis=1).reshape(-1)
+    cols = np.tile(dofs, (1, 12)).reshape(-1)
+    K = sp.csr_matrix((Kg.reshape(-1), (rows, cols)), shape=(ndof, ndof))
+    del Kg, rows, cols
+    F = np.zeros((nc, ndof))
+    for case, node, v in frame.nodal:
+        F[case, 6 * node: 6 * node + 6] += v
+    flat = dofs.reshape(-1)
+    for c in range(nc):
+        F[c] += np.bincount(flat, weights=node_loads[c].reshape(-1), minlength=ndof)
+
+    T, keep, springs = _constraints(frame, ndof)
+    if T is None:
+        Kr = K[keep][:, keep]
+        Fr = F[:, keep]
+    else:
+        Kall = (T.T @ K @ T).tocsr()
+        Kr = Kall[keep][:, keep]
+        Fr = (T.T @ F.T).T[:, keep]
+    Kr = (Kr + sp.diags(springs[keep])).tocsr()
+    supported = {node: True for (_, node, _, _, axes) in frame.supports if not np.allclose(axes, np.eye(3))}
+
+    q = np.zeros((nc, keep.size))
+    if keep.size:
+        factor = _Factor(Kr)
+        if not factor.ok:
+            dof = _free_dof(Kr)
+            raise _mechanism(frame, int(keep[dof]) if dof >= 0 else int(keep[0]), supported)
+        # one more right-hand side, a fixed pseudo-random one: a nearly singular matrix can factorise,
+        # and its solution then exceeds by far what any load can cause, whatever the cases' loads are
+        probe = np.random.default_rng(12345).uniform(0.5, 1.5, keep.size) * np.abs(Kr.diagonal())
+        solved = factor.solve(np.concatenate([Fr.T, probe[:, None]], axis=1))
+        q = solved[:, :nc].T
+        x = solved[:, nc]
+        if not np.isfinite(solved).all() or np.abs(x).max() > 1e10:
+            dof = _free_dof(Kr)
+            raise _mechanism(frame, int(keep[max(dof, 0)]), supported)
+    qall = np.zeros((nc, ndof))
+    qall[:, keep] = q
+    u = qall if T is None else (T @ qall.T).T
+    # reactions: what the supports exert, from the residual of the structure without its springs
+    residual = (K @ u.T).T - F
+    if T is not None:
+        residual = (T.T @ residual.T).T
+    reactions = np.zeros((nc, len(frame.supports), 6))
+    for si, (_, node, freedom, stiffness, axes) in enumerate(frame.supports):
+        r = residual[:, 6 * node: 6 * node + 6]
+        reactions[:, si, :3] = r[:, :3] @ axes.T
+        reactions[:, si, 3:] = r[:, 3:] @ axes.T
+    # beam end forces (local): what the nodes exert on the beam at its axis ends
+    u_e = _to_local(u[:, dofs], R)                                          # (nc, m, 12)
+    b = np.einsum("mij,cmj->cmi", C, u_e) + np.einsum("mij,cmj->cmi", D, loads)
+    end_forces = np.einsum("mij,cmj->cmi", k, b) - loads
+    return Solution(frame, u.reshape(nc, n, 6), reactions, end_forces, Beams(k, C, D, loads))
