@@ -5,7 +5,7 @@ import io
 import os
 import signal
 import subprocess
-import time
+import sys
 
 import pytest
 from kombu import Connection
@@ -19,15 +19,21 @@ from .conftest import Daemon
 from .helpers import alive, in_thread, read_pid, script_job, wait_for
 
 
-def counting_job(tmp_path, tag, seconds):
-    """A sent script that records each run of it (one line per run) and its pid, works `seconds`
-    (its first run only), then answers."""
+def counting_script(tmp_path, tag, seconds):
+    """A script that records each run of it (one line per run) and its pid, works `seconds` (its
+    first run only), then answers; returns (text, runs file, pid file)."""
     runs, pid = tmp_path / f"{tag}.runs", tmp_path / f"{tag}.pid"
     text = (f"import os, time\nopen({str(runs)!r}, 'a').write('run\\n')\n"
             f"open({str(pid)!r}, 'w').write(str(os.getpid()))\n"
             f"first = len(open({str(runs)!r}).read().splitlines()) == 1\n"
             f"print('working', flush=True)\ntime.sleep({seconds} if first else 0)\n"
             "open('out.txt', 'w').write('answer')\n")
+    return text, runs, pid
+
+
+def counting_job(tmp_path, tag, seconds):
+    """The counting script as a sent script job; returns (job, runs file, pid file)."""
+    text, runs, pid = counting_script(tmp_path, tag, seconds)
     return script_job(text), runs, pid
 
 
@@ -195,3 +201,52 @@ def test_a_job_nobody_serves_says_so(connect_to, store_dir):
     assert str(late.value) == ("The moraine job did not finish within 4 seconds and was stopped: "
                                "no worker serves moraine jobs")
     assert reports[-1].describe().endswith("queued, no worker serves moraine jobs")
+
+
+CLIENT = """
+import sys
+from norvale import worker
+from norvale.core import File
+from norvale.external.python import PythonAnalysis
+worker.connect(sys.argv[1], results=sys.argv[2], store=sys.argv[3], prefix="t")
+job = PythonAnalysis(script=File.from_data(open(sys.argv[4], "rb").read()), output_filenames=["out.txt"])
+job.execute(timeout=300)
+"""
+
+
+def test_a_killed_client_leaves_nothing_running_or_stored(main_daemon, rabbit, redis_server, store_dir, tmp_path):
+    text, _, pid_path = counting_script(tmp_path, "client", seconds=300)
+    script = tmp_path / "script.py"
+    script.write_text(text)
+    before = set(os.listdir(store_dir))
+    client = subprocess.Popen([sys.executable, "-c", CLIENT, rabbit.url, redis_server.url, store_dir.as_uri(),
+                               str(script)])
+    program = wait_for(lambda: read_pid(pid_path), what="the program to start")
+    job_id = (set(os.listdir(store_dir)) - before).pop()
+    client.kill()
+    client.wait()
+    # the node sees the client's sign of life expire, stops the program and removes the job
+    wait_for(lambda: not alive(program), limit=60, what="the program to be stopped")
+    wait_for(lambda: not os.path.exists(os.path.join(store_dir, job_id)), limit=30, what="the job's store objects")
+    keys = settings.Keys("t", job_id)
+    store = settings.redis_client(redis_server.url)
+    wait_for(lambda: not any(store.exists(k) for k in keys.transient()), limit=30, what="the job's keys to go")
+    assert "its client is gone" in main_daemon.output()
+
+
+def test_a_run_that_loses_its_lease_stops_its_program_and_its_result_is_dropped(cluster, main_daemon, tmp_path):
+    job, runs, pid_path = counting_job(tmp_path, "stolen", seconds=60)
+    job_ids = []
+    cluster.on_progress = lambda report: job_ids.append(report.job_id)
+    box = in_thread(job.execute, timeout=6)
+    try:
+        wait_for(lambda: job_ids, what="the job's first report")
+        lease = settings.Keys("t", job_ids[0]).lease
+        program = wait_for(lambda: read_pid(pid_path), what="the program to start")
+        cluster.redis.set(lease, "999 elsewhere 1", ex=60)  # another run holds the job now
+        wait_for(lambda: not alive(program), limit=10, what="the program to be stopped")
+        box["thread"].join(30)
+    finally:
+        cluster.on_progress = None
+    assert "its lease was held by another run" in main_daemon.output()
+    assert isinstance(box.get("error"), ExecutionError) and "did not finish within 6 seconds" in str(box["error"])

@@ -88,8 +88,8 @@ LEASE_BUSY_RETRY = 3.0
 # The waiting client renews its sign of life every CLIENT_EVERY s (expiry CLIENT_TTL); a node
 # cancels a run whose client has been gone for CLIENT_GONE s while the result store answered.
 CLIENT_EVERY = 2.0
-CLIENT_TTL = 10
-CLIENT_GONE = 20.0
+CLIENT_TTL = 8
+CLIENT_GONE = 15.0
 # A broker or result store unreachable this long fails the jobs that wait on it.
 OUTAGE_LIMIT = 60.0
 # The daemon's mark of its worker name expires this long after its last renewal.
