@@ -280,6 +280,8 @@ class Node:
         from celery.exceptions import Reject
 
         settings.check_job_id(job_id)
+        if self.stopping.is_set():
+            raise Reject("the worker is stopping", requeue=True)
         keys = settings.Keys(self.prefix, job_id)
         try:
             lease = self._take(keys, job_id, integration, max_attempts)
@@ -527,6 +529,16 @@ def load_worker_file(path: str) -> tuple[WorkerConfig, dict[str, int]]:
     return config, dict(licences)
 
 
+def _quiet_lost_acks(record: logging.LogRecord) -> bool:
+    """One line, not a traceback, for the acknowledgement of a job whose broker connection was lost
+    while it ran (the broker has handed the job out again; its lease decides what happens)."""
+    if str(record.msg).startswith("Couldn't ack"):
+        record.msg, record.args, record.exc_info, record.exc_text = (
+            "a job that ran across a lost broker connection could not be acknowledged: the broker "
+            "delivers it again and that delivery is dropped", None, None, None)
+    return True
+
+
 def main(argv: Optional[list[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="norvale-worker-node")
     parser.add_argument("--broker", required=True)
@@ -546,6 +558,12 @@ def main(argv: Optional[list[str]] = None) -> int:
     for noisy in ("celery", "kombu", "amqp", "botocore", "s3fs", "aiobotocore"):
         logging.getLogger(noisy).setLevel(logging.WARNING)
     from celery import signals
+    from celery.exceptions import CPendingDeprecationWarning
+
+    # Celery's notice that it does not cancel running tasks on a lost broker: deliberate here
+    warnings.filterwarnings("ignore", category=CPendingDeprecationWarning)
+    for handler in logging.getLogger().handlers:
+        handler.addFilter(_quiet_lost_acks)
 
     config, licences = load_worker_file(args.config)
     store_options = json.loads(args.store_options) if args.store_options else None
