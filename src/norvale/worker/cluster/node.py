@@ -39,16 +39,18 @@ JANITOR_EVERY = 10.0  # and cleans up after jobs whose client is gone this often
 QUIT_LIMIT = 5.0      # a stopping node ends at the latest this long after its programs were told to stop
 
 # Renews the lease when this run holds it, or takes it back when the result store lost it (a
-# restart); 0 when another run holds it now.
+# restart); 0 when another run holds it now or the job has ended for its client.
 _RENEW = """
+if redis.call('EXISTS', KEYS[2]) == 1 then return 0 end
 local v = redis.call('GET', KEYS[1])
 if v == ARGV[1] then redis.call('PEXPIRE', KEYS[1], ARGV[2]) return 1 end
 if not v then redis.call('SET', KEYS[1], ARGV[1], 'PX', ARGV[2]) return 2 end
 return 0
 """
 # The end notice of a run, only while it holds the lease (fenced): then the lease and the
-# progress report go and the job is marked ended.
+# progress report go and the job is marked ended; 2 when the job had ended for its client already.
 _FINISH = """
+if redis.call('EXISTS', KEYS[4]) == 1 then redis.call('DEL', KEYS[1]) return 2 end
 local v = redis.call('GET', KEYS[1])
 if v and v ~= ARGV[1] then return 0 end
 redis.call('DEL', KEYS[1], KEYS[3])
@@ -97,7 +99,8 @@ class Lease:
 
     def renew(self) -> None:
         """Renews the lease (LeaseLost when another run holds it; outage errors pass through)."""
-        held = self.redis.eval(_RENEW, 1, self.keys.lease, self.value, int(settings.LEASE_TTL * 1000))
+        held = self.redis.eval(_RENEW, 2, self.keys.lease, self.keys.ended, self.value,
+                               int(settings.LEASE_TTL * 1000))
         if not held:
             raise LeaseLost(elsewhere=True)
         self.renewed = time.monotonic()
@@ -422,7 +425,7 @@ class Node:
                 state["tried"] = now
                 try:
                     pipe = self.redis.pipeline(transaction=False)
-                    pipe.exists(keys.cancel)
+                    pipe.exists(keys.cancel, keys.ended)
                     pipe.exists(keys.client)
                     cancelled, client = pipe.execute()
                     if not state["reachable"]:
@@ -494,6 +497,8 @@ class Node:
                     log.warning("job %s: another run holds its lease; this run's result is dropped",
                                 keys.lease.split(":")[-2][:8])
                     return False
+                if done == 2:
+                    return True  # its client has stopped waiting: nothing to report
                 try:
                     self.redis.zadd(settings.orphans_key(self.prefix), {keys.lease.split(":")[-2]: time.time()})
                 except self.outage:
