@@ -294,7 +294,9 @@ class Node:
         if lease is None:
             return
         if lease == "busy":
-            raise task.retry(countdown=settings.LEASE_BUSY_RETRY, max_retries=None)
+            # the first look again comes soon: the lease of a node that just died is freed by its daemon
+            first = not getattr(task.request, "retries", 0)
+            raise task.retry(countdown=1.0 if first else settings.LEASE_BUSY_RETRY, max_retries=None)
         assert isinstance(lease, Lease)
         started = time.monotonic()
         attempt = lease.attempt
@@ -357,11 +359,13 @@ class Node:
         r.expire(keys.fence, settings.KEY_TTL)
         value = f"{token} {self.name} {os.getpid()}"
         if not r.set(keys.lease, value, nx=True, px=int(settings.LEASE_TTL * 1000)):
-            holder = r.get(keys.lease)
-            holder = holder.decode(errors="replace") if isinstance(holder, bytes) else holder
-            log.info("job %s (%s) runs elsewhere (lease %s): not started here, looked at again in %g s",
-                     job_id[:8], integration, holder, settings.LEASE_BUSY_RETRY)
-            return "busy"
+            raw = r.get(keys.lease)
+            holder = raw.decode(errors="replace") if isinstance(raw, bytes) else str(raw)
+            if not (self._dead_sibling(holder) and r.eval(_RELEASE, 1, keys.lease, holder)
+                    and r.set(keys.lease, value, nx=True, px=int(settings.LEASE_TTL * 1000))):
+                log.info("job %s (%s) runs elsewhere (lease %s): not started here, looked at again soon",
+                         job_id[:8], integration, holder)
+                return "busy"
         lease = Lease(r, keys, value)
         pipe = r.pipeline(transaction=False)
         pipe.incr(keys.attempts)
@@ -372,6 +376,19 @@ class Node:
             self._finish(keys, lease, {"status": "failure", "message": lost_message(integration, attempt - 1)})
             return None
         return lease
+
+    def _dead_sibling(self, holder: str) -> bool:
+        """Whether a lease holder ("<fence> <worker> <pid>") is a node of this worker that has died."""
+        parts = holder.split()
+        if len(parts) != 3 or parts[1] != self.name or not parts[2].isdigit() or int(parts[2]) == os.getpid():
+            return False
+        try:
+            os.kill(int(parts[2]), 0)
+        except ProcessLookupError:
+            return True
+        except PermissionError:
+            return False
+        return False
 
     def _run(self, job_id: str, integration: str, timeout: float, budget: float, keys: settings.Keys,
              lease: Lease, started: float, attempt: int, uploaded: list[str]) -> dict[str, Any]:
