@@ -24,7 +24,7 @@ def check_callback(on_progress: object) -> Optional[ProgressCallback]:
     if on_progress is not None and not callable(on_progress):
         raise TypeError(f"on_progress must be a function called with each progress report, not "
                         f"{type(on_progress).__name__} {on_progress!r}")
-    return on_progress  # type: ignore[return-value]  # callable, checked above
+    return on_progress
 
 
 def run_all(jobs: Iterable[Any], *, timeout: float, max_parallel: int = 8,

@@ -10,7 +10,7 @@ import tempfile
 import time
 import uuid
 from dataclasses import dataclass
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Optional, TypeVar
 
 from norvale.worker.batch import check_callback, progress_callback
 from norvale.worker.cluster import settings
@@ -24,6 +24,7 @@ log = logging.getLogger("norvale.worker")
 SLICE = 0.25          # the client waits in slices this long
 PROGRESS_EVERY = 2.0  # and reports progress at least this often
 CANCEL_WAIT = 1.5     # after cancelling, how long it waits for the worker to confirm
+QUEUE_CHECK_AFTER = 1.0  # a job queued this long has its queue's consumers counted (every report)
 
 
 @dataclass(frozen=True)
@@ -38,9 +39,12 @@ class Progress:
     last_line: str = ""
     attempt: int = 0
     waiting: Optional[int] = None  # jobs waiting in the queue (queued jobs, where the broker tells)
+    workers: Optional[int] = None  # nodes serving the queue (queued jobs, where the broker tells)
 
     def describe(self) -> str:
         if self.state == "queued":
+            if self.workers == 0:
+                return f"{self.integration} job {self.job_id[:8]}: queued, no worker serves {self.integration} jobs"
             ahead = f", {self.waiting} job(s) waiting in the queue" if self.waiting is not None else ""
             return f"{self.integration} job {self.job_id[:8]}: queued{ahead}"
         text = f"{self.integration} job {self.job_id[:8]}: "
@@ -53,7 +57,14 @@ class Progress:
         return text
 
 
+T = TypeVar("T")
+
+
 class _Interrupted(Exception):
+    pass
+
+
+class _TimedOut(Exception):
     pass
 
 
@@ -61,7 +72,7 @@ def _new_job_id() -> str:
     return uuid.uuid4().hex
 
 
-def _job_header(job_path: str) -> dict:
+def _job_header(job_path: str) -> dict[str, Any]:
     """The header members of a job file (integration, kind), read from its first bytes."""
     with open(job_path, encoding="utf-8") as f:
         head = f.read(1 << 16)
@@ -75,32 +86,86 @@ def _job_header(job_path: str) -> dict:
     return header
 
 
+def no_worker_message(integration: str) -> str:
+    return f"no worker serves {integration} jobs"
+
+
+class _Service:
+    """One server the client waits on, with the back-off of calls that fail while it is down."""
+
+    def __init__(self, name: str, url: str, errors: tuple[type[BaseException], ...]) -> None:
+        self.name, self.url, self.errors = name, url, errors
+
+    def call(self, fn: Callable[[], T], deadline: float) -> T:
+        """`fn()`, called again with back-off while the server is unreachable.
+
+        Gives up with `ServiceDown` once it has been unreachable for OUTAGE_LIMIT seconds, or at
+        `deadline` (the job's time-out) if it is still unreachable then.
+        """
+        down_since: Optional[float] = None
+        delay = 0.2
+        while True:
+            try:
+                return fn()
+            except self.errors as exc:
+                if _refused(exc):
+                    raise settings.ServiceDown(self.name, self.url, f"it refused the credentials ({exc})") from None
+                now = time.monotonic()
+                if down_since is None:
+                    down_since = now
+                    log.warning("%s is unreachable (%s): trying again", self.name, type(exc).__name__)
+                if now - down_since >= settings.OUTAGE_LIMIT or now >= deadline:
+                    raise settings.ServiceDown(self.name, self.url, exc) from None
+                time.sleep(max(0.0, min(delay, deadline - now, settings.OUTAGE_LIMIT - (now - down_since))))
+                delay = min(delay * 2, 5.0)
+
+
+def _refused(exc: BaseException) -> bool:
+    import redis
+
+    text = str(exc)
+    return isinstance(exc, redis.AuthenticationError) or "ACCESS_REFUSED" in text or "NOT_ALLOWED" in text
+
+
 class ClusterWorker:
     """Runs jobs on the workers of a cluster; `run(job_path, *, timeout)` like the embedded worker."""
 
-    def __init__(self, broker: str, *, results: str, store: str, store_options: Optional[dict] = None,
-                 broker_options: Optional[dict] = None, on_progress: Optional[Callable[[Progress], Any]] = None,
-                 prefix: str = settings.DEFAULT_PREFIX, max_attempts: int = settings.DEFAULT_MAX_ATTEMPTS,
-                 result_root: Optional[str] = None) -> None:
-        import redis
-
+    def __init__(self, broker: str, *, results: str, store: str, store_options: Optional[dict[str, Any]] = None,
+                 broker_options: Optional[dict[str, Any]] = None,
+                 on_progress: Optional[Callable[[Progress], object]] = None, prefix: str = settings.DEFAULT_PREFIX,
+                 max_attempts: int = settings.DEFAULT_MAX_ATTEMPTS, result_root: Optional[str] = None,
+                 no_worker_timeout: Optional[float] = None) -> None:
         if isinstance(max_attempts, bool) or not isinstance(max_attempts, int) or max_attempts < 1:
             raise ValueError(f"max_attempts must be a whole number of at least 1, not {max_attempts!r}")
+        if no_worker_timeout is not None and (isinstance(no_worker_timeout, bool)
+                                              or not isinstance(no_worker_timeout, (int, float))
+                                              or not no_worker_timeout >= 0):
+            raise ValueError(f"no_worker_timeout must be a number of seconds (or None: wait), not {no_worker_timeout!r}")
         self.prefix = settings.check_prefix(prefix)
         self.max_attempts = max_attempts
+        self.no_worker_timeout = no_worker_timeout
         self.on_progress = check_callback(on_progress)
         self.result_root = result_root
         self.app = settings.make_app(broker, results, broker_options=broker_options)
-        self.redis = redis.Redis.from_url(results)
+        self.redis = settings.redis_client(results)
         self.store = FileStore(store, store_options)
         self._cancelled = 0  # raised by cancel(); runs begun before a raise stop
         self._broker_text = settings.mask_url(broker)
+        errors = settings.outage_errors()
+        self._results = _Service("result store", results, errors)
+        self._broker = _Service("broker", broker, errors)
+        self._files = _Service("file store", store, (OSError, ConnectionError, TimeoutError))
 
     def __repr__(self) -> str:
         return f"<ClusterWorker broker={self._broker_text} store={settings.mask_url(self.store.url)}>"
 
+    def cancel(self) -> None:
+        """Cancels every job this worker runs now (from any thread); their `run` calls raise."""
+        self._cancelled += 1
+
     # -- one job ------------------------------------------------------------------------------
-    def run(self, job_path: str, *, timeout: float, on_progress: Optional[Callable] = None) -> WorkerResult:
+    def run(self, job_path: str, *, timeout: float,
+            on_progress: Optional[Callable[[Progress], object]] = None) -> WorkerResult:
         deadline = time.monotonic() + timeout
         header = _job_header(job_path)
         integration = header["integration"]
@@ -108,81 +173,114 @@ class ClusterWorker:
             settings.check_integration(integration)
         except ValueError:
             raise WorkerFailure(f"This worker does not run {integration!r} jobs") from None
-        callback = on_progress or progress_callback() or self.on_progress
+        callback = check_callback(on_progress) or progress_callback() or self.on_progress
         generation = self._cancelled
         job_id = _new_job_id()
         keys = settings.Keys(self.prefix, job_id)
         queue = settings.queue_name(self.prefix, integration)
         submitted = False
         try:
-            self.store.put(job_path, self.store.job_file(job_id))
+            self._results.call(lambda: self.redis.set(keys.client, "1", ex=settings.CLIENT_TTL), deadline)
+            self._files.call(lambda: self.store.put(job_path, self.store.job_file(job_id)), deadline)
             budget = max(0.1, deadline - time.monotonic())
-            self.app.send_task(settings.TASK_NAME, task_id=job_id, queue=queue, routing_key=queue,
-                               kwargs={"job_id": job_id, "integration": integration, "timeout": float(timeout),
-                                       "budget": budget, "max_attempts": self.max_attempts})
+            kwargs = {"job_id": job_id, "integration": integration, "timeout": float(timeout), "budget": budget,
+                      "max_attempts": self.max_attempts}
+            self._broker.call(lambda: self.app.send_task(settings.TASK_NAME, task_id=job_id, queue=queue,
+                                                         routing_key=queue, kwargs=kwargs), deadline)
             submitted = True
-            outcome = self._wait(job_id, integration, queue, keys, deadline, callback, generation)
-            if outcome is None:
-                self._cancel(keys)
-                raise WorkerFailure(timeout_message(integration, timeout))
-            return self._result(job_id, integration, outcome)
+            outcome = self._wait(job_id, integration, queue, keys, deadline, timeout, callback, generation)
+            return self._result(job_id, integration, outcome, deadline)
+        except _TimedOut as ended:
+            self._cancel(keys)
+            raise WorkerFailure(str(ended)) from None
         except _Interrupted:
             self._cancel(keys)
             raise WorkerFailure(f"The {integration} job was cancelled") from None
+        except settings.ServiceDown as down:
+            if submitted:
+                self._cancel(keys)
+            raise WorkerFailure(f"The {integration} job could not run: {down}") from None
         except BaseException:
+            # every way out (Ctrl+C, SystemExit, a callback that raised, a time-out) stops the program
             if submitted:
                 self._cancel(keys)
             raise
         finally:
             self._cleanup(job_id, keys)
 
-    def cancel(self) -> None:
-        """Cancels every job this worker runs now (from any thread); their `run` calls raise."""
-        self._cancelled += 1
-
-    def _wait(self, job_id, integration, queue, keys, deadline, callback, generation) -> Optional[dict]:
-        last_report, last_state = 0.0, None
+    def _wait(self, job_id: str, integration: str, queue: str, keys: settings.Keys, deadline: float,
+              timeout: float, callback: Optional[Callable[[Progress], object]], generation: int) -> dict[str, Any]:
+        last_report, last_state = 0.0, ""
+        last_sign = time.monotonic()
+        queued_since = time.monotonic()
+        no_worker_since: Optional[float] = None
+        served: Optional[bool] = None  # what the broker last said: does a node consume the queue?
         while True:
             left = deadline - time.monotonic()
             if left <= 0:
-                return None
+                message = timeout_message(integration, timeout)
+                if served is False and last_state == "queued":
+                    message += f": {no_worker_message(integration)}"
+                raise _TimedOut(message)
             if self._cancelled != generation:
                 raise _Interrupted()
-            item = self.redis.blpop([keys.done], timeout=min(SLICE, left))
+            item = self._results.call(lambda: self.redis.blpop([keys.done], timeout=min(SLICE, left)), deadline)
             if item is not None:
-                return json.loads(item[1])
+                outcome: dict[str, Any] = json.loads(item[1])
+                return outcome
             now = time.monotonic()
-            raw = self.redis.get(keys.progress)
-            report = json.loads(raw) if raw else {"state": "queued"}
-            if report["state"] != last_state or now - last_report >= PROGRESS_EVERY:
-                last_report, last_state = now, report["state"]
-                progress = Progress(job_id=job_id, integration=integration, state=report["state"],
-                                    worker=report.get("worker"), elapsed=report.get("elapsed", 0.0),
-                                    last_line=report.get("last_line", ""), attempt=report.get("attempt", 0),
-                                    waiting=self._waiting(queue) if report["state"] == "queued" else None)
+            if now - last_sign >= settings.CLIENT_EVERY:
+                last_sign = now
+                self._results.call(lambda: self.redis.set(keys.client, "1", ex=settings.CLIENT_TTL), deadline)
+            raw = self._results.call(lambda: self.redis.get(keys.progress), deadline)
+            report: dict[str, Any] = json.loads(raw) if raw else {"state": "queued"}
+            state = str(report.get("state"))
+            if state != "queued":
+                queued_since, no_worker_since, served = now, None, None
+            if state != last_state or now - last_report >= PROGRESS_EVERY:
+                last_report, last_state = now, state
+                waiting = workers = None
+                if state == "queued" and now - queued_since >= QUEUE_CHECK_AFTER:
+                    waiting, workers = self._queue_state(queue)
+                    if workers is not None:
+                        served = workers > 0
+                        no_worker_since = None if served else (no_worker_since or now)
+                progress = Progress(job_id=job_id, integration=integration, state=state,
+                                    worker=report.get("worker"), elapsed=float(report.get("elapsed", 0.0)),
+                                    last_line=str(report.get("last_line", "")), attempt=int(report.get("attempt", 0)),
+                                    waiting=waiting, workers=workers)
                 log.info("%s", progress.describe())
                 if callback is not None:
                     callback(progress)
+                if (no_worker_since is not None and self.no_worker_timeout is not None
+                        and now - no_worker_since >= self.no_worker_timeout):
+                    raise _TimedOut(f"The {integration} job was not started: {no_worker_message(integration)} "
+                                    f"(the queue {queue} has no consumer)")
 
-    def _waiting(self, queue: str) -> Optional[int]:
+    def _queue_state(self, queue: str) -> tuple[Optional[int], Optional[int]]:
+        """Jobs waiting in `queue` and the nodes consuming it, as the broker tells now (None, None: it cannot)."""
         try:
             with self.app.pool.acquire(block=True, timeout=1.0) as conn:
-                return conn.default_channel.queue_declare(queue=queue, passive=True).message_count
+                conn.ensure_connection(max_retries=1, timeout=1.0)
+                ok = conn.default_channel.queue_declare(queue=queue, passive=True)
+                return int(ok.message_count), int(ok.consumer_count)
         except Exception:  # the broker cannot tell now (queue not declared yet, connection lost)
-            return None
+            return None, None
 
-    def _result(self, job_id: str, integration: str, outcome: dict) -> WorkerResult:
+    def _result(self, job_id: str, integration: str, outcome: dict[str, Any], deadline: float) -> WorkerResult:
         status = outcome.get("status")
+        exit_status = outcome.get("exit_status")
+        output = str(outcome.get("output") or "")
         if status == "failure":
-            raise WorkerFailure(str(outcome.get("message")))
+            raise WorkerFailure(str(outcome.get("message")), exit_status=exit_status, output=output)
         if status != "ok":
             raise WorkerFailure(f"The {integration} job was cancelled")
         directory = tempfile.mkdtemp(prefix="norvale-result-", dir=self.result_root)
         try:
-            def download(ref):
+            def download(ref: Any) -> str:
                 remote = self.store.result_path(job_id, ref)  # checks the reference
                 local = os.path.join(directory, ref)
-                self.store.get(remote, local)
+                self._files.call(lambda: self.store.get(remote, local), deadline + 5.0)
                 return local
 
             content = decode_content(outcome.get("content") or {}, download)
@@ -192,30 +290,36 @@ class ClusterWorker:
         except BaseException:
             shutil.rmtree(directory, ignore_errors=True)
             raise
-        result = WorkerResult(content, directory)
+        result = WorkerResult(content, directory, exit_status=exit_status, output=output)
         _own_bodies(content, result)
         return result
 
-    def _cancel(self, keys) -> None:
+    def _cancel(self, keys: settings.Keys) -> None:
         """Raises the job's cancel flag and waits briefly for its worker to confirm the program is dead."""
         try:
             self.redis.set(keys.cancel, "1", ex=settings.KEY_TTL)
             limit = time.monotonic() + CANCEL_WAIT
             while time.monotonic() < limit:
-                if self.redis.blpop([keys.done], timeout=0.1) is not None or not self.redis.exists(keys.progress):
+                if not self.redis.exists(keys.lease) or self.redis.blpop([keys.done], timeout=0.1) is not None:
                     break
         except Exception as exc:  # never hide the time-out or the interrupt behind this
             log.warning("could not cancel the job: %s", type(exc).__name__)
 
-    def _cleanup(self, job_id: str, keys) -> None:
+    def _cleanup(self, job_id: str, keys: settings.Keys) -> None:
+        """The job has ended for this client: its store objects and keys go, a late delivery is dropped."""
+        try:
+            pipe = self.redis.pipeline()
+            pipe.set(keys.ended, "1", ex=settings.ENDED_TTL)
+            pipe.delete(*keys.transient())
+            pipe.zrem(settings.orphans_key(self.prefix), job_id)
+            pipe.execute()
+        except Exception as exc:
+            log.warning("could not remove the keys of job %s: %s (they expire)", job_id[:8], type(exc).__name__)
         try:
             self.store.remove_job(job_id)
         except Exception as exc:
             log.warning("could not remove the store objects of job %s: %s", job_id[:8], type(exc).__name__)
-        try:
-            self.redis.delete(keys.done, keys.progress)
-        except Exception:
-            pass
+
 
 def _own_bodies(content: Any, owner: WorkerResult) -> None:
     if isinstance(content, ResultBody):
@@ -228,4 +332,4 @@ def _own_bodies(content: Any, owner: WorkerResult) -> None:
             _own_bodies(v, owner)
 
 
-__all__ = ["ClusterWorker", "Progress", "lost_message"]
+__all__ = ["ClusterWorker", "Progress", "lost_message", "no_worker_message"]

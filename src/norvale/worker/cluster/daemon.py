@@ -2,8 +2,9 @@
 
 It starts one node (a Celery worker) per integration of the "licences" member of its worker.json,
 each serving that integration's queue with as many concurrent runs as there are licences, and
-restarts a node that dies. SIGTERM or Ctrl+C stops every node: running programs are killed and
-their jobs go back to the queue for another worker.
+restarts a node that dies, with a back-off. SIGTERM or Ctrl+C stops every node: running programs
+are killed and their jobs go back to the queue for another worker. Nodes watch a pipe from the
+daemon and stop when it is gone, even after SIGKILL. A worker name is held by one live daemon.
 """
 
 from __future__ import annotations
@@ -16,12 +17,16 @@ import socket
 import subprocess
 import sys
 import time
+from types import FrameType
+from typing import Optional
 
 from norvale.worker.cluster import settings
 
 log = logging.getLogger("norvale.worker")
 
 STOP_GRACE = 20.0
+RESTART_FIRST = 1.0   # a node that stops is started again after this long, doubling each time
+RESTART_LAST = 60.0   # up to this (and a node that ran this long starts from RESTART_FIRST again)
 
 
 def _parser() -> argparse.ArgumentParser:
@@ -38,10 +43,11 @@ def _parser() -> argparse.ArgumentParser:
     return p
 
 
-def main(argv=None) -> int:
+def main(argv: Optional[list[str]] = None) -> int:
     args = _parser().parse_args(argv)
     logging.basicConfig(stream=sys.stderr, level=logging.INFO, format="%(asctime)s %(message)s")
-    from norvale.worker.cluster.node import load_worker_file
+    from norvale.worker.cluster.names import NameInUse, WorkerName
+    from norvale.worker.cluster.node import load_worker_file, release_leases
 
     try:
         settings.check_prefix(args.prefix)
@@ -49,45 +55,88 @@ def main(argv=None) -> int:
     except (OSError, ValueError) as exc:
         print(f"norvale-worker: {exc}", file=sys.stderr)
         return 2
+    redis = settings.redis_client(args.results)
+    worker_name = WorkerName(redis, args.prefix, args.name)
+    try:
+        worker_name.claim()
+    except NameInUse as exc:
+        print(f"norvale-worker: {exc}", file=sys.stderr)
+        return 2
+    except settings.outage_errors() as exc:
+        print(f"norvale-worker: {settings.ServiceDown('result store', args.results, exc)}", file=sys.stderr)
+        return 2
     log.info("worker %s: broker %s, results %s, store %s, queues %s", args.name, settings.mask_url(args.broker),
              settings.mask_url(args.results), settings.mask_url(args.store),
              ", ".join(f"{settings.queue_name(args.prefix, k)} x{v}" for k, v in licences.items()))
+    # The nodes read the other end of this pipe: when this process ends, however it ends, they
+    # see end of file and stop their programs.
+    parent_read, parent_write = os.pipe()
 
-    def start(integration: str) -> subprocess.Popen:
+    def start(integration: str) -> subprocess.Popen[bytes]:
         command = [sys.executable, "-m", "norvale.worker.cluster.node", "--broker", args.broker,
                    "--results", args.results, "--store", args.store, "--config", args.config,
-                   "--integration", integration, "--name", args.name, "--prefix", args.prefix]
+                   "--integration", integration, "--name", args.name, "--prefix", args.prefix,
+                   "--parent-fd", str(parent_read)]
         if args.store_options:
             command += ["--store-options", args.store_options]
-        return subprocess.Popen(command)
+        return subprocess.Popen(command, pass_fds=(parent_read,))
 
-    stopping = []
+    stopping: list[int] = []
 
-    def stop(signum, _frame):
+    def stop(signum: int, _frame: Optional[FrameType]) -> None:
         stopping.append(signum)
 
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)
-    nodes = {name: start(name) for name in licences}
+    nodes: dict[str, Optional[subprocess.Popen[bytes]]] = {name: start(name) for name in licences}
+    started = {name: time.monotonic() for name in licences}
+    delay = {name: RESTART_FIRST for name in licences}
+    due: dict[str, float] = {}
+    renewed = time.monotonic()
     while not stopping:
         time.sleep(0.2)
+        now = time.monotonic()
+        if now - renewed >= settings.WORKER_TTL / 3:
+            try:
+                worker_name.renew()
+                renewed = now
+            except settings.outage_errors():
+                pass  # the nodes say so in their logs; the mark is renewed once the store is back
         for name, proc in list(nodes.items()):
-            if proc.poll() is not None and not stopping:
-                log.warning("worker %s: the %s node stopped (status %s); starting it again", args.name, name,
-                            proc.returncode)
-                time.sleep(1.0)
+            if stopping:
+                break
+            if proc is not None and proc.poll() is not None:
+                try:
+                    release_leases(redis, args.prefix, args.name, proc.pid)
+                except settings.outage_errors():
+                    pass  # they expire
+                if now - started[name] >= RESTART_LAST:
+                    delay[name] = RESTART_FIRST  # it ran for a good while: this is a new failure
+                log.warning("worker %s: the %s node stopped (status %s); starting it again in %g s", args.name,
+                            name, proc.returncode, delay[name])
+                nodes[name] = None
+                due[name] = now + delay[name]
+                delay[name] = min(RESTART_LAST, delay[name] * 2)
+            elif proc is None and now >= due[name]:
                 nodes[name] = start(name)
+                started[name] = now
     log.info("worker %s stopping: running programs are killed, their jobs go back to the queue", args.name)
     for proc in nodes.values():
-        if proc.poll() is None:
+        if proc is not None and proc.poll() is None:
             proc.send_signal(signal.SIGTERM)
     limit = time.monotonic() + STOP_GRACE
     for proc in nodes.values():
+        if proc is None:
+            continue
         try:
             proc.wait(timeout=max(0.1, limit - time.monotonic()))
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
+    try:
+        worker_name.release()
+    except settings.outage_errors():
+        pass  # it expires
     log.info("worker %s stopped", args.name)
     return 0
 

@@ -13,6 +13,7 @@ import socket
 import subprocess
 import tempfile
 import time
+from typing import Any, Optional
 
 RABBIT_SERVER = "/usr/lib/rabbitmq/bin/rabbitmq-server"
 USER, PASSWORD = "norvale", "n0rvale-pw"
@@ -25,10 +26,11 @@ class ServerUnavailable(RuntimeError):
 def free_port() -> int:
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+        port: int = s.getsockname()[1]
+        return port
 
 
-def _wait_port(port: int, proc: subprocess.Popen, limit: float, what: str, log_path: str) -> None:
+def _wait_port(port: int, proc: subprocess.Popen[bytes], limit: float, what: str, log_path: str) -> None:
     end = time.monotonic() + limit
     while time.monotonic() < end:
         if proc.poll() is not None:
@@ -75,7 +77,7 @@ class RabbitServer:
         self.epmd = subprocess.Popen([shutil.which("epmd") or "/usr/lib/erlang/bin/epmd", "-port",
                                       str(self.epmd_port), "-address", "127.0.0.1"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.proc = None
+        self.proc: Optional[subprocess.Popen[bytes]] = None
         self.start()
 
     @property
@@ -85,9 +87,10 @@ class RabbitServer:
     def start(self) -> None:
         log_path = os.path.join(self.dir, "server.log")
         with open(log_path, "ab") as log:
-            self.proc = subprocess.Popen([RABBIT_SERVER], env=self.env, stdout=log, stderr=subprocess.STDOUT,
-                                         stdin=subprocess.DEVNULL, start_new_session=True)
-        _wait_port(self.port, self.proc, 90, "RabbitMQ", log_path)
+            proc = subprocess.Popen([RABBIT_SERVER], env=self.env, stdout=log, stderr=subprocess.STDOUT,
+                                    stdin=subprocess.DEVNULL, start_new_session=True)
+        self.proc = proc
+        _wait_port(self.port, proc, 90, "RabbitMQ", log_path)
 
     def stop_node(self) -> None:
         """Stops the broker (its data stays, so `start()` brings back durable queues)."""
@@ -99,6 +102,12 @@ class RabbitServer:
                 os.killpg(self.proc.pid, signal.SIGKILL)
                 self.proc.wait()
         self.proc = None
+
+    def restart(self, down_for: float = 0.0) -> None:
+        """Stops the broker, keeps it down `down_for` seconds, starts it again on the same port."""
+        self.stop_node()
+        time.sleep(down_for)
+        self.start()
 
     def stop(self) -> None:
         self.stop_node()
@@ -112,14 +121,26 @@ class RedisServer:
         binary = shutil.which("redis-server")
         if binary is None:
             raise ServerUnavailable("redis-server is not installed (Debian package redis-server)")
+        self.binary = binary
         self.dir = tempfile.mkdtemp(prefix="norvale-redis-")
         self.port = free_port()
+        self.start()
+
+    def start(self) -> None:
+        # no persistence: a restart loses every key, the harshest restart a cluster can meet
         log_path = os.path.join(self.dir, "server.log")
-        self.proc = subprocess.Popen([binary, "--port", str(self.port), "--bind", "127.0.0.1", "--save", "",
+        self.proc = subprocess.Popen([self.binary, "--port", str(self.port), "--bind", "127.0.0.1", "--save", "",
                                       "--appendonly", "no", "--dir", self.dir, "--requirepass", PASSWORD,
                                       "--logfile", log_path], stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         _wait_port(self.port, self.proc, 30, "Redis", log_path)
+
+    def restart(self, down_for: float = 0.0) -> None:
+        """Stops the server (its keys are lost), keeps it down `down_for` seconds, starts it again."""
+        self.proc.kill()
+        self.proc.wait()
+        time.sleep(down_for)
+        self.start()
 
     @property
     def url(self) -> str:
@@ -156,7 +177,7 @@ class S3Server:
         return f"http://127.0.0.1:{self.port}"
 
     @property
-    def options(self) -> dict:
+    def options(self) -> dict[str, Any]:
         return {"key": "testing", "secret": "testing", "client_kwargs": {"endpoint_url": self.endpoint,
                                                                          "region_name": "us-east-1"}}
 

@@ -1,8 +1,13 @@
 """One worker node: a Celery worker serving the queue of one integration with N concurrent runs.
 
 Started by the daemon (`norvale-worker`), one node per configured integration. Jobs run in
-threads of the node; each program runs under its own supervisor (see runner.py), so cancelling
-works the same for every pool and a node that dies leaves no program running.
+threads of the node through the embedded worker's own road (`execute_job`); each program runs
+under its own supervisor, so a node that dies leaves no program running.
+
+A run holds a lease on its job in the result store, renewed while its program runs; a delivery
+of a job whose lease is held elsewhere is not started, and a run that loses its lease stops its
+program and its result is dropped. So a job's program runs at most once at a time, whatever
+the broker, the result store or the nodes do (docs/cluster.md).
 """
 
 from __future__ import annotations
@@ -17,19 +22,47 @@ import tempfile
 import threading
 import time
 import warnings
-
-from typing import Any, Optional
+from typing import Any, Callable, Optional
 
 from norvale.worker.cluster import settings
 from norvale.worker.cluster.runner import HandBack, last_line
 from norvale.worker.cluster.store import FileStore, encode_content
 from norvale.worker.config import WorkerConfig
-from norvale.worker.local import JobCancelled, execute_job, make_dir, timeout_message
+from norvale.worker.local import JobCancelled, execute_job, make_dir
 from norvale.worker.protocol import JOB_DIR_PREFIX, WorkerFailure
 
 log = logging.getLogger("norvale.worker")
 
 PROGRESS_EVERY = 1.0
+HEALTH_EVERY = 2.0    # the node looks at the result store and the file store this often
+JANITOR_EVERY = 10.0  # and cleans up after jobs whose client is gone this often
+QUIT_LIMIT = 5.0      # a stopping node ends at the latest this long after its programs were told to stop
+
+# Renews the lease when this run holds it, or takes it back when the result store lost it (a
+# restart); 0 when another run holds it now or the job has ended for its client.
+_RENEW = """
+if redis.call('EXISTS', KEYS[2]) == 1 then return 0 end
+local v = redis.call('GET', KEYS[1])
+if v == ARGV[1] then redis.call('PEXPIRE', KEYS[1], ARGV[2]) return 1 end
+if not v then redis.call('SET', KEYS[1], ARGV[1], 'PX', ARGV[2]) return 2 end
+return 0
+"""
+# The end notice of a run, only while it holds the lease (fenced): then the lease and the
+# progress report go and the job is marked ended; 2 when the job had ended for its client already.
+_FINISH = """
+if redis.call('EXISTS', KEYS[4]) == 1 then redis.call('DEL', KEYS[1]) return 2 end
+local v = redis.call('GET', KEYS[1])
+if v and v ~= ARGV[1] then return 0 end
+redis.call('DEL', KEYS[1], KEYS[3])
+redis.call('RPUSH', KEYS[2], ARGV[2])
+redis.call('EXPIRE', KEYS[2], ARGV[3])
+redis.call('SET', KEYS[4], '1', 'EX', ARGV[4])
+return 1
+"""
+_RELEASE = """
+if redis.call('GET', KEYS[1]) == ARGV[1] then return redis.call('DEL', KEYS[1]) end
+return 0
+"""
 
 
 def lost_message(integration: str, times: int) -> str:
@@ -37,22 +70,90 @@ def lost_message(integration: str, times: int) -> str:
             f"so it is not run again")
 
 
+class LeaseLost(Exception):
+    """The run no longer holds its job's lease; its program was stopped and its result is dropped.
+
+    elsewhere: another run holds the lease now (else: it could not be renewed in time)."""
+
+    def __init__(self, elsewhere: bool) -> None:
+        super().__init__("held by another run" if elsewhere else "could not be renewed")
+        self.elsewhere = elsewhere
+
+
+class ClientGone(Exception):
+    """Nobody waits for the job any more (its client was killed); its program was stopped."""
+
+
+class StoreDown(Exception):
+    """The file store failed while the job's file was fetched; the job goes back to its queue."""
+
+
+class Lease:
+    """A run's hold on its job: "<fence> <worker> <pid>", renewed by the run's watch."""
+
+    def __init__(self, redis: Any, keys: settings.Keys, value: str) -> None:
+        self.redis, self.keys, self.value = redis, keys, value
+        self.token = int(value.split()[0])
+        self.renewed = time.monotonic()
+        self.attempt = 1
+
+    def renew(self) -> None:
+        """Renews the lease (LeaseLost when another run holds it; outage errors pass through)."""
+        held = self.redis.eval(_RENEW, 2, self.keys.lease, self.keys.ended, self.value,
+                               int(settings.LEASE_TTL * 1000))
+        if not held:
+            raise LeaseLost(elsewhere=True)
+        self.renewed = time.monotonic()
+
+    def expired(self) -> bool:
+        """Whether the lease may have lapsed: not renewed for nearly its lifetime."""
+        return time.monotonic() - self.renewed >= settings.LEASE_TTL - settings.LEASE_MARGIN
+
+    def release(self) -> None:
+        try:
+            self.redis.eval(_RELEASE, 1, self.keys.lease, self.value)
+        except settings.outage_errors():
+            pass  # it expires
+
+
+def release_leases(redis: Any, prefix: str, name: str, pid: int) -> int:
+    """Frees the leases held by the runs of a node that died (its programs died with it), so its
+    jobs run again at once rather than when the leases expire. Returns how many were freed."""
+    freed = 0
+    suffix = f" {name} {pid}"
+    for key in redis.scan_iter(match=f"{prefix}:job:*:lease", count=500):
+        value = redis.get(key)
+        text = value.decode(errors="replace") if isinstance(value, bytes) else str(value or "")
+        if text.endswith(suffix):
+            freed += int(redis.eval(_RELEASE, 1, key, text) or 0)
+    return freed
+
+
 class Node:
-    def __init__(self, *, app, redis, store: FileStore, config: WorkerConfig, integration: str,
-                 name: str, prefix: str) -> None:
+    def __init__(self, *, app: Any, redis: Any, store: FileStore, config: WorkerConfig, integration: str,
+                 name: str, prefix: str, results_url: str = "", store_url: str = "") -> None:
         self.app, self.redis, self.store, self.config = app, redis, store, config
         self.integration, self.name, self.prefix = integration, name, prefix
+        self.hostname = f"{integration}@{name}"
+        self.queue = settings.queue_name(prefix, integration)
+        self.urls = {"result store": results_url, "file store": store_url or store.url}
         self.stopping = threading.Event()
         self.active = 0
         self.lock = threading.Lock()
+        self.outage = settings.outage_errors()
+        self.down: dict[str, str] = {}   # services this node cannot reach now, with the cause
+        self.paused = False               # consumption stopped because of them
+        self.wake = threading.Event()     # a run met an outage: look at the services now
 
+    # -- the node's life ----------------------------------------------------------------------
     def quit_when_idle(self, grace: float = 0.5) -> None:
         """Ends the process once no job runs (their programs killed, their messages handed back).
 
         Celery's own warm shutdown takes several seconds more to close its connections; whatever
         is not acknowledged by then the broker gives to another worker anyway."""
-        def wait():
-            while True:
+        def wait() -> None:
+            limit = time.monotonic() + QUIT_LIMIT
+            while time.monotonic() < limit:
                 with self.lock:
                     if self.active == 0:
                         break
@@ -63,69 +164,247 @@ class Node:
 
         threading.Thread(target=wait, daemon=True).start()
 
+    def watch_parent(self, fd: int) -> None:
+        """Stops the node when its daemon is gone (the daemon holds the other end of pipe `fd`)."""
+        def wait() -> None:
+            try:
+                while os.read(fd, 64):
+                    pass
+            except OSError:
+                pass
+            log.warning("the daemon of this node is gone: stopping its programs and ending")
+            self.stopping.set()
+            self.quit_when_idle(grace=0.1)
+
+        threading.Thread(target=wait, daemon=True, name="norvale-parent").start()
+
+    def watch_services(self) -> None:
+        """Looks at the result store and the file store every few seconds; while either cannot be
+        reached the node takes no new job (it says so in its log), and it cleans up after jobs
+        whose client is gone."""
+        def loop() -> None:
+            last_janitor = 0.0
+            while not self.stopping.is_set():
+                self.wake.wait(HEALTH_EVERY)
+                self.wake.clear()
+                self.check_services()
+                now = time.monotonic()
+                if not self.down and now - last_janitor >= JANITOR_EVERY:
+                    last_janitor = now
+                    try:
+                        self.clean_up_orphans()
+                    except Exception as exc:  # noqa: BLE001  (the next round tries again)
+                        log.debug("clean-up after ended jobs failed: %s", exc)
+
+        threading.Thread(target=loop, daemon=True, name="norvale-health").start()
+
+    def check_services(self) -> None:
+        down: dict[str, str] = {}
+        try:
+            self.redis.ping()
+        except self.outage as exc:
+            down["result store"] = str(exc) or type(exc).__name__
+        try:
+            self._probe_store()
+        except Exception as exc:  # noqa: BLE001  (whatever the store's library raises)
+            down["file store"] = str(exc) or type(exc).__name__
+        for service, cause in down.items():
+            if service not in self.down:
+                log.warning("the %s at %s is unreachable (%s): this node takes no new jobs until it is back",
+                            service, settings.mask_url(self.urls[service]), cause)
+        for service in self.down:
+            if service not in down:
+                log.info("the %s is reachable again: this node takes jobs again", service)
+        self.down = down
+        if down and not self.paused:
+            self.paused = self._consume(False)
+        elif not down and self.paused:
+            self.paused = not self._consume(True)
+
+    def _probe_store(self) -> None:
+        fs = self.store.fs
+        protocol = fs.protocol if isinstance(fs.protocol, str) else fs.protocol[0]
+        if protocol in ("file", "local"):
+            if not os.path.isdir(self.store.root):
+                raise FileNotFoundError(f"the folder {self.store.root} does not exist")
+            return
+        fs.invalidate_cache()
+        try:
+            fs.info(self.store.root)
+        except FileNotFoundError:
+            pass  # an empty store: the service answered
+
+    def _consume(self, on: bool) -> bool:
+        """Starts or stops this node's consumption of its queue (through the broker's remote control)."""
+        try:
+            control = self.app.control
+            if on:
+                replies = control.add_consumer(self.queue, destination=[self.hostname], reply=True, timeout=2.0)
+            else:
+                replies = control.cancel_consumer(self.queue, destination=[self.hostname], reply=True, timeout=2.0)
+            return bool(replies)
+        except Exception as exc:  # noqa: BLE001  (the broker is away too: the next round tries again)
+            log.debug("could not %s consuming: %s", "resume" if on else "stop", exc)
+            return False
+
+    def clean_up_orphans(self) -> None:
+        """Removes the store objects and keys of ended jobs whose client stopped waiting."""
+        key = settings.orphans_key(self.prefix)
+        cutoff = time.time() - settings.CLIENT_GONE
+        for raw in self.redis.zrangebyscore(key, 0, cutoff, start=0, num=100):
+            job_id = raw.decode() if isinstance(raw, bytes) else str(raw)
+            keys = settings.Keys(self.prefix, job_id)
+            if self.redis.exists(keys.done) and not self.redis.exists(keys.client):
+                self._forget(job_id, keys)
+                log.info("job %s: nobody waited for its end; its store objects and keys were removed", job_id[:8])
+            self.redis.zrem(key, job_id)
+
+    def _forget(self, job_id: str, keys: settings.Keys) -> None:
+        self.store.remove_job(job_id)
+        pipe = self.redis.pipeline()
+        pipe.set(keys.ended, "1", ex=settings.ENDED_TTL)
+        pipe.delete(*keys.transient())
+        pipe.zrem(settings.orphans_key(self.prefix), job_id)
+        pipe.execute()
+
     # -- one job ------------------------------------------------------------------------------
-    def run_job(self, job_id: str, integration: str, timeout: float, budget: float, max_attempts: int) -> dict:
+    def run_job(self, task: Any, job_id: str, integration: str, timeout: float, budget: float,
+                max_attempts: int) -> None:
         with self.lock:
             self.active += 1
         try:
-            return self._run_job(job_id, integration, timeout, budget, max_attempts)
+            self._run_job(task, job_id, integration, timeout, budget, max_attempts)
         finally:
             with self.lock:
                 self.active -= 1
 
-    def _run_job(self, job_id, integration, timeout, budget, max_attempts) -> dict:
+    def _run_job(self, task: Any, job_id: str, integration: str, timeout: float, budget: float,
+                 max_attempts: int) -> None:
         from celery.exceptions import Reject
 
         settings.check_job_id(job_id)
-        keys = settings.Keys(self.prefix, job_id)
-        r = self.redis
-        if r.exists(keys.cancel):
-            return self._finish(keys, job_id, {"status": "cancelled"}, log_it=False)
-        attempt = r.incr(keys.attempts)
-        r.expire(keys.attempts, settings.KEY_TTL)
-        if attempt > max_attempts:
-            result = {"status": "failure", "message": lost_message(integration, attempt - 1)}
-            log.warning("job %s (%s) given up: lost %d times", job_id[:8], integration, attempt - 1)
-            return self._finish(keys, job_id, result, log_it=False)
-        started = time.monotonic()
-        log.info("job %s (%s) started on %s, attempt %d", job_id[:8], integration, self.name, attempt)
-        self._progress(keys, "started", 0.0, "", attempt)
-        try:
-            result = self._run(job_id, integration, timeout, budget, keys, started, attempt)
-        except HandBack:
-            r.decr(keys.attempts)  # a clean hand-back is no loss
-            log.info("job %s (%s) handed back to the queue: the worker is stopping", job_id[:8], integration)
-            r.delete(keys.progress)
+        if self.stopping.is_set():
             raise Reject("the worker is stopping", requeue=True)
+        keys = settings.Keys(self.prefix, job_id)
+        try:
+            lease = self._take(keys, job_id, integration, max_attempts)
+        except self.outage as exc:
+            self._outage("result store", exc)
+            raise Reject("the result store is unreachable", requeue=True) from None
+        if lease is None:
+            return
+        if lease == "busy":
+            # the first look again comes soon: the lease of a node that just died is freed by its daemon
+            first = not getattr(task.request, "retries", 0)
+            raise task.retry(countdown=1.0 if first else settings.LEASE_BUSY_RETRY, max_retries=None)
+        assert isinstance(lease, Lease)
+        started = time.monotonic()
+        attempt = lease.attempt
+        log.info("job %s (%s) started on %s, attempt %d", job_id[:8], integration, self.name, attempt)
+        uploaded: list[str] = []
+        try:
+            try:
+                self._progress(keys, "started", 0.0, "", attempt)
+            except self.outage:
+                pass  # the watch keeps trying
+            result: dict[str, Any] = self._run(job_id, integration, timeout, budget, keys, lease, started, attempt, uploaded)
+        except HandBack:
+            self._hand_back(keys, lease)
+            log.info("job %s (%s) handed back to the queue: the worker is stopping", job_id[:8], integration)
+            raise Reject("the worker is stopping", requeue=True) from None
+        except StoreDown as exc:
+            self._hand_back(keys, lease)
+            self._outage("file store", exc.__cause__ or exc)
+            raise Reject("the file store is unreachable", requeue=True) from None
+        except LeaseLost as lost:
+            self._drop(job_id, uploaded)
+            log.warning("job %s (%s): its lease was %s; the program was stopped and its result dropped",
+                        job_id[:8], integration, lost)
+            if lost.elsewhere:
+                return  # the run that holds the lease owns the job now
+            raise Reject("the lease could not be renewed", requeue=True) from None
+        except ClientGone:
+            log.info("job %s (%s): its client is gone; the program was stopped", job_id[:8], integration)
+            lease.release()
+            self._forget(job_id, keys)
+            return
         except Exception as exc:  # the client must hear of every end, or it would wait for its time-out
             log.exception("job %s (%s) failed in the worker", job_id[:8], integration)
-            result = {"status": "failure", "message": f"The worker failed to run the job: {type(exc).__name__}: {exc}"}
+            result = {"status": "failure",
+                      "message": f"The worker failed to run the job: {type(exc).__name__}: {exc}"}
+        result["fence"] = lease.token
         elapsed = time.monotonic() - started
         outcome = result["status"] if result["status"] != "failure" else "failed: " + result["message"].splitlines()[0]
-        log.info("job %s (%s) ended after %.1f s: %s", job_id[:8], integration, elapsed, outcome)
-        return self._finish(keys, job_id, result)
+        if self._finish(keys, lease, result):
+            log.info("job %s (%s) ended after %.1f s: %s", job_id[:8], integration, elapsed, outcome)
+            return
+        self._drop(job_id, uploaded)
+        raise Reject("the end of the job could not be reported", requeue=True)
+
+    def _take(self, keys: settings.Keys, job_id: str, integration: str, max_attempts: int) -> Lease | str | None:
+        """The lease of a delivered job: a Lease to run it, "busy" when another run holds it, None
+        when the job has ended (nothing to run)."""
+        r = self.redis
+        pipe = r.pipeline(transaction=False)
+        pipe.exists(keys.ended)
+        pipe.exists(keys.cancel)
+        ended, cancelled = pipe.execute()
+        if ended:
+            log.info("job %s (%s) has ended already: this delivery is dropped", job_id[:8], integration)
+            return None
+        if cancelled:
+            self._push_end(keys, {"status": "cancelled"})
+            return None
+        token = r.incr(keys.fence)
+        r.expire(keys.fence, settings.KEY_TTL)
+        value = f"{token} {self.name} {os.getpid()}"
+        if not r.set(keys.lease, value, nx=True, px=int(settings.LEASE_TTL * 1000)):
+            raw = r.get(keys.lease)
+            holder = raw.decode(errors="replace") if isinstance(raw, bytes) else str(raw)
+            if not (self._dead_sibling(holder) and r.eval(_RELEASE, 1, keys.lease, holder)
+                    and r.set(keys.lease, value, nx=True, px=int(settings.LEASE_TTL * 1000))):
+                log.info("job %s (%s) runs elsewhere (lease %s): not started here, looked at again soon",
+                         job_id[:8], integration, holder)
+                return "busy"
+        lease = Lease(r, keys, value)
+        pipe = r.pipeline(transaction=False)
+        pipe.incr(keys.attempts)
+        pipe.expire(keys.attempts, settings.KEY_TTL)
+        attempt = lease.attempt = int(pipe.execute()[0])
+        if attempt > max_attempts:
+            log.warning("job %s (%s) given up: lost %d times", job_id[:8], integration, attempt - 1)
+            self._finish(keys, lease, {"status": "failure", "message": lost_message(integration, attempt - 1)})
+            return None
+        return lease
+
+    def _dead_sibling(self, holder: str) -> bool:
+        """Whether a lease holder ("<fence> <worker> <pid>") is a node of this worker that has died."""
+        parts = holder.split()
+        if len(parts) != 3 or parts[1] != self.name or not parts[2].isdigit() or int(parts[2]) == os.getpid():
+            return False
+        try:
+            os.kill(int(parts[2]), 0)
+        except ProcessLookupError:
+            return True
+        except PermissionError:
+            return False
+        return False
 
     def _run(self, job_id: str, integration: str, timeout: float, budget: float, keys: settings.Keys,
-             started: float, attempt: int) -> dict[str, Any]:
-        download = make_dir(self.config, JOB_DIR_PREFIX)
+             lease: Lease, started: float, attempt: int, uploaded: list[str]) -> dict[str, Any]:
+        try:
+            download = make_dir(self.config, JOB_DIR_PREFIX)
+        except WorkerFailure as failure:
+            return {"status": "failure", "message": failure.message}
         try:
             local_job = os.path.join(download, "job.json")
             try:
                 self.store.get(self.store.job_file(job_id), local_job)
             except FileNotFoundError:
                 return {"status": "failure", "message": "Invalid job: the job file is not in the file store"}
-            last = [0.0]
-
-            def watch(stdout_path: str, stderr_path: str) -> None:
-                if self.stopping.is_set():
-                    raise HandBack()
-                if self.redis.exists(keys.cancel):
-                    raise JobCancelled()
-                now = time.monotonic()
-                if now - last[0] >= PROGRESS_EVERY:
-                    last[0] = now
-                    self._progress(keys, "running", now - started, last_line(stdout_path, stderr_path), attempt)
-
+            except Exception as exc:  # noqa: BLE001  (whatever the store's library raises)
+                raise StoreDown() from exc
+            watch = self._watch(keys, lease, started, attempt)
             try:
                 result = execute_job(local_job, config=self.config, timeout=timeout,
                                      deadline=time.monotonic() + budget, watch=watch, integration=integration)
@@ -135,12 +414,12 @@ class Node:
                 return {"status": "failure", "message": failure.message, "exit_status": failure.exit_status,
                         "output": failure.output}
             try:
-                names: list[str] = []
+                lease.renew()  # a run that lost its lease uploads nothing
 
                 def upload(path: str) -> str:
-                    ref = f"{len(names)}-{os.path.basename(path)}"
+                    ref = f"{lease.token}-{len(uploaded)}-{os.path.basename(path)}"
                     self.store.put(path, self.store.result_path(job_id, ref))
-                    names.append(ref)
+                    uploaded.append(ref)
                     return ref
 
                 return {"status": "ok", "content": encode_content(result.content, upload),
@@ -150,18 +429,103 @@ class Node:
         finally:
             shutil.rmtree(download, ignore_errors=True)
 
-    def _progress(self, keys, state, elapsed, line, attempt) -> None:
+    def _watch(self, keys: settings.Keys, lease: Lease, started: float, attempt: int) -> Callable[[str, str], None]:
+        """What a run checks about ten times a second while its program runs."""
+        state = {"renewed": time.monotonic(), "progress": 0.0, "client": time.monotonic(), "tried": 0.0,
+                 "reachable": True}
+
+        def watch(stdout_path: str, stderr_path: str) -> None:
+            if self.stopping.is_set():
+                raise HandBack()
+            now = time.monotonic()
+            if state["reachable"] or now - state["tried"] >= 1.0:
+                state["tried"] = now
+                try:
+                    pipe = self.redis.pipeline(transaction=False)
+                    pipe.exists(keys.cancel, keys.ended)
+                    pipe.exists(keys.client)
+                    cancelled, client = pipe.execute()
+                    if not state["reachable"]:
+                        state["client"] = now  # its client could not reach the store either
+                    state["reachable"] = True
+                    if cancelled:
+                        raise JobCancelled()
+                    if client:
+                        state["client"] = now
+                    elif now - state["client"] >= settings.CLIENT_GONE:
+                        raise ClientGone()
+                    if now - lease.renewed >= settings.RENEW_EVERY:
+                        lease.renew()
+                    if now - state["progress"] >= PROGRESS_EVERY:
+                        state["progress"] = now
+                        self._progress(keys, "running", now - started, last_line(stdout_path, stderr_path), attempt)
+                except self.outage as exc:
+                    if state["reachable"]:
+                        log.warning("job %s: the result store is unreachable (%s); the program goes on while "
+                                    "its lease lasts", keys.lease.split(":")[-2][:8], type(exc).__name__)
+                        self.wake.set()
+                    state["reachable"] = False
+            if lease.expired():
+                raise LeaseLost(elsewhere=False)
+
+        return watch
+
+    def _hand_back(self, keys: settings.Keys, lease: Lease) -> None:
+        try:
+            self.redis.decr(keys.attempts)  # a hand-back is no loss
+            self.redis.delete(keys.progress)
+        except self.outage:
+            pass
+        lease.release()
+
+    def _drop(self, job_id: str, uploaded: list[str]) -> None:
+        for ref in uploaded:
+            try:
+                self.store.fs.rm(self.store.result_path(job_id, ref))
+            except Exception:  # noqa: BLE001  (the client's clean-up removes the job's folder anyway)
+                pass
+
+    def _outage(self, service: str, exc: BaseException) -> None:
+        log.warning("the %s is unreachable (%s): the job goes back to its queue", service,
+                    str(exc) or type(exc).__name__)
+        self.check_services()
+
+    def _progress(self, keys: settings.Keys, state: str, elapsed: float, line: str, attempt: int) -> None:
         report = {"state": state, "worker": self.name, "elapsed": round(elapsed, 1), "last_line": line,
                   "attempt": attempt}
         self.redis.set(keys.progress, json.dumps(report), ex=settings.KEY_TTL)
 
-    def _finish(self, keys, job_id, result, log_it=True) -> dict:
+    def _push_end(self, keys: settings.Keys, result: dict[str, Any]) -> None:
         pipe = self.redis.pipeline()
         pipe.delete(keys.progress)
         pipe.rpush(keys.done, json.dumps(result))
         pipe.expire(keys.done, settings.KEY_TTL)
+        pipe.set(keys.ended, "1", ex=settings.ENDED_TTL)
         pipe.execute()
-        return result
+
+    def _finish(self, keys: settings.Keys, lease: Lease, result: dict[str, Any]) -> bool:
+        """Reports the end while the run holds its lease; False when it could not (the result is dropped)."""
+        delay = 0.2
+        while True:
+            try:
+                done = self.redis.eval(_FINISH, 4, keys.lease, keys.done, keys.progress, keys.ended, lease.value,
+                                       json.dumps(result), settings.KEY_TTL, settings.ENDED_TTL)
+                if not done:
+                    log.warning("job %s: another run holds its lease; this run's result is dropped",
+                                keys.lease.split(":")[-2][:8])
+                    return False
+                if done == 2:
+                    return True  # its client has stopped waiting: nothing to report
+                try:
+                    self.redis.zadd(settings.orphans_key(self.prefix), {keys.lease.split(":")[-2]: time.time()})
+                except self.outage:
+                    pass
+                return True
+            except self.outage:
+                if lease.expired():
+                    return False
+                time.sleep(delay)
+                delay = min(delay * 2, 2.0)
 
 
 def load_worker_file(path: str) -> tuple[WorkerConfig, dict[str, int]]:
@@ -187,7 +551,17 @@ def load_worker_file(path: str) -> tuple[WorkerConfig, dict[str, int]]:
     return config, dict(licences)
 
 
-def main(argv=None) -> int:
+def _quiet_lost_acks(record: logging.LogRecord) -> bool:
+    """One line, not a traceback, for the acknowledgement of a job whose broker connection was lost
+    while it ran (the broker has handed the job out again; its lease decides what happens)."""
+    if str(record.msg).startswith("Couldn't ack"):
+        record.msg, record.args, record.exc_info, record.exc_text = (
+            "a job that ran across a lost broker connection could not be acknowledged: the broker "
+            "delivers it again and that delivery is dropped", None, None, None)
+    return True
+
+
+def main(argv: Optional[list[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="norvale-worker-node")
     parser.add_argument("--broker", required=True)
     parser.add_argument("--results", required=True)
@@ -197,6 +571,7 @@ def main(argv=None) -> int:
     parser.add_argument("--integration", required=True)
     parser.add_argument("--name", required=True)
     parser.add_argument("--prefix", default=settings.DEFAULT_PREFIX)
+    parser.add_argument("--parent-fd", type=int, default=None, help="pipe whose end of file means the daemon is gone")
     args = parser.parse_args(argv)
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
                         format="%(asctime)s " + f"{args.integration}@{args.name}" + " %(message)s")
@@ -204,36 +579,45 @@ def main(argv=None) -> int:
     warnings.filterwarnings("ignore", message=".*superuser privileges")
     for noisy in ("celery", "kombu", "amqp", "botocore", "s3fs", "aiobotocore"):
         logging.getLogger(noisy).setLevel(logging.WARNING)
-    import redis
     from celery import signals
+    from celery.exceptions import CPendingDeprecationWarning
+
+    # Celery's notice that it does not cancel running tasks on a lost broker: deliberate here
+    warnings.filterwarnings("ignore", category=CPendingDeprecationWarning)
+    for handler in logging.getLogger().handlers:
+        handler.addFilter(_quiet_lost_acks)
 
     config, licences = load_worker_file(args.config)
     store_options = json.loads(args.store_options) if args.store_options else None
     app = settings.make_app(args.broker, args.results)
-    node = Node(app=app, redis=redis.Redis.from_url(args.results), store=FileStore(args.store, store_options),
-                config=config, integration=args.integration, name=args.name, prefix=args.prefix)
+    node = Node(app=app, redis=settings.redis_client(args.results), store=FileStore(args.store, store_options),
+                config=config, integration=args.integration, name=args.name, prefix=args.prefix,
+                results_url=args.results, store_url=args.store)
+    if args.parent_fd is not None:
+        node.watch_parent(args.parent_fd)
 
-    @app.task(name=settings.TASK_NAME, bind=True)
-    def run_job(self, job_id, integration, timeout, budget, max_attempts=settings.DEFAULT_MAX_ATTEMPTS):
-        return node.run_job(job_id, integration, timeout, budget, max_attempts)
+    # max_retries=None: a delivery whose lease is held elsewhere comes back for as long as it is
+    @app.task(name=settings.TASK_NAME, bind=True, max_retries=None)  # type: ignore[untyped-decorator]
+    def run_job(task: Any, job_id: str, integration: str, timeout: float, budget: float,
+                max_attempts: int = settings.DEFAULT_MAX_ATTEMPTS) -> None:
+        node.run_job(task, job_id, integration, timeout, budget, max_attempts)
 
-    @signals.worker_shutting_down.connect
-    def _stopping(**_):
+    @signals.worker_shutting_down.connect  # type: ignore[untyped-decorator]
+    def _stopping(**_: Any) -> None:
         node.stopping.set()
         node.quit_when_idle()
 
-    queue = settings.queue_name(args.prefix, args.integration)
-    worker = app.Worker(hostname=f"{args.integration}@{args.name}", queues=[queue], pool="threads",
+    worker = app.Worker(hostname=node.hostname, queues=[node.queue], pool="threads",
                         concurrency=licences[args.integration], without_gossip=True, without_mingle=True,
                         without_heartbeat=True, quiet=True, loglevel="WARNING", redirect_stdouts=False)
-    from celery import signals as _signals
 
-    @_signals.worker_ready.connect
-    def _ready(**_):
-        log.info("node ready: serving %s with %d concurrent run(s)", queue, licences[args.integration])
+    @signals.worker_ready.connect  # type: ignore[untyped-decorator]
+    def _ready(**_: Any) -> None:
+        log.info("node ready: serving %s with %d concurrent run(s)", node.queue, licences[args.integration])
+        node.watch_services()
 
     worker.start()
-    return worker.exitcode or 0
+    return int(worker.exitcode or 0)
 
 
 if __name__ == "__main__":
