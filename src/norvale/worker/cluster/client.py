@@ -14,7 +14,7 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import Any, Callable, Iterable, Optional
 
-from norvale.worker.cluster import settings
+from norvale.worker.cluster import checks, settings
 from norvale.worker.cluster.node import lost_message, timeout_message
 from norvale.worker.cluster.store import FileStore, decode_content
 from norvale.worker.result import WorkerFailure, WorkerResult
@@ -90,6 +90,9 @@ class ClusterWorker:
         self.max_attempts = max_attempts
         self.on_progress = on_progress
         self.result_root = result_root
+        # what the application gave is checked now, not at its first job
+        checks.check_cluster(broker, results, store, store_options=store_options,
+                             broker_transport_options=broker_options, result_root=result_root)
         self.app = settings.make_app(broker, results, broker_options=broker_options)
         self.redis = redis.Redis.from_url(results)
         self.store = FileStore(store, store_options)
