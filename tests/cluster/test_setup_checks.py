@@ -72,3 +72,67 @@ def test_connect_accepts_working_services_and_leaves_nothing_in_the_store(rabbit
                             store_options=s3.options) is None
     assert connect_or_error(rabbit.url, results=redis_server.url, store=store_dir.as_uri()) is None
     assert list(store_dir.iterdir()) == []
+
+
+def start_daemon(tmp_path, tag, data, env=None, name=None, mode=0o600, text=None):
+    """Starts norvale-worker on a worker.json of `data` (or raw `text`); returns (process, file path)."""
+    import json
+    import os
+    import subprocess
+    import sys
+
+    path = tmp_path / f"{tag}.json"
+    path.write_text(text if text is not None else json.dumps(data))
+    path.chmod(mode)
+    command = [sys.executable, "-m", "norvale.worker", "--config", str(path), "--name", name or f"w-{tag}",
+               "--prefix", "checks"]
+    environ = {k: v for k, v in os.environ.items() if not k.startswith("NORVALE_")}
+    environ.update(env or {})
+    proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, env=environ)
+    return proc, str(path)
+
+
+def test_the_daemon_refuses_to_start_on_each_fault_naming_the_file_and_the_key(tmp_path, rabbit, redis_server,
+                                                                               store_dir, main_daemon):
+    from norvale.worker import standins
+
+    env = {"NORVALE_BROKER_URL": rabbit.url, "NORVALE_RESULTS_URL": redis_server.url,
+           "NORVALE_STORE_URL": store_dir.as_uri()}
+    moraine = {"programs": {"moraine": standins.command("moraine")}, "licences": {"moraine": 1}}
+    closed = localservers.free_port()
+    cases = {  # tag: (worker.json data, environment, what the refusal says)
+        "typo": ({**moraine, "licences": {"korrro": 1}}, env,
+                 ['typo.json: "licences": \'korrro\' is not a known integration']),
+        "noprogram": ({**moraine, "licences": {"korro": 1}}, env,
+                      ['noprogram.json: "licences" names \'korro\', but "programs" has no command for it']),
+        "badprogram": ({"programs": {"moraine": ["/opt/none/moraine"]}, "licences": {"moraine": 1}}, env,
+                       ['badprogram.json: "programs": \'moraine\': the program \'/opt/none/moraine\' does not exist']),
+        "noscripts": ({"local_scripts_only": True, "licences": {"python": 1}}, env,
+                      ['noscripts.json: "licences" names \'python\', but this worker can run no python job']),
+        "missingscript": ({"scripts": {"report": "report.py"}, "licences": {"python": 1}}, env,
+                          ['missingscript.json: "scripts": \'report\': the script']),
+        "brokerpw": (moraine, {**env, "NORVALE_BROKER_URL": rabbit.url.replace(PW, "secret-1")},
+                     ["$NORVALE_BROKER_URL: The broker at amqp://norvale:***@", "refused the user 'norvale'"]),
+        "redispw": (moraine, {**env, "NORVALE_RESULTS_URL": redis_server.url.replace(PW, "secret-1")},
+                    ["$NORVALE_RESULTS_URL: The result store at redis://***@", "refused the password"]),
+        "redisgone": (moraine, {**env, "NORVALE_RESULTS_URL": f"redis://127.0.0.1:{closed}/0"},
+                      [f"The result store at redis://127.0.0.1:{closed}/0 is unreachable"]),
+        "nostore": (moraine, {**env, "NORVALE_STORE_URL": "file:///nonexistent/norvale"},
+                    ["$NORVALE_STORE_URL: The file store at file:///nonexistent/norvale does not exist"]),
+        "inuse": ({**moraine}, env, ["the worker name 'office-a' is in use by live nodes (", "@office-a"]),
+        "nourl": (moraine, {}, ["no broker URL: give it in $NORVALE_BROKER_URL", "nourl.json"]),
+    }
+    started = {tag: start_daemon(tmp_path, tag, data, environ, name="office-a" if tag == "inuse" else None)
+               for tag, (data, environ, _) in cases.items()}
+    started["open"] = start_daemon(tmp_path, "open", {**moraine, "broker": rabbit.url}, env, mode=0o644)
+    started["broken"] = start_daemon(tmp_path, "broken", None, env, text='{"licences": {"moraine": 1}\n"x": 2}')
+    expected = {tag: words for tag, (_, _, words) in cases.items()}
+    expected["open"] = ["open.json' holds \"broker\" but other users may read it", "chmod 600"]
+    expected["broken"] = ["broken.json' is not valid JSON"]
+    for tag, (proc, path) in started.items():
+        out, _ = proc.communicate(timeout=60)
+        assert proc.returncode == 2, (tag, out)
+        assert "node ready" not in out and "Traceback" not in out, (tag, out)
+        for words in expected[tag]:
+            assert words in out, (tag, words, out)
+        assert PW not in out and "secret-1" not in out, (tag, out)

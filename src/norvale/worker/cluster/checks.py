@@ -264,3 +264,66 @@ def _vhost(url: str) -> str:
     if path in ("", "/"):
         return "/"
     return urllib.parse.unquote(path[1:])
+
+
+def check_worker(path: str, config: Any, licences: dict[str, int]) -> None:
+    """A worker.json whose licences this machine cannot serve is refused, naming the file and the key."""
+    from norvale.worker.cluster.deployment import DeploymentError
+    from norvale.worker.config import PROGRAM_INTEGRATIONS, known_integrations
+
+    known = known_integrations()
+    for name in licences:
+        if name not in known:
+            raise DeploymentError(
+                f'{path}: "licences": {name!r} is not a known integration (the known ones: {", ".join(known)}); '
+                f'a script integration of your own: list it in "script_integrations"')
+        command = config.program(name)
+        if name in PROGRAM_INTEGRATIONS and not command:
+            raise DeploymentError(
+                f'{path}: "licences" names {name!r}, but "programs" has no command for it: add '
+                f'"programs": {{"{name}": [<command>, ...]}}')
+        problem = program_problem(command) if command else None
+        if problem:
+            raise DeploymentError(f'{path}: "programs": {name!r}: {problem}')
+        if name not in PROGRAM_INTEGRATIONS and config.local_scripts_only and not config.scripts:
+            raise DeploymentError(
+                f'{path}: "licences" names {name!r}, but this worker can run no {name} job: '
+                f'"local_scripts_only" is true and "scripts" is empty')
+    for key, script in config.scripts.items():
+        if not os.path.isfile(script) or not os.access(script, os.R_OK):
+            raise DeploymentError(f'{path}: "scripts": {key!r}: the script {script!r} cannot be read')
+
+
+def start_checks(path: str, name: str, prefix: str, given: dict[str, Optional[str]]) -> tuple[Any, dict[str, int], Any, list[str]]:
+    """Everything the daemon checks before its nodes consume: its worker.json, the services with its
+    credentials, its name. Returns (config, licences, urls, warnings); raises DeploymentError or
+    ClusterSetupError (an ExecutionError) with a message naming where the fault is."""
+    from norvale.worker.cluster import deployment, settings
+    from norvale.worker.cluster.node import load_worker_file
+
+    settings.check_prefix(prefix)
+    data = deployment.read_worker_file(path)
+    try:
+        config, licences = load_worker_file(path)
+    except ValueError as exc:
+        text = str(exc)
+        raise deployment.DeploymentError(text if path in text else f"{path}: {text}") from None
+    urls, warnings = deployment.resolve(path, data, given)
+    check_worker(path, config, licences)
+    try:
+        check_cluster(urls.broker, urls.results, urls.store, store_options=urls.store_options,
+                      result_root=None)
+    except ClusterSetupError as exc:
+        origin = urls.origins.get({"broker": "broker", "result store": "results", "file store": "store"}
+                                  .get(exc.service, ""), "")
+        raise deployment.DeploymentError(f"{origin}: {exc}" if origin else str(exc)) from None
+    app = settings.make_app(urls.broker, urls.results)
+    try:
+        live = name_in_use(app, name, list(licences))
+    finally:
+        app.close()
+    if live:
+        raise deployment.DeploymentError(
+            f"the worker name {name!r} is in use by live nodes ({', '.join(live)}): give this worker another "
+            f"--name, or stop the other norvale-worker first")
+    return config, licences, urls, warnings

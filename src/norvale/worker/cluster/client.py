@@ -14,7 +14,7 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import Any, Callable, Iterable, Optional
 
-from norvale.worker.cluster import checks, settings
+from norvale.worker.cluster import advice, checks, routing, settings
 from norvale.worker.cluster.node import lost_message, timeout_message
 from norvale.worker.cluster.store import FileStore, decode_content
 from norvale.worker.result import WorkerFailure, WorkerResult
@@ -72,6 +72,8 @@ def _job_header(job_path: str) -> dict:
         header = None
     if not isinstance(header, dict) or not isinstance(header.get("integration"), str):
         raise WorkerFailure("Invalid job: the job file names no integration")
+    if header.get("kind") == "script":
+        header["script_key"] = routing.script_key_of(head)  # it decides the queue
     return header
 
 
@@ -115,7 +117,7 @@ class ClusterWorker:
         callback = on_progress or getattr(self._local, "on_progress", None) or self.on_progress
         job_id = _new_job_id()
         keys = settings.Keys(self.prefix, job_id)
-        queue = settings.queue_name(self.prefix, integration)
+        queue = routing.job_queue(self.prefix, integration, header.get("script_key"))
         submitted = False
         try:
             self.store.put(job_path, self.store.job_file(job_id))
@@ -170,7 +172,7 @@ class ClusterWorker:
     def _result(self, job_id: str, integration: str, outcome: dict) -> WorkerResult:
         status = outcome.get("status")
         if status == "failure":
-            raise WorkerFailure(str(outcome.get("message")))
+            raise advice.reported_failure(outcome)
         if status != "ok":
             raise WorkerFailure(f"The {integration} job was cancelled")
         directory = tempfile.mkdtemp(prefix="norvale-result-", dir=self.result_root)

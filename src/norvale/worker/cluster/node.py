@@ -19,7 +19,7 @@ import time
 import warnings
 
 from norvale.worker.adapters import adapter_for
-from norvale.worker.cluster import settings
+from norvale.worker.cluster import deployment, routing, settings
 from norvale.worker.cluster.runner import ClusterJobContext, HandBack, JobCancelled, last_line
 from norvale.worker.cluster.store import FileStore, encode_content
 from norvale.worker.config import WorkerConfig
@@ -173,6 +173,7 @@ class Node:
         self.redis.set(keys.progress, json.dumps(report), ex=settings.KEY_TTL)
 
     def _finish(self, keys, job_id, result, log_it=True) -> dict:
+        result = dict(result, worker=self.name)  # the client says which worker reported a failure
         pipe = self.redis.pipeline()
         pipe.delete(keys.progress)
         pipe.rpush(keys.done, json.dumps(result))
@@ -183,10 +184,7 @@ class Node:
 
 def load_worker_file(path: str) -> tuple[WorkerConfig, dict[str, int]]:
     """The worker configuration and the licence counts of a worker.json file."""
-    with open(path, encoding="utf-8") as f:
-        data = json.load(f)
-    if not isinstance(data, dict):
-        raise ValueError(f"worker configuration {path!r} must hold a JSON object")
+    data = deployment.worker_config_part(path, deployment.read_worker_file(path))
     licences = data.pop("licences", None)
     if not isinstance(licences, dict) or not licences:
         raise ValueError(f"worker configuration {path!r} must give \"licences\": {{\"<integration>\": <count>, ...}}")
@@ -206,9 +204,10 @@ def load_worker_file(path: str) -> tuple[WorkerConfig, dict[str, int]]:
 
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(prog="norvale-worker-node")
-    parser.add_argument("--broker", required=True)
-    parser.add_argument("--results", required=True)
-    parser.add_argument("--store", required=True)
+    # URLs on the command line only when the node is started by hand; the daemon writes them on stdin
+    parser.add_argument("--broker")
+    parser.add_argument("--results")
+    parser.add_argument("--store")
     parser.add_argument("--store-options", default=None)
     parser.add_argument("--config", required=True)
     parser.add_argument("--integration", required=True)
@@ -225,7 +224,11 @@ def main(argv=None) -> int:
     from celery import signals
 
     config, licences = load_worker_file(args.config)
-    store_options = json.loads(args.store_options) if args.store_options else None
+    if args.broker and args.results and args.store:
+        store_options = json.loads(args.store_options) if args.store_options else None
+    else:
+        urls = deployment.from_daemon()
+        args.broker, args.results, args.store, store_options = urls.broker, urls.results, urls.store, urls.store_options
     app = settings.make_app(args.broker, args.results)
     node = Node(app=app, redis=redis.Redis.from_url(args.results), store=FileStore(args.store, store_options),
                 config=config, integration=args.integration, name=args.name, prefix=args.prefix)
@@ -239,8 +242,9 @@ def main(argv=None) -> int:
         node.stopping.set()
         node.quit_when_idle()
 
-    queue = settings.queue_name(args.prefix, args.integration)
-    worker = app.Worker(hostname=f"{args.integration}@{args.name}", queues=[queue], pool="threads",
+    queues = routing.node_queues(args.prefix, args.integration, config)
+    queue = ", ".join(queues)
+    worker = app.Worker(hostname=f"{args.integration}@{args.name}", queues=queues, pool="threads",
                         concurrency=licences[args.integration], without_gossip=True, without_mingle=True,
                         without_heartbeat=True, quiet=True, loglevel="WARNING", redirect_stdouts=False)
     from celery import signals as _signals
