@@ -211,7 +211,7 @@ class ClusterWorker:
         except Exception as exc:
             log.warning("could not remove the store objects of job %s: %s", job_id[:8], type(exc).__name__)
         try:
-            self.redis.delete(keys.done, keys.progress)
+            self.redis.delete(keys.done, keys.progress, keys.attempts)
         except Exception:
             pass
 

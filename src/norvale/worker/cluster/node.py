@@ -246,7 +246,7 @@ def main(argv=None) -> int:
     queue = ", ".join(queues)
     worker = app.Worker(hostname=f"{args.integration}@{args.name}", queues=queues, pool="threads",
                         concurrency=licences[args.integration], without_gossip=True, without_mingle=True,
-                        without_heartbeat=True, quiet=True, loglevel="WARNING", redirect_stdouts=False)
+                        without_heartbeat=False, quiet=True, loglevel="WARNING", redirect_stdouts=False)
     from celery import signals as _signals
 
     @_signals.worker_ready.connect

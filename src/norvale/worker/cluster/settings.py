@@ -91,8 +91,12 @@ def make_app(broker: str, results: str, *, broker_options: dict | None = None):
         task_create_missing_queues=True,
         broker_connection_retry_on_startup=True,
         result_expires=KEY_TTL,
+        # the end of a job travels by its own key; Celery's copy of it (celery-task-meta-<id>) would be
+        # left behind for a day after every job
+        task_ignore_result=True,
         worker_hijack_root_logger=False,
-        worker_send_task_events=False,
-        task_send_sent_event=False,
+        # task events, so `celery events` and Flower show every job: its integration, worker and state
+        worker_send_task_events=True,
+        task_send_sent_event=True,
     )
     return app
