@@ -56,3 +56,19 @@ def test_a_job_leaves_no_keys_in_the_result_store(cluster):
         MoraineAnalysis(io.BytesIO(b"INVALID")).execute(timeout=60)
     left = {k.decode() for k in set(cluster.redis.keys("*")) - before}
     assert left == set()
+
+
+def test_the_private_servers_listen_on_loopback_only_and_keep_their_password_off_the_command_line(
+        rabbit, redis_server):
+    from norvale.worker.cluster import localservers
+
+    rabbit_sockets = localservers.listening_sockets(rabbit.pids())
+    redis_sockets = localservers.listening_sockets([redis_server.proc.pid])
+    # AMQP, Erlang distribution and epmd all found, all on loopback
+    assert {int(a.rsplit(":", 1)[1]) for a in rabbit_sockets} >= {rabbit.port, rabbit.dist_port, rabbit.epmd_port}
+    assert redis_sockets == [f"127.0.0.1:{redis_server.port}"]
+    for address in rabbit_sockets + redis_sockets:
+        assert address.rsplit(":", 1)[0] in ("127.0.0.1", "::1"), address
+    for pid in rabbit.pids() + [redis_server.proc.pid]:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            assert localservers.PASSWORD.encode() not in f.read()
