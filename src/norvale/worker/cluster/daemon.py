@@ -47,7 +47,7 @@ def main(argv=None) -> int:
     from norvale.errors import ExecutionError
 
     try:  # nothing is consumed before this machine is known to be able to run what it serves
-        _, licences, urls, warnings = checks.start_checks(args.config, args.name, args.prefix, {
+        config, licences, urls, warnings = checks.start_checks(args.config, args.name, args.prefix, {
             "broker": args.broker, "results": args.results, "store": args.store,
             "store_options": args.store_options})
     except (OSError, ValueError, ExecutionError) as exc:
@@ -79,6 +79,7 @@ def main(argv=None) -> int:
         time.sleep(0.2)
         for name, proc in list(nodes.items()):
             if proc.poll() is not None and not stopping:
+                deployment.remove_dirs_of(config.work_root, proc.pid)  # what a killed node left behind
                 log.warning("worker %s: the %s node stopped (status %s); starting it again", args.name, name,
                             proc.returncode)
                 time.sleep(1.0)
@@ -94,6 +95,7 @@ def main(argv=None) -> int:
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
+        deployment.remove_dirs_of(config.work_root, proc.pid)
     log.info("worker %s stopped", args.name)
     return 0
 

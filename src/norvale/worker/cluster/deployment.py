@@ -144,3 +144,25 @@ def from_daemon(stream: Optional[IO[str]] = None) -> Urls:
     except ValueError:
         raise DeploymentError("the node was started without its URLs (run norvale-worker, not the node)") from None
     return Urls(data["broker"], data["results"], data["store"], data.get("store_options"))
+
+
+def job_dir_prefix(kind: str) -> str:
+    """Name prefix of a node's job folders ("run", "result"): it carries the node's process id, so
+    that its daemon can remove what a node that died left behind."""
+    return f"norvale-{kind}-n{os.getpid()}-"
+
+
+def remove_dirs_of(work_root: Optional[str], pid: int) -> int:
+    """Removes the job folders of the (dead) node `pid` in `work_root`; returns how many there were."""
+    import shutil
+    import tempfile
+
+    root = work_root or tempfile.gettempdir()
+    try:
+        names = os.listdir(root)
+    except OSError:
+        return 0
+    mine = [n for n in names if n.startswith((f"norvale-run-n{pid}-", f"norvale-result-n{pid}-"))]
+    for name in mine:
+        shutil.rmtree(os.path.join(root, name), ignore_errors=True)
+    return len(mine)

@@ -112,8 +112,8 @@ class Node:
 
     def _run(self, job_id, integration, timeout, budget, keys, started, attempt) -> dict:
         root = self.config.work_root
-        job_dir = tempfile.mkdtemp(prefix="norvale-run-", dir=root)
-        result_dir = tempfile.mkdtemp(prefix="norvale-result-", dir=root)
+        job_dir = tempfile.mkdtemp(prefix=deployment.job_dir_prefix("run"), dir=root)
+        result_dir = tempfile.mkdtemp(prefix=deployment.job_dir_prefix("result"), dir=root)
         try:
             local_job = os.path.join(job_dir, "job.json")
             try:
@@ -202,6 +202,13 @@ def load_worker_file(path: str) -> tuple[WorkerConfig, dict[str, int]]:
     return config, dict(licences)
 
 
+def _quiet_hand_back(record: logging.LogRecord) -> bool:
+    """Celery logs a rejected (handed-back) job as a warning with a traceback; the node's own line
+    says it already."""
+    exc = record.exc_info[1] if record.exc_info else None
+    return not (exc is not None and type(exc).__name__ == "Reject" and "the worker is stopping" in str(exc))
+
+
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(prog="norvale-worker-node")
     # URLs on the command line only when the node is started by hand; the daemon writes them on stdin
@@ -220,6 +227,7 @@ def main(argv=None) -> int:
     warnings.filterwarnings("ignore", message=".*superuser privileges")
     for noisy in ("celery", "kombu", "amqp", "botocore", "s3fs", "aiobotocore"):
         logging.getLogger(noisy).setLevel(logging.WARNING)
+    logging.getLogger("celery.app.trace").addFilter(_quiet_hand_back)
     import redis
     from celery import signals
 
