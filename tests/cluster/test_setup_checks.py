@@ -136,3 +136,21 @@ def test_the_daemon_refuses_to_start_on_each_fault_naming_the_file_and_the_key(t
         for words in expected[tag]:
             assert words in out, (tag, words, out)
         assert PW not in out and "secret-1" not in out, (tag, out)
+
+
+def test_the_reference_examples_set_up_runs_unchanged_on_a_cluster(cluster):
+    import io
+
+    from norvale.external.moraine import MoraineAnalysis
+    from norvale.worker import standins
+
+    standins.configure_all()  # as the examples begin
+    assert worker.get_worker() is cluster
+    job = MoraineAnalysis(io.BytesIO(b"slope\n"))
+    job.execute(timeout=60)
+    worker.set_worker(None)
+    embedded = worker.get_worker()
+    assert embedded.config.program("moraine") == standins.command("moraine")
+    with pytest.raises(TypeError, match="configure your own worker directly"):
+        worker.set_worker(type("Own", (), {"run": lambda self, job_path, *, timeout: None})())
+        worker.configure(programs={})
