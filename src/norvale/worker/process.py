@@ -143,19 +143,39 @@ def _start_failure(argv: Sequence[str], code: int, text: str, cwd: str, integrat
     return WorkerFailure(f"The program {program!r} configured for {integration!r} could not be started: {text}")
 
 
+def hand_to_user(run_as: str, cwd: str, env: Optional[Mapping[str, str]]) -> tuple[dict[str, int], dict[str, str]]:
+    """Prepares a run as the user `run_as`: the job folder `cwd` (and what lies in it) becomes that
+    user's, and the program gets an environment of its own (none of the worker's variables, which
+    may hold its secrets). Returns the supervisor's "user" member and the environment."""
+    import pwd
+
+    user = pwd.getpwnam(run_as)
+    for top, dirs, files in os.walk(cwd):
+        for name in [top, *(os.path.join(top, n) for n in dirs + files)]:
+            os.lchown(name, user.pw_uid, user.pw_gid)
+    own = {"PATH": os.environ.get("PATH", os.defpath), "HOME": user.pw_dir, "USER": user.pw_name,
+           "LOGNAME": user.pw_name, "LANG": os.environ.get("LANG", "C.UTF-8"), "TMPDIR": cwd}
+    return {"uid": user.pw_uid, "gid": user.pw_gid}, dict(env) if env is not None else own
+
+
 def start_supervised(argv: Sequence[str], *, cwd: str, log_dir: str, env: Optional[Mapping[str, str]] = None,
-                     cleanup: Sequence[str] = (), integration: str = "program") -> tuple[_Supervisor, str, str]:
+                     cleanup: Sequence[str] = (), integration: str = "program",
+                     run_as: Optional[str] = None) -> tuple[_Supervisor, str, str]:
     """Starts `argv` in `cwd` under a per-job supervisor, output to files in `log_dir`.
 
     Returns the supervisor and the stdout and stderr paths once the program runs. A program that
     cannot be started raises `WorkerFailure` saying why; an interruption leaves nothing running.
+    `run_as`: a user name the program runs as (see `hand_to_user`).
     """
     stdout_path = os.path.join(log_dir, "stdout.txt")
     stderr_path = os.path.join(log_dir, "stderr.txt")
     for path in (stdout_path, stderr_path):
         open(path, "wb").close()
+    user = None
+    if run_as is not None:
+        user, env = hand_to_user(run_as, cwd, env)
     spec = {"argv": list(argv), "cwd": cwd, "stdout": stdout_path, "stderr": stderr_path,
-            "env": dict(env) if env is not None else None, "cleanup": list(cleanup)}
+            "env": dict(env) if env is not None else None, "cleanup": list(cleanup), "user": user}
     supervisor = _Supervisor(spec)
     try:
         answer = supervisor.read_line(None)
@@ -170,14 +190,15 @@ def start_supervised(argv: Sequence[str], *, cwd: str, log_dir: str, env: Option
 
 
 def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optional[float],
-                env: Optional[Mapping[str, str]] = None, cleanup: Sequence[str] = (), integration: str = "program") -> ProgramRun:
+                env: Optional[Mapping[str, str]] = None, cleanup: Sequence[str] = (), integration: str = "program",
+                run_as: Optional[str] = None) -> ProgramRun:
     """Runs `argv` in `cwd`; output goes to files in `log_dir`. Raises ProgramTimeout after `timeout` s.
 
     `cleanup`: directories the supervisor removes if the application goes away while the program
     runs. A program that cannot be started raises `WorkerFailure` saying why.
     """
     supervisor, stdout_path, stderr_path = start_supervised(argv, cwd=cwd, log_dir=log_dir, env=env,
-                                                            cleanup=cleanup, integration=integration)
+                                                            cleanup=cleanup, integration=integration, run_as=run_as)
     try:
         ended = supervisor.read_line(timeout)
         if ended is None:

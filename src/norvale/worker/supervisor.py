@@ -110,6 +110,14 @@ def _cleanup(paths: Iterable[str]) -> None:
         shutil.rmtree(path, ignore_errors=True)
 
 
+def _identity(spec: dict[str, Any]) -> dict[str, Any]:
+    """Popen's options that run the program as the spec's "user" ({"uid", "gid"}), with no other groups."""
+    user = spec.get("user")
+    if not user:
+        return {}
+    return {"user": user["uid"], "group": user["gid"], "extra_groups": []}
+
+
 def main() -> int:
     for sig in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(sig, _on_signal)
@@ -127,7 +135,8 @@ def main() -> int:
     try:
         with open(spec["stdout"], "ab") as out, open(spec["stderr"], "ab") as err:
             proc = subprocess.Popen(spec["argv"], cwd=spec["cwd"], stdin=subprocess.DEVNULL, stdout=out,
-                                    stderr=err, env=spec.get("env"), process_group=0, close_fds=True)
+                                    stderr=err, env=spec.get("env"), process_group=0, close_fds=True,
+                                    **_identity(spec))
     except OSError as exc:
         _answer(f"error {exc.errno or 0} {exc.strerror or exc}")
         return 0

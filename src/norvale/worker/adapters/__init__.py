@@ -61,7 +61,8 @@ class JobContext:
         os.makedirs(log_dir, exist_ok=True)
         try:
             self.last_run = run_program(argv, cwd=cwd or self.work_dir, log_dir=log_dir, timeout=self.remaining(),
-                                        cleanup=self.cleanup, integration=self.integration)
+                                        cleanup=self.cleanup, integration=self.integration,
+                                        run_as=self.config.run_as)
         except ProgramTimeout as timeout:
             self.last_run = timeout.run
             raise
@@ -73,12 +74,12 @@ class JobContext:
         Only a regular file written in the job folder is returned: a link (to a file of the worker,
         or of another job) or anything outside the folder is refused."""
         target = os.path.join(self.result_dir, safe_name(name))
-        if not _own_file(source_path, self.work_dir):
-            raise WorkerFailure(_NOT_OWN.format(name=name))
+        if not own_file(source_path, self.work_dir):
+            raise WorkerFailure(NOT_OWN.format(name=name))
         shutil.move(source_path, target)
-        if not _own_file(target, self.result_dir):  # swapped for a link while it was checked
+        if not own_file(target, self.result_dir):  # swapped for a link while it was checked
             os.unlink(target)
-            raise WorkerFailure(_NOT_OWN.format(name=name))
+            raise WorkerFailure(NOT_OWN.format(name=name))
         body = ResultBody(target)
         self.bodies.append(body)
         if file_type is None:
@@ -86,11 +87,11 @@ class JobContext:
         return {"filename": name, "type": file_type, "body": body}
 
 
-_NOT_OWN = ("The output {name!r} is not a file the program wrote in its job folder (a link, or a path outside "
+NOT_OWN = ("The output {name!r} is not a file the program wrote in its job folder (a link, or a path outside "
             "it): it is not returned")
 
 
-def _own_file(path: str, folder: str) -> bool:
+def own_file(path: str, folder: str) -> bool:
     """`path` is a regular file (not a link) whose directory is `folder` itself."""
     try:
         mode = os.lstat(path).st_mode

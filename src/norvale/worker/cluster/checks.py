@@ -292,6 +292,67 @@ def check_worker(path: str, config: Any, licences: dict[str, int]) -> None:
     for key, script in config.scripts.items():
         if not os.path.isfile(script) or not os.access(script, os.R_OK):
             raise DeploymentError(f'{path}: "scripts": {key!r}: the script {script!r} cannot be read')
+    if config.run_as is not None:
+        check_run_as(path, config, licences)
+
+
+def check_run_as(path: str, config: Any, licences: dict[str, int]) -> None:
+    """The user of "run_as" must be able to reach its job folders and start every program."""
+    import pwd
+    import sys
+    import tempfile
+
+    from norvale.worker.cluster.deployment import DeploymentError
+
+    if os.geteuid() != 0:
+        raise DeploymentError(f'{path}: "run_as": the worker must run as root to run programs as '
+                              f'{config.run_as!r} (it runs as uid {os.geteuid()})')
+    user = pwd.getpwnam(config.run_as)
+    if user.pw_uid == 0:
+        raise DeploymentError(f'{path}: "run_as": {config.run_as!r} is root; name a user of its own')
+    root = config.work_root or tempfile.gettempdir()
+    if not _reachable(root, user, need=0):
+        raise DeploymentError(f'{path}: "work_root": the user {config.run_as!r} of "run_as" cannot enter '
+                              f'{root!r} (every folder on its way needs o+x, or the user as owner)')
+    for name in licences:
+        command = config.interpreter(name) if name not in _program_integrations() else config.program(name)
+        found = shutil.which(command[0]) if command else None
+        if found and not _reachable(os.path.realpath(found), user, need=1):
+            key = f'"programs": {name!r}' if config.program(name) else f'"licences": {name!r} (the default interpreter {sys.executable!r})'
+            raise DeploymentError(f'{path}: {key}: the user {config.run_as!r} of "run_as" cannot run '
+                                  f'{found!r}: configure a program it can reach')
+
+
+def _program_integrations() -> tuple[str, ...]:
+    from norvale.worker.config import PROGRAM_INTEGRATIONS
+
+    return PROGRAM_INTEGRATIONS
+
+
+def _reachable(target: str, user: Any, need: int) -> bool:
+    """Whether `user` can pass every folder on the way to `target` and, with need=1, execute it."""
+    import stat as st
+
+    def allowed(p: str, bits: tuple[int, int, int]) -> bool:
+        try:
+            info = os.stat(p)
+        except OSError:
+            return False
+        if info.st_uid == user.pw_uid:
+            return bool(info.st_mode & bits[0])
+        if info.st_gid == user.pw_gid:
+            return bool(info.st_mode & bits[1])
+        return bool(info.st_mode & bits[2])
+
+    x = (st.S_IXUSR, st.S_IXGRP, st.S_IXOTH)
+    folder = os.path.abspath(target if not need else os.path.dirname(target))
+    parts = [folder]
+    while folder != os.path.dirname(folder):
+        folder = os.path.dirname(folder)
+        parts.append(folder)
+    if not all(allowed(p, x) for p in parts):
+        return False
+    return not need or allowed(target, x)
 
 
 def start_checks(path: str, name: str, prefix: str, given: dict[str, Optional[str]]) -> tuple[Any, dict[str, int], Any, list[str]]:

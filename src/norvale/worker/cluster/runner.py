@@ -40,7 +40,8 @@ def last_line(*paths: str) -> str:
 
 def supervised_run(argv: list[str], *, cwd: str, log_dir: str, timeout: float, integration: str = "program",
                    cleanup: Sequence[str] = (),
-                   watch: Optional[Callable[[str, str], Optional[str]]] = None) -> ProgramRun:
+                   watch: Optional[Callable[[str, str], Optional[str]]] = None,
+                   run_as: Optional[str] = None) -> ProgramRun:
     """Runs `argv` under the kit's per-job supervisor, as the embedded worker does, and watches it.
 
     `watch(stdout_path, stderr_path)` is called about ten times a second; "cancel" or "handback"
@@ -48,7 +49,7 @@ def supervised_run(argv: list[str], *, cwd: str, log_dir: str, timeout: float, i
     """
     deadline = time.monotonic() + timeout
     supervisor, stdout_path, stderr_path = start_supervised(argv, cwd=cwd, log_dir=log_dir, cleanup=cleanup,
-                                                            integration=integration)
+                                                            integration=integration, run_as=run_as)
     try:
         while True:
             line = supervisor.read_line(POLL)
@@ -88,7 +89,8 @@ class ClusterJobContext(JobContext):
         os.makedirs(log_dir, exist_ok=True)
         try:
             self.last_run = supervised_run(argv, cwd=cwd or self.work_dir, log_dir=log_dir, timeout=self.remaining(),
-                                           integration=self.integration, cleanup=self.cleanup, watch=self.watch)
+                                           integration=self.integration, cleanup=self.cleanup, watch=self.watch,
+                                           run_as=self.config.run_as)
         except ProgramTimeout as timeout:
             self.last_run = timeout.run
             raise
