@@ -15,17 +15,18 @@ def watch_events(app):
     """Collects the cluster's task events (what `celery events` and Flower read) in a thread."""
     seen = []
     ready = threading.Event()
+    box = {}
 
     def run():
         with app.connection_for_read() as conn:
             receiver = app.events.Receiver(conn, handlers={"*": seen.append})
+            receiver.on_consume_ready = lambda *args, **kwargs: ready.set()  # its queue is bound now
             box["receiver"] = receiver
-            ready.set()
             receiver.capture(limit=None, timeout=None, wakeup=False)
 
-    box = {}
-    threading.Thread(target=run, daemon=True).start()
-    ready.wait(10)
+    box["thread"] = threading.Thread(target=run, daemon=True)
+    box["thread"].start()
+    assert ready.wait(10), "the event receiver did not start"
     return seen, box
 
 
@@ -47,6 +48,7 @@ def test_a_running_job_shows_in_celery_inspect_and_in_the_events_with_its_integr
     received = [e for e in kinds if e.get("uuid") == job_id and e["type"] == "task-received"]
     assert received[0]["hostname"] == "python@office-a" and "'integration': 'python'" in received[0]["kwargs"]
     watcher["receiver"].should_stop = True
+    watcher["thread"].join(10)
 
 
 def test_a_job_leaves_no_keys_in_the_result_store(cluster):

@@ -85,7 +85,8 @@ def test_programs_run_as_the_configured_user_and_no_readable_process_file_holds_
     assert report["readable"] > 10  # it did see the process list: every command line, its own environment
     assert report["leaks"] == []
     assert report["norvale_env"] == [] and not report["config_readable"]
-    # neither the daemon's command line nor its nodes' carries a password
+    # neither the daemon's log, nor its command line, nor its nodes' carries a password
+    assert not any(s in daemon.output() for s in secrets + [redis_server.url.split("@")[0]])
     for pid in [daemon.proc.pid, *daemon.nodes()]:
         with open(f"/proc/{pid}/cmdline", "rb") as f:
             assert not any(s.encode() in f.read() for s in secrets)
