@@ -64,23 +64,6 @@ def test_a_worker_file_with_secrets_must_be_private_and_its_errors_name_it(tmp_p
         deployment.read_worker_file(str(path))
 
 
-def test_a_node_hands_its_urls_over_a_pipe_and_its_environment_drops_them(monkeypatch):
-    import io
-
-    monkeypatch.setenv("NORVALE_BROKER_URL", "amqp://u:pw@h//")
-    monkeypatch.setenv("NORVALE_KEEP_ME", "1")
-    assert "NORVALE_BROKER_URL" not in deployment.node_environment()
-    assert deployment.node_environment()["NORVALE_KEEP_ME"] == "1"
-    pipe = io.BytesIO()
-    pipe.close = lambda: None
-    urls = deployment.Urls("amqp://u:pw@h//", "redis://:pw@h/0", "file:///s", {"k": 1})
-    deployment.hand_to_node(pipe, urls)
-    back = deployment.from_daemon(io.StringIO(pipe.getvalue().decode()))
-    assert back.secret() == urls.secret()
-    with pytest.raises(deployment.DeploymentError, match="started without its URLs"):
-        deployment.from_daemon(io.StringIO(""))
-
-
 def test_a_worker_failure_says_which_worker_and_what_fixes_it_there():
     failure = advice.reported_failure({"status": "failure", "worker": "desk-12", "message":
                                        "No Korro program is configured on this worker: configure one with ..."})
