@@ -85,9 +85,10 @@ def main() -> int:
     config_path = os.path.join(tmp, "worker.json")
     with open(config_path, "w") as f:
         json.dump({"licences": {"python": 4}, "work_root": tmp}, f)
-    daemons = [subprocess.Popen([sys.executable, "-m", "norvale.worker", "--broker", rabbit.url, "--results",
-                                 redis_server.url, "--store", store_url, "--config", config_path, "--name",
-                                 f"bench-{k}", "--prefix", "bench"], stderr=subprocess.DEVNULL)
+    env = dict(os.environ, NORVALE_BROKER_URL=rabbit.url, NORVALE_RESULTS_URL=redis_server.url,
+               NORVALE_STORE_URL=store_url)
+    daemons = [subprocess.Popen([sys.executable, "-m", "norvale.worker", "--config", config_path, "--name",
+                                 f"bench-{k}", "--prefix", "bench"], stderr=subprocess.DEVNULL, env=env)
                for k in (1, 2)]
     try:
         time.sleep(4)

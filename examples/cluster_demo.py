@@ -25,8 +25,10 @@ EXAMPLES = ["moraine_example", "korro_example", "pylon_example", "tarsis_example
 
 
 def start_daemon(name: str, config_path: str, broker: str, results: str, store: str) -> subprocess.Popen[bytes]:
-    return subprocess.Popen([sys.executable, "-m", "norvale.worker", "--broker", broker, "--results", results,
-                             "--store", store, "--config", config_path, "--name", name])
+    # the URLs (and their passwords) by the environment, as deployed: never on a command line
+    env = dict(os.environ, NORVALE_BROKER_URL=broker, NORVALE_RESULTS_URL=results, NORVALE_STORE_URL=store)
+    return subprocess.Popen([sys.executable, "-m", "norvale.worker", "--config", config_path, "--name", name],
+                            env=env)
 
 
 def main() -> int:

@@ -18,9 +18,11 @@ class ExecutionError(NorvaleError):
     worker_message: the worker's own message (the job's documented message may differ from it).
     exit_status: the program's exit status, None when no program ran.
     program_output: the end of the program's output (a few kB), "" when there was none.
+    worker_name: the cluster worker that reported the failure, None for the embedded worker.
     """
 
     worker_message: Optional[str] = None
+    worker_name: Optional[str] = None
     exit_status: Optional[int] = None
     program_output: str = ""
 

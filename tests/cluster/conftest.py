@@ -62,12 +62,14 @@ class Daemon:
         with open(self.config, "w") as f:
             json.dump(data, f)
         self.log = os.path.join(tmp, f"worker-{name}.log")
-        command = [sys.executable, "-m", "norvale.worker", "--broker", broker, "--results", results,
-                   "--store", store, "--config", self.config, "--name", name, "--prefix", prefix]
+        command = [sys.executable, "-m", "norvale.worker", "--config", self.config, "--name", name,
+                   "--prefix", prefix]
+        # the URLs and their passwords by the environment, as deployed: never on a command line
+        env = dict(os.environ, NORVALE_BROKER_URL=broker, NORVALE_RESULTS_URL=results, NORVALE_STORE_URL=store)
         if store_options:
-            command += ["--store-options", json.dumps(store_options)]
+            env["NORVALE_STORE_OPTIONS"] = json.dumps(store_options)
         with open(self.log, "ab") as log:
-            self.proc = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT)
+            self.proc = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=env)
         self.name = name
 
     def output(self) -> str:

@@ -41,7 +41,6 @@ from .helpers import alive, in_thread, read_pid, script_job, sleeper_job, wait_f
 @pytest.mark.parametrize("make, message", [
     (lambda: MoraineAnalysis(io.BytesIO(b"INVALID")), None),
     (lambda: script_job("import sys; sys.stderr.write('bad input'); sys.exit(4)"), None),
-    (lambda: PythonAnalysis(script_key="missing", output_filenames=["o"]), None),
     (lambda: script_job("pass", output="../escape.txt"), None),
     (lambda: script_job("pass", files=[("a/b.txt", File.from_data(b"x"))]), None),
 ])
@@ -51,6 +50,9 @@ def test_failures_read_as_on_the_embedded_worker(cluster, tmp_path, make, messag
     with pytest.raises(ExecutionError) as local:
         run_locally(make(), tmp_path)
     assert str(remote.value) == str(local.value)
+    # which worker said it: beside the message, never inside it
+    assert remote.value.worker_name == "office-a" and local.value.worker_name is None
+    assert "reported by the worker 'office-a'" in remote.value.__notes__
 
 
 def test_worker_script_by_key_and_outputs(cluster):

@@ -47,13 +47,13 @@ def test_killed_worker_leaves_no_program_and_its_job_runs_again(daemons, connect
     assert "starting it again" in daemon.output()
 
 
-def test_sigterm_hands_running_jobs_back_and_refuses_sent_scripts(daemons, connect_to, store_dir, tmp_path):
+def test_sigterm_hands_running_jobs_back_and_sent_scripts_pass_by_local_only_workers(daemons, connect_to,
+                                                                                     store_dir, tmp_path):
     first_daemon = daemons("handback", {"python": 1}, name="w-first", store=store_dir.as_uri(), extra=SLEEPER)
     connect_to("handback", store_dir.as_uri())
-    with pytest.raises(ExecutionError) as refused:
-        script_job("pass").execute(timeout=60)
-    assert str(refused.value) == ("This worker runs local scripts only: select a script of the worker's "
-                                  "configuration with script_key")
+    with pytest.raises(ExecutionError) as unserved:  # routed past the worker that would refuse it
+        script_job("pass").execute(timeout=3)
+    assert "within 3 seconds" in str(unserved.value) and "local scripts only" not in str(unserved.value)
     job, pid_path = sleeper_job(tmp_path, "handback")
     box = in_thread(job.execute, timeout=120)
     first = wait_for(lambda: read_pid(pid_path), what="the first run")
@@ -110,3 +110,21 @@ def test_a_broker_restart_loses_no_waiting_job(daemons, connect_to, rabbit, stor
     box["thread"].join(120)
     assert "error" not in box, box.get("error")
     assert job.get_output_file(".sto") is not None
+
+
+def test_a_job_that_kills_its_node_and_supervisor_leaves_no_job_folder(daemons, connect_to, store_dir, tmp_path):
+    daemon = daemons("suicide", {"python": 1}, name="w-suicide", store=store_dir.as_uri())
+    connect_to("suicide", store_dir.as_uri())
+    record = tmp_path / "node.pid"
+    code = (f"import os, signal\nif not os.path.exists({str(record)!r}):\n"
+            "    sup = os.getppid()\n"
+            "    node = int(open(f'/proc/{sup}/stat').read().rsplit(')', 1)[1].split()[1])\n"
+            f"    open({str(record)!r}, 'w').write(str(node))\n"
+            "    os.kill(node, signal.SIGKILL)\n    os.kill(sup, signal.SIGKILL)\n"
+            "open('out.txt', 'w').write('second run')\n")
+    job = script_job(code)
+    job.execute(timeout=60)
+    assert job.get_output_file("out.txt").getvalue() == "second run"
+    killed = int(record.read_text())
+    work_root = os.path.dirname(daemon.config)
+    assert [n for n in os.listdir(work_root) if f"-n{killed}-" in n] == []

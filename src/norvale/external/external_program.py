@@ -301,14 +301,20 @@ def _annotate(error: BaseException, failure: Any) -> None:
     exit_status = getattr(failure, "exit_status", None)
     output = getattr(failure, "output", "") or ""
     tail = output[-_ERROR_OUTPUT_TAIL:]
+    worker_name = getattr(failure, "worker_name", None)
     if isinstance(error, ExecutionError):
         error.worker_message = message
         error.exit_status = exit_status
         error.program_output = tail
+        error.worker_name = worker_name
     if not isinstance(error, Exception):
         return
     if message != str(error):
         error.add_note(f"worker message: {message}")
+    if worker_name is not None:
+        error.add_note(f"reported by the worker {worker_name!r}")
+    for advice in getattr(failure, "advice", ()) or ():
+        error.add_note(advice)
     if exit_status is not None:
         error.add_note(f"program exit status: {exit_status}")
     if tail:

@@ -39,10 +39,21 @@ _worker: Optional[Worker] = None
 
 def get_worker() -> Worker:
     """The worker that `execute` uses; an embedded `LocalWorker` unless another was set."""
-    global _worker
+    global _worker, _embedded
     if _worker is None:
-        _worker = LocalWorker()
+        _worker, _embedded = _embedded or LocalWorker(), None
     return _worker
+
+
+_embedded: Optional[LocalWorker] = None
+
+
+def _embedded_worker() -> LocalWorker:
+    """The embedded worker that `configure` configured while a cluster was the worker."""
+    global _embedded
+    if _embedded is None:
+        _embedded = LocalWorker()
+    return _embedded
 
 
 def set_worker(worker: Optional[Worker]) -> None:
@@ -58,11 +69,17 @@ def configure(config: Optional[WorkerConfig] = None, **options: Unpack[ConfigOpt
 
     `config`: a whole `WorkerConfig` (for instance `WorkerConfig.from_file(path)`) that replaces the
     current one; `options` (programs=, scripts=, local_scripts_only=, work_root=) then change it
-    as `WorkerConfig.update` does.
+    as `WorkerConfig.update` does. While a cluster is the worker (`connect`), it configures the
+    embedded worker the application returns to with `set_worker(None)`; the cluster's workers
+    follow their own worker.json.
     """
     worker = get_worker()
     if not isinstance(worker, LocalWorker):
-        raise TypeError("configure() applies to the embedded LocalWorker; configure your own worker directly")
+        if type(worker).__name__ != "ClusterWorker":
+            raise TypeError("configure() applies to the embedded LocalWorker; configure your own worker directly")
+        # the cluster's workers have their own worker.json; the embedded worker keeps this for when
+        # the application goes back to it (set_worker(None)), so the same script runs on either
+        worker = _embedded_worker()
     if config is not None:
         if not isinstance(config, WorkerConfig):
             raise TypeError(f"config must be a WorkerConfig, not {type(config).__name__}")

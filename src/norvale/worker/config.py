@@ -46,6 +46,8 @@ class WorkerConfig:
     scripts: scripts of the worker's own, by `script_key` (a path each).
     local_scripts_only: refuse scripts sent with a job; only `scripts` may run.
     work_root: where job directories are made (default: the system's temporary directory).
+    run_as: a user name: programs and scripts run as that user, in a job directory it owns, with an
+        environment of their own (the worker must run as root). None: as the worker's own user.
 
     Apply one with `norvale.worker.configure(config=...)` or `LocalWorker(config)`.
     """
@@ -54,18 +56,22 @@ class WorkerConfig:
     scripts: dict[str, str] = field(default_factory=dict)
     local_scripts_only: bool = False
     work_root: Optional[str] = None
+    run_as: Optional[str] = None
 
     def __post_init__(self) -> None:
         programs, scripts = self.programs, self.scripts
         self.programs, self.scripts = {}, {}
         local_scripts_only, self.local_scripts_only = self.local_scripts_only, False
         work_root, self.work_root = self.work_root, None
-        self.update(programs=programs, scripts=scripts, local_scripts_only=local_scripts_only, work_root=work_root)
+        run_as, self.run_as = self.run_as, None
+        self.update(programs=programs, scripts=scripts, local_scripts_only=local_scripts_only, work_root=work_root,
+                    run_as=run_as)
 
     def update(self, *, programs: Optional[Mapping[str, Optional[Command]]] = None,
                scripts: Optional[Mapping[str, Optional[ScriptPath]]] = None,
                local_scripts_only: Optional[bool] = None,
-               work_root: Union[str, os.PathLike[str], None, EllipsisType] = ...) -> None:
+               work_root: Union[str, os.PathLike[str], None, EllipsisType] = ...,
+               run_as: Union[str, None, EllipsisType] = ...) -> None:
         """Changes the options given; a program or script given as None is removed."""
         if programs is not None:
             if not isinstance(programs, Mapping):
@@ -102,6 +108,17 @@ class WorkerConfig:
             if work_root is not None and not isinstance(work_root, (str, os.PathLike)):
                 raise TypeError(f"work_root must be a directory path, not {type(work_root).__name__}")
             self.work_root = None if work_root is None else os.fspath(work_root)
+        if run_as is not ...:
+            if run_as is not None:
+                import pwd
+
+                if not isinstance(run_as, str) or not run_as:
+                    raise TypeError(f"run_as must be a user name, not {run_as!r}")
+                try:
+                    pwd.getpwnam(run_as)
+                except KeyError:
+                    raise ValueError(f"run_as: there is no user {run_as!r} on this machine") from None
+            self.run_as = run_as
 
     def program(self, integration: str) -> Optional[list[str]]:
         return self.programs.get(integration)
@@ -122,9 +139,9 @@ class WorkerConfig:
                 raise ValueError(f"worker configuration {where!r} is not valid JSON: {exc}") from None
         if not isinstance(data, dict):
             raise ValueError(f"worker configuration {where!r} must hold a JSON object")
-        unknown = set(data) - {"programs", "scripts", "local_scripts_only", "work_root"}
+        unknown = set(data) - {"programs", "scripts", "local_scripts_only", "work_root", "run_as"}
         if unknown:
-            raise ValueError(f"unknown worker configuration members: {', '.join(sorted(unknown))}")
+            raise ValueError(f"unknown worker configuration members: {', '.join(sorted(unknown))} (in {where!r})")
         flag = data.get("local_scripts_only")
         if flag is not None and not isinstance(flag, bool):
             raise ValueError(f"worker configuration {where!r}: local_scripts_only must be true or false, not {flag!r}")
@@ -141,6 +158,11 @@ class WorkerConfig:
         base = os.path.dirname(os.path.abspath(path))
         config.update(programs=data.get("programs"), scripts={k: os.path.join(base, v) for k, v in scripts.items()},
                       local_scripts_only=flag, work_root=data.get("work_root"))
+        if data.get("run_as") is not None:
+            try:
+                config.update(run_as=data["run_as"])
+            except (TypeError, ValueError) as exc:
+                raise ValueError(f"worker configuration {where!r}: {exc}") from None
         return config
 
 
@@ -151,6 +173,7 @@ class ConfigOptions(TypedDict, total=False):
     scripts: Optional[Mapping[str, Optional[ScriptPath]]]
     local_scripts_only: Optional[bool]
     work_root: Union[str, os.PathLike[str], None]
+    run_as: Optional[str]
 
 
 def _command(name: str, command: Any) -> list[str]:

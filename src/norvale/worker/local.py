@@ -51,7 +51,7 @@ def make_dir(config: WorkerConfig, prefix: str) -> str:
 
 def execute_job(job_path: str, *, config: WorkerConfig, timeout: float, deadline: Optional[float] = None,
                 watch: Optional[Watch] = None, integration: Optional[str] = None,
-                cleanup: Sequence[str] = ()) -> WorkerResult:
+                cleanup: Sequence[str] = (), dir_tag: str = "") -> WorkerResult:
     """Runs the job file at `job_path` through the adapter of its integration and returns its result.
 
     The job runs in a fresh directory of `config.work_root`, removed when it ends; the result files
@@ -59,13 +59,14 @@ def execute_job(job_path: str, *, config: WorkerConfig, timeout: float, deadline
     job's own time-out (for its message), `deadline` (a `time.monotonic()` value, default: now plus
     `timeout`) when its program is stopped. `integration`: the one the caller serves; a job of
     another is refused. `cleanup`: more directories the job supervisor removes if this process
-    goes away mid-run. Raises `WorkerFailure`, or whatever `watch` raised.
+    goes away mid-run. `dir_tag`: what the job's directory names carry after "norvale-run-" and
+    "norvale-result-". Raises `WorkerFailure`, or whatever `watch` raised.
     """
     if deadline is None:
         deadline = time.monotonic() + timeout
-    job_dir = make_dir(config, "norvale-run-")
+    job_dir = make_dir(config, f"norvale-run-{dir_tag}")
     try:
-        result_dir = make_dir(config, "norvale-result-")
+        result_dir = make_dir(config, f"norvale-result-{dir_tag}")
     except BaseException:
         shutil.rmtree(job_dir, ignore_errors=True)
         raise

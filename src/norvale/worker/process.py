@@ -149,17 +149,35 @@ def _start_failure(argv: Sequence[str], code: int, text: str, cwd: str, integrat
     return WorkerFailure(f"The program {program!r} configured for {integration!r} could not be started: {text}")
 
 
+def hand_to_user(user: str, cwd: str, env: Optional[Mapping[str, str]]) -> dict[str, str]:
+    """Prepares a run as `user`: the job folder `cwd` (and what lies in it) becomes that user's, and
+    the program gets an environment of its own (none of the worker's variables, which may hold its
+    secrets) unless the caller gave one. Returns the environment."""
+    import pwd
+
+    entry = pwd.getpwnam(user)
+    for top, dirs, files in os.walk(cwd):
+        for name in [top, *(os.path.join(top, n) for n in dirs + files)]:
+            os.lchown(name, entry.pw_uid, entry.pw_gid)
+    own = {"PATH": os.environ.get("PATH", os.defpath), "HOME": entry.pw_dir, "USER": entry.pw_name,
+           "LOGNAME": entry.pw_name, "LANG": os.environ.get("LANG", "C.UTF-8"), "TMPDIR": cwd}
+    return dict(env) if env is not None else own
+
+
 def start_supervised(argv: Sequence[str], *, cwd: str, log_dir: str, env: Optional[Mapping[str, str]] = None,
                      cleanup: Sequence[str] = (), integration: str = "program",
                      user: Optional[str] = None) -> tuple[_Supervisor, str, str]:
     """Starts `argv` in `cwd` under a per-job supervisor, output to files in `log_dir`; as `user`
-    (its groups, group and user id) when given, which needs the privilege to switch to it.
+    (its groups, group and user id) when given, which needs the privilege to switch to it; the job
+    folder then becomes that user's and the program gets an environment of its own (`hand_to_user`).
 
     Returns the supervisor and the stdout and stderr paths once the program runs. A program that
     cannot be started raises `WorkerFailure` saying why; an interruption leaves nothing running.
     """
     stdout_path = os.path.join(log_dir, "stdout.txt")  # made empty by the supervisor
     stderr_path = os.path.join(log_dir, "stderr.txt")
+    if user is not None:
+        env = hand_to_user(user, cwd, env)
     supervisor = _Supervisor(argv, cwd=cwd, stdout=stdout_path, stderr=stderr_path, env=env, cleanup=cleanup,
                              user=user)
     try:

@@ -40,13 +40,18 @@ class WorkerFailure(Exception):
     message: the worker's own text; the job's `_handle_execution_error` looks it up.
     exit_status: the program's exit status when a program ran (negative: killed by that signal).
     output: the end of the program's output (stdout, then stderr), at most `OUTPUT_TAIL` characters.
+    worker_name: the worker (machine) that reported it, None for the embedded worker.
+    advice: texts that go with the message as notes (what to do about it where the job ran).
     """
 
-    def __init__(self, message: str, *, exit_status: Optional[int] = None, output: str = "") -> None:
+    def __init__(self, message: str, *, exit_status: Optional[int] = None, output: str = "",
+                 worker_name: Optional[str] = None, advice: tuple[str, ...] = ()) -> None:
         super().__init__(message)
         self.message = message
         self.exit_status = exit_status
         self.output = output
+        self.worker_name = worker_name
+        self.advice = tuple(advice)
 
 
 class ResultBody:

@@ -6,6 +6,7 @@ import importlib
 import os
 import re
 import shutil
+import stat
 from dataclasses import dataclass, field
 from typing import Any, Callable, Optional, cast
 
@@ -63,21 +64,43 @@ class JobContext:
         os.makedirs(log_dir, exist_ok=True)
         try:
             self.last_run = run_program(argv, cwd=cwd or self.work_dir, log_dir=log_dir, timeout=self.remaining(),
-                                        cleanup=self.cleanup, integration=self.integration, watch=self.watch)
+                                        cleanup=self.cleanup, integration=self.integration, watch=self.watch,
+                                        user=self.config.run_as)
         except ProgramTimeout as timeout:
             self.last_run = timeout.run
             raise
         return self.last_run
 
     def result_file(self, source_path: str, name: str, file_type: Optional[str] = None) -> dict[str, Any]:
-        """Moves a produced file into the result directory and returns its file entry."""
+        """Moves a produced file into the result directory and returns its file entry.
+
+        Only a regular file written in the job folder is returned: a link (to a file of the worker,
+        or of another job) or anything outside the folder is refused."""
         target = os.path.join(self.result_dir, safe_name(name))
+        if not own_file(source_path, self.work_dir):
+            raise WorkerFailure(NOT_OWN.format(name=name))
         shutil.move(source_path, target)
+        if not own_file(target, self.result_dir):  # swapped for a link while it was checked
+            os.unlink(target)
+            raise WorkerFailure(NOT_OWN.format(name=name))
         body = ResultBody(target)
         self.bodies.append(body)
         if file_type is None:
             file_type = os.path.splitext(name)[1].lstrip(".")
         return {"filename": name, "type": file_type, "body": body}
+
+
+NOT_OWN = ("The output {name!r} is not a file the program wrote in its job folder (a link, or a path outside "
+            "it): it is not returned")
+
+
+def own_file(path: str, folder: str) -> bool:
+    """`path` is a regular file (not a link) whose directory is `folder` itself."""
+    try:
+        mode = os.lstat(path).st_mode
+    except OSError:
+        return False
+    return stat.S_ISREG(mode) and os.path.realpath(os.path.dirname(path)) == os.path.realpath(folder)
 
 
 def safe_name(name: Any) -> str:

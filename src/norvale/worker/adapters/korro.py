@@ -14,7 +14,7 @@ import re
 import zipfile
 from typing import Any
 
-from norvale.worker.adapters import JobContext, place_body
+from norvale.worker.adapters import NOT_OWN, JobContext, own_file, place_body
 from norvale.worker.result import WorkerFailure
 
 _SUMMARY = re.compile(r"^summary_\d+\.json$")
@@ -37,10 +37,13 @@ def run(context: JobContext) -> dict[str, Any]:
     results = os.path.join(context.work_dir, "results.kox")
     if run.returncode != 0 or not os.path.isfile(results):
         raise WorkerFailure("Error running KORRO analysis")
+    summaries = sorted(name for name in os.listdir(context.work_dir) if _SUMMARY.match(name))
+    for name in ["results.kox", *summaries]:
+        if not own_file(os.path.join(context.work_dir, name), context.work_dir):
+            raise WorkerFailure(NOT_OWN.format(name=name))
     archive = os.path.join(context.work_dir, "results.zip")
     with zipfile.ZipFile(archive, "w", compression=zipfile.ZIP_DEFLATED) as zf:
         zf.write(results, "results.kox")
-        for name in sorted(os.listdir(context.work_dir)):
-            if _SUMMARY.match(name):
-                zf.write(os.path.join(context.work_dir, name), name)
+        for name in summaries:
+            zf.write(os.path.join(context.work_dir, name), name)
     return {"model": context.result_file(archive, "results.zip", "zip")}

@@ -16,7 +16,7 @@ import json
 import os
 from typing import Any
 
-from norvale.worker.adapters import JobContext, place_body
+from norvale.worker.adapters import JobContext, place_body, safe_name
 from norvale.worker.result import WorkerFailure
 
 JOB_FILE = "tarsis_job.json"
@@ -53,6 +53,8 @@ def run(context: JobContext) -> dict[str, Any]:
     place_body(entries["def"], context.work_dir, def_name)
     place_body(entries["esa"], context.work_dir, MODEL_NAME)
     options = {key: content.get(key) for key in _OPTIONS}
+    if options["output_document"] not in (None, ""):
+        safe_name(options["output_document"])  # the program writes it: a plain name in the job folder
     options["files"] = {"input": INPUT_NAME, "def": def_name, "model": MODEL_NAME, "output": OUTPUT_NAME}
     with open(os.path.join(context.work_dir, JOB_FILE), "w", encoding="utf-8") as f:
         json.dump(options, f)

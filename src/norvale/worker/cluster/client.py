@@ -13,7 +13,7 @@ from dataclasses import dataclass
 from typing import Any, Callable, Optional, TypeVar
 
 from norvale.worker.batch import check_callback, progress_callback
-from norvale.worker.cluster import settings
+from norvale.worker.cluster import advice, checks, routing, settings
 from norvale.worker.cluster.node import lost_message
 from norvale.worker.cluster.store import FileStore, decode_content
 from norvale.worker.local import timeout_message
@@ -83,6 +83,8 @@ def _job_header(job_path: str) -> dict[str, Any]:
         header = None
     if not isinstance(header, dict) or not isinstance(header.get("integration"), str):
         raise WorkerFailure("Invalid job: the job file names no integration")
+    if header.get("kind") == "script":
+        header["script_key"] = routing.script_key_of(head)  # it decides the queue
     return header
 
 
@@ -146,6 +148,9 @@ class ClusterWorker:
         self.no_worker_timeout = no_worker_timeout
         self.on_progress = check_callback(on_progress)
         self.result_root = result_root
+        # what the application gave is checked now, not at its first job
+        checks.check_cluster(broker, results, store, store_options=store_options,
+                             broker_transport_options=broker_options, result_root=result_root)
         self.app = settings.make_app(broker, results, broker_options=broker_options)
         self.redis = settings.redis_client(results)
         self.store = FileStore(store, store_options)
@@ -177,7 +182,7 @@ class ClusterWorker:
         generation = self._cancelled
         job_id = _new_job_id()
         keys = settings.Keys(self.prefix, job_id)
-        queue = settings.queue_name(self.prefix, integration)
+        queue = routing.job_queue(self.prefix, integration, header.get("script_key"))
         submitted = False
         try:
             self._results.call(lambda: self.redis.set(keys.client, "1", ex=settings.CLIENT_TTL), deadline)
@@ -272,7 +277,9 @@ class ClusterWorker:
         exit_status = outcome.get("exit_status")
         output = str(outcome.get("output") or "")
         if status == "failure":
-            raise WorkerFailure(str(outcome.get("message")), exit_status=exit_status, output=output)
+            failure = advice.reported_failure(outcome)
+            failure.exit_status, failure.output = exit_status, output
+            raise failure
         if status != "ok":
             raise WorkerFailure(f"The {integration} job was cancelled")
         directory = tempfile.mkdtemp(prefix="norvale-result-", dir=self.result_root)

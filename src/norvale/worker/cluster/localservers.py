@@ -49,6 +49,58 @@ def _wait_port(port: int, proc: subprocess.Popen[bytes], limit: float, what: str
     raise RuntimeError(f"{what} did not start on port {port}:\n{tail}")
 
 
+def listening_sockets(pids) -> list[str]:
+    """The local addresses ("ip:port") on which the processes `pids` listen (TCP, IPv4 and IPv6)."""
+    inodes = set()
+    for pid in pids:
+        try:
+            for fd in os.listdir(f"/proc/{pid}/fd"):
+                target = os.readlink(f"/proc/{pid}/fd/{fd}")
+                if target.startswith("socket:["):
+                    inodes.add(target[8:-1])
+        except OSError:
+            continue
+    found = []
+    for table, width in (("/proc/net/tcp", 8), ("/proc/net/tcp6", 32)):
+        try:
+            lines = open(table).read().splitlines()[1:]
+        except OSError:
+            continue
+        for line in lines:
+            fields = line.split()
+            if fields[3] != "0A" or fields[9] not in inodes:  # 0A: LISTEN
+                continue
+            address, port = fields[1].split(":")
+            raw = bytes.fromhex(address)
+            if width == 8:
+                ip = socket.inet_ntop(socket.AF_INET, raw[::-1])
+            else:
+                ip = socket.inet_ntop(socket.AF_INET6, b"".join(raw[i:i + 4][::-1] for i in range(0, 16, 4)))
+            found.append(f"{ip}:{int(port, 16)}")
+    return sorted(found)
+
+
+def descendants(pid: int) -> list[int]:
+    """The processes below `pid` (children, grandchildren, ...), as /proc shows them now."""
+    children: dict[int, list[int]] = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat", "rb") as f:
+                    stat = f.read()
+            except OSError:
+                continue
+            fields = stat[stat.rfind(b")") + 2:].split()  # the command name may hold blanks and ')'
+            if len(fields) > 1:
+                children.setdefault(int(fields[1]), []).append(int(entry))
+    found, todo = [], [pid]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child)
+    return found
+
+
 class RabbitServer:
     """A private RabbitMQ node: its own epmd, node name, ports and data directory."""
 
@@ -73,7 +125,11 @@ class RabbitServer:
                         RABBITMQ_LOG_BASE=os.path.join(self.dir, "log"),
                         RABBITMQ_CONFIG_FILE=os.path.join(self.dir, "rabbitmq.conf"),
                         RABBITMQ_ENABLED_PLUGINS_FILE=os.path.join(self.dir, "enabled_plugins"),
-                        RABBITMQ_PID_FILE=os.path.join(self.dir, "rabbit.pid"))
+                        RABBITMQ_PID_FILE=os.path.join(self.dir, "rabbit.pid"),
+                        # Erlang distribution and epmd on loopback too, not only the AMQP listener
+                        ERL_EPMD_ADDRESS="127.0.0.1",
+                        RABBITMQ_SERVER_ADDITIONAL_ERL_ARGS="-kernel inet_dist_use_interface {127,0,0,1}",
+                        RABBITMQ_CTL_ERL_ARGS="-kernel inet_dist_use_interface {127,0,0,1}")
         self.epmd = subprocess.Popen([shutil.which("epmd") or "/usr/lib/erlang/bin/epmd", "-port",
                                       str(self.epmd_port), "-address", "127.0.0.1"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -91,6 +147,11 @@ class RabbitServer:
                                     stdin=subprocess.DEVNULL, start_new_session=True)
         self.proc = proc
         _wait_port(self.port, proc, 90, "RabbitMQ", log_path)
+
+    def pids(self) -> list[int]:
+        """The server's processes (its Erlang VM and helpers) and its epmd."""
+        alive = [p for p in (self.proc, self.epmd) if p is not None and p.poll() is None]
+        return [p.pid for p in alive] + [d for p in alive for d in descendants(p.pid)]
 
     def stop_node(self) -> None:
         """Stops the broker (its data stays, so `start()` brings back durable queues)."""
@@ -129,9 +190,11 @@ class RedisServer:
     def start(self) -> None:
         # no persistence: a restart loses every key, the harshest restart a cluster can meet
         log_path = os.path.join(self.dir, "server.log")
-        self.proc = subprocess.Popen([self.binary, "--port", str(self.port), "--bind", "127.0.0.1", "--save", "",
-                                      "--appendonly", "no", "--dir", self.dir, "--requirepass", PASSWORD,
-                                      "--logfile", log_path], stdin=subprocess.DEVNULL,
+        config = os.path.join(self.dir, "redis.conf")  # the password in a file, not on the command line
+        with open(os.open(config, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
+            f.write(f"port {self.port}\nbind 127.0.0.1\nsave \"\"\nappendonly no\ndir {self.dir}\n"
+                    f"requirepass {PASSWORD}\nlogfile {log_path}\n")
+        self.proc = subprocess.Popen([binary, config], stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         _wait_port(self.port, self.proc, 30, "Redis", log_path)
 

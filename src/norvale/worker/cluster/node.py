@@ -24,7 +24,7 @@ import time
 import warnings
 from typing import Any, Callable, Optional
 
-from norvale.worker.cluster import settings
+from norvale.worker.cluster import deployment, routing, settings
 from norvale.worker.cluster.runner import HandBack, last_line
 from norvale.worker.cluster.store import FileStore, encode_content
 from norvale.worker.config import WorkerConfig
@@ -135,7 +135,7 @@ class Node:
         self.app, self.redis, self.store, self.config = app, redis, store, config
         self.integration, self.name, self.prefix = integration, name, prefix
         self.hostname = f"{integration}@{name}"
-        self.queue = settings.queue_name(prefix, integration)
+        self.queues = [settings.queue_name(prefix, integration)]  # main() sets those its configuration serves
         self.urls = {"result store": results_url, "file store": store_url or store.url}
         self.stopping = threading.Event()
         self.active = 0
@@ -238,11 +238,14 @@ class Node:
         """Starts or stops this node's consumption of its queue (through the broker's remote control)."""
         try:
             control = self.app.control
-            if on:
-                replies = control.add_consumer(self.queue, destination=[self.hostname], reply=True, timeout=2.0)
-            else:
-                replies = control.cancel_consumer(self.queue, destination=[self.hostname], reply=True, timeout=2.0)
-            return bool(replies)
+            answered = True
+            for queue in self.queues:
+                if on:
+                    replies = control.add_consumer(queue, destination=[self.hostname], reply=True, timeout=2.0)
+                else:
+                    replies = control.cancel_consumer(queue, destination=[self.hostname], reply=True, timeout=2.0)
+                answered = answered and bool(replies)
+            return answered
         except Exception as exc:  # noqa: BLE001  (the broker is away too: the next round tries again)
             log.debug("could not %s consuming: %s", "resume" if on else "stop", exc)
             return False
@@ -407,7 +410,8 @@ class Node:
             watch = self._watch(keys, lease, started, attempt)
             try:
                 result = execute_job(local_job, config=self.config, timeout=timeout,
-                                     deadline=time.monotonic() + budget, watch=watch, integration=integration)
+                                     deadline=time.monotonic() + budget, watch=watch, integration=integration,
+                                     dir_tag=deployment.node_dir_tag())
             except JobCancelled:
                 return {"status": "cancelled"}
             except WorkerFailure as failure:
@@ -496,6 +500,7 @@ class Node:
         self.redis.set(keys.progress, json.dumps(report), ex=settings.KEY_TTL)
 
     def _push_end(self, keys: settings.Keys, result: dict[str, Any]) -> None:
+        result = dict(result, worker=self.name)  # the client says which worker reported a failure
         pipe = self.redis.pipeline()
         pipe.delete(keys.progress)
         pipe.rpush(keys.done, json.dumps(result))
@@ -530,10 +535,7 @@ class Node:
 
 def load_worker_file(path: str) -> tuple[WorkerConfig, dict[str, int]]:
     """The worker configuration and the licence counts of a worker.json file."""
-    with open(path, encoding="utf-8") as f:
-        data = json.load(f)
-    if not isinstance(data, dict):
-        raise ValueError(f"worker configuration {path!r} must hold a JSON object")
+    data = deployment.worker_config_part(path, deployment.read_worker_file(path))
     licences = data.pop("licences", None)
     if not isinstance(licences, dict) or not licences:
         raise ValueError(f"worker configuration {path!r} must give \"licences\": {{\"<integration>\": <count>, ...}}")
@@ -561,11 +563,19 @@ def _quiet_lost_acks(record: logging.LogRecord) -> bool:
     return True
 
 
+def _quiet_hand_back(record: logging.LogRecord) -> bool:
+    """Celery logs a rejected (handed-back) job as a warning with a traceback; the node's own line
+    says it already."""
+    exc = record.exc_info[1] if record.exc_info else None
+    return not (exc is not None and type(exc).__name__ == "Reject" and "the worker is stopping" in str(exc))
+
+
 def main(argv: Optional[list[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="norvale-worker-node")
-    parser.add_argument("--broker", required=True)
-    parser.add_argument("--results", required=True)
-    parser.add_argument("--store", required=True)
+    # URLs on the command line only when the node is started by hand; the daemon writes them on stdin
+    parser.add_argument("--broker")
+    parser.add_argument("--results")
+    parser.add_argument("--store")
     parser.add_argument("--store-options", default=None)
     parser.add_argument("--config", required=True)
     parser.add_argument("--integration", required=True)
@@ -579,6 +589,7 @@ def main(argv: Optional[list[str]] = None) -> int:
     warnings.filterwarnings("ignore", message=".*superuser privileges")
     for noisy in ("celery", "kombu", "amqp", "botocore", "s3fs", "aiobotocore"):
         logging.getLogger(noisy).setLevel(logging.WARNING)
+    logging.getLogger("celery.app.trace").addFilter(_quiet_hand_back)
     from celery import signals
     from celery.exceptions import CPendingDeprecationWarning
 
@@ -588,7 +599,11 @@ def main(argv: Optional[list[str]] = None) -> int:
         handler.addFilter(_quiet_lost_acks)
 
     config, licences = load_worker_file(args.config)
-    store_options = json.loads(args.store_options) if args.store_options else None
+    if args.broker and args.results and args.store:
+        store_options = json.loads(args.store_options) if args.store_options else None
+    else:
+        urls = deployment.from_daemon()
+        args.broker, args.results, args.store, store_options = urls.broker, urls.results, urls.store, urls.store_options
     app = settings.make_app(args.broker, args.results)
     node = Node(app=app, redis=settings.redis_client(args.results), store=FileStore(args.store, store_options),
                 config=config, integration=args.integration, name=args.name, prefix=args.prefix,
@@ -607,13 +622,14 @@ def main(argv: Optional[list[str]] = None) -> int:
         node.stopping.set()
         node.quit_when_idle()
 
-    worker = app.Worker(hostname=node.hostname, queues=[node.queue], pool="threads",
+    node.queues = routing.node_queues(args.prefix, args.integration, config)
+    worker = app.Worker(hostname=node.hostname, queues=node.queues, pool="threads",
                         concurrency=licences[args.integration], without_gossip=True, without_mingle=True,
-                        without_heartbeat=True, quiet=True, loglevel="WARNING", redirect_stdouts=False)
+                        without_heartbeat=False, quiet=True, loglevel="WARNING", redirect_stdouts=False)
 
     @signals.worker_ready.connect  # type: ignore[untyped-decorator]
     def _ready(**_: Any) -> None:
-        log.info("node ready: serving %s with %d concurrent run(s)", node.queue, licences[args.integration])
+        log.info("node ready: serving %s with %d concurrent run(s)", ", ".join(node.queues), licences[args.integration])
         node.watch_services()
 
     worker.start()

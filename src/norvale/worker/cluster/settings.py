@@ -168,7 +168,8 @@ def make_app(broker: str, results: str, *, broker_options: Optional[dict[str, An
         task_create_missing_queues=True,
         broker_connection_retry_on_startup=True,
         worker_hijack_root_logger=False,
-        worker_send_task_events=False,
-        task_send_sent_event=False,
+        # task events, so `celery events` and Flower show every job: its integration, worker and state
+        worker_send_task_events=True,
+        task_send_sent_event=True,
     )
     return app
