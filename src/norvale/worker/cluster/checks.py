@@ -53,9 +53,11 @@ def _network_cause(exc: BaseException, seconds: float) -> str:
 
 # -- the services -------------------------------------------------------------------------------
 def check_broker(url: str, *, timeout: float = CHECK_TIME, ssl: Any = None,
-                 transport_options: Optional[dict] = None) -> None:
+                 transport_options: Optional[dict[str, Any]] = None) -> None:
     """Opens (and closes) one connection to the broker; ClusterSetupError saying why it cannot."""
-    from kombu import Connection
+    from kombu.connection import Connection as _Connection
+
+    Connection: Any = _Connection  # kombu ships no annotations
 
     user = _user(url)
     try:
@@ -103,15 +105,15 @@ def check_result_store(url: str, *, timeout: float = CHECK_TIME) -> None:
             raise service_error("result store", url, f"refused the password: {text}") from None
         raise service_error("result store", url, f"refused the connection: {text}") from None
     except (redis.exceptions.ConnectionError, redis.exceptions.TimeoutError, OSError) as exc:
-        cause = exc.__cause__ or exc.__context__ or exc
-        raise service_error("result store", url, _network_cause(cause if isinstance(cause, OSError) else exc,
+        root = exc.__cause__ or exc.__context__ or exc
+        raise service_error("result store", url, _network_cause(root if isinstance(root, OSError) else exc,
                                                                 timeout)) from None
     finally:
         if client is not None:
             client.close()
 
 
-def check_file_store(url: str, options: Optional[dict] = None) -> None:
+def check_file_store(url: str, options: Optional[dict[str, Any]] = None) -> None:
     """The store's root must exist and take a file; ClusterSetupError saying why it does not."""
     from norvale.worker.cluster.store import FileStore
 
@@ -210,8 +212,8 @@ def check_services(checks: list[tuple[str, str, Callable[[], None]]], limit: flo
         raise first
 
 
-def check_cluster(broker: str, results: str, store: str, *, store_options: Optional[dict] = None,
-                  broker_ssl: Any = None, broker_transport_options: Optional[dict] = None,
+def check_cluster(broker: str, results: str, store: str, *, store_options: Optional[dict[str, Any]] = None,
+                  broker_ssl: Any = None, broker_transport_options: Optional[dict[str, Any]] = None,
                   result_root: Optional[str] = None, labels: Optional[dict[str, str]] = None) -> None:
     """Every service a client or a worker needs, checked within CHECK_TIME seconds."""
     check_result_root(result_root)

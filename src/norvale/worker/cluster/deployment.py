@@ -16,7 +16,7 @@ import stat
 import sys
 import urllib.parse
 from dataclasses import dataclass, field
-from typing import IO, Any, Optional
+from typing import IO, Any, Mapping, Optional
 
 #: worker.json members that belong to the cluster, not to the worker configuration
 DEPLOYMENT_KEYS = ("broker", "results", "store", "store_options", "script_integrations")
@@ -84,11 +84,11 @@ def has_password(url: Optional[str]) -> bool:
 
 
 def resolve(path: str, data: dict[str, Any], given: dict[str, Optional[str]],
-            environ: Optional[dict[str, str]] = None) -> tuple[Urls, list[str]]:
+            environ: Optional[Mapping[str, str]] = None) -> tuple[Urls, list[str]]:
     """The URLs a daemon uses, by precedence: command line, environment, worker.json.
 
     Returns them and the warnings to log (passwords given on the command line)."""
-    environ = os.environ if environ is None else environ
+    env: Mapping[str, str] = os.environ if environ is None else environ
     values: dict[str, Any] = {}
     origins: dict[str, str] = {}
     warnings = []
@@ -99,8 +99,8 @@ def resolve(path: str, data: dict[str, Any], given: dict[str, Optional[str]],
             if has_password(given[key]):
                 warnings.append(f"the {key} password is given on the command line, where every user of this "
                                 f"machine sees it (ps): give it in ${ENV[key]} or in {path}")
-        elif environ.get(ENV[key]):
-            values[key], origins[key] = environ[ENV[key]], f"${ENV[key]}"
+        elif env.get(ENV[key]):
+            values[key], origins[key] = env[ENV[key]], f"${ENV[key]}"
         elif data.get(key) is not None:
             values[key], origins[key] = data[key], f'{path} "{key}"'
         elif key != "store_options":

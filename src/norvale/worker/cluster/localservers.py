@@ -13,7 +13,7 @@ import socket
 import subprocess
 import tempfile
 import time
-from typing import Any, Optional
+from typing import Any, Iterable, Optional
 
 RABBIT_SERVER = "/usr/lib/rabbitmq/bin/rabbitmq-server"
 USER, PASSWORD = "norvale", "n0rvale-pw"
@@ -49,7 +49,7 @@ def _wait_port(port: int, proc: subprocess.Popen[bytes], limit: float, what: str
     raise RuntimeError(f"{what} did not start on port {port}:\n{tail}")
 
 
-def listening_sockets(pids) -> list[str]:
+def listening_sockets(pids: Iterable[int]) -> list[str]:
     """The local addresses ("ip:port") on which the processes `pids` listen (TCP, IPv4 and IPv6)."""
     inodes = set()
     for pid in pids:
@@ -191,10 +191,10 @@ class RedisServer:
         # no persistence: a restart loses every key, the harshest restart a cluster can meet
         log_path = os.path.join(self.dir, "server.log")
         config = os.path.join(self.dir, "redis.conf")  # the password in a file, not on the command line
-        with open(os.open(config, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
+        with open(os.open(config, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as f:
             f.write(f"port {self.port}\nbind 127.0.0.1\nsave \"\"\nappendonly no\ndir {self.dir}\n"
                     f"requirepass {PASSWORD}\nlogfile {log_path}\n")
-        self.proc = subprocess.Popen([binary, config], stdin=subprocess.DEVNULL,
+        self.proc = subprocess.Popen([self.binary, config], stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         _wait_port(self.port, self.proc, 30, "Redis", log_path)
 
