@@ -202,7 +202,7 @@ class ClusterWorker:
             self._cancel(keys)
             raise WorkerFailure(f"The {integration} job was cancelled") from None
         except settings.ServiceDown as down:
-            if submitted:
+            if submitted and down.service != "result store":  # the flag would not get through
                 self._cancel(keys)
             raise WorkerFailure(f"The {integration} job could not run: {down}") from None
         except BaseException:
