@@ -79,6 +79,7 @@ def check_broker(url: str, *, timeout: float = CHECK_TIME, ssl: Any = None,
 def check_result_store(url: str, *, timeout: float = CHECK_TIME) -> None:
     """Connects to the result store and asks it one question; ClusterSetupError saying why it cannot."""
     import redis
+    import redis.exceptions
     from redis.backoff import NoBackoff
     from redis.retry import Retry
 
@@ -203,8 +204,10 @@ def check_services(checks: list[tuple[str, str, Callable[[], None]]], limit: flo
     for label, _ in threads:
         if label not in outcome:
             failures.append(service_error(label, urls[label], f"is unreachable: no answer within {limit:g} s"))
-        elif outcome[label] is not None:
-            failures.append(outcome[label])  # type: ignore[arg-type]
+        else:
+            failure = outcome[label]
+            if failure is not None:
+                failures.append(failure)
     if failures:
         first = failures[0]
         for other in failures[1:]:

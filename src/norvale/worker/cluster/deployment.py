@@ -137,8 +137,8 @@ def hand_to_node(stdin: Optional[IO[bytes]], urls: Urls) -> None:
 
 def from_daemon(stream: Optional[IO[str]] = None) -> Urls:
     """A node's URLs, read from the line its daemon wrote on its stdin."""
-    stream = sys.stdin if stream is None else stream
-    line = stream.readline()
+    source = sys.stdin if stream is None else stream
+    line = source.readline() if source is not None else ""
     try:
         data = json.loads(line)
     except ValueError:
