@@ -70,7 +70,7 @@ class Daemon:
             env["NORVALE_STORE_OPTIONS"] = json.dumps(store_options)
         with open(self.log, "ab") as log:
             self.proc = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=env)
-        self.name = name
+        self.name, self.env = name, env
 
     def output(self) -> str:
         with open(self.log, errors="replace") as f:

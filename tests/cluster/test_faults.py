@@ -124,7 +124,7 @@ def _consumers(rabbit, queue):
 def test_kill_9_of_a_daemon_ends_its_nodes_and_programs_and_its_name_is_taken_back(daemons, connect_to,
                                                                                      store_dir, tmp_path):
     daemon = daemons("orphan", {"python": 1, "moraine": 1}, name="w-orphan", store=store_dir.as_uri())
-    refused = subprocess.run(daemon.proc.args, capture_output=True, text=True, timeout=60)
+    refused = subprocess.run(daemon.proc.args, capture_output=True, text=True, timeout=60, env=daemon.env)
     assert refused.returncode == 2 and "the worker name 'w-orphan' is in use by a live worker" in refused.stderr
     # a node that keeps dying is started again later each time, one log line each
     for _ in range(2):

@@ -119,7 +119,7 @@ def test_the_daemon_refuses_to_start_on_each_fault_naming_the_file_and_the_key(t
                       [f"The result store at redis://127.0.0.1:{closed}/0 is unreachable"]),
         "nostore": (moraine, {**env, "NORVALE_STORE_URL": "file:///nonexistent/norvale"},
                     ["$NORVALE_STORE_URL: The file store at file:///nonexistent/norvale does not exist"]),
-        "inuse": ({**moraine}, env, ["the worker name 'office-a' is in use by live nodes (", "@office-a"]),
+        "inuse": ({**moraine}, env, ["the worker name 'office-a' is in use by a live worker ("]),
         "nourl": (moraine, {}, ["no broker URL: give it in $NORVALE_BROKER_URL", "nourl.json"]),
     }
     started = {tag: start_daemon(tmp_path, tag, data, environ, name="office-a" if tag == "inuse" else None)

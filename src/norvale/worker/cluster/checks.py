@@ -383,13 +383,16 @@ def start_checks(path: str, name: str, prefix: str, given: dict[str, Optional[st
         origin = urls.origins.get({"broker": "broker", "result store": "results", "file store": "store"}
                                   .get(exc.service, ""), "")
         raise deployment.DeploymentError(f"{origin}: {exc}" if origin else str(exc)) from None
+    from norvale.worker.cluster.names import check_name_free
+
+    check_name_free(settings.redis_client(urls.results), prefix, name)  # the mark of a live daemon
     app = settings.make_app(urls.broker, urls.results)
-    try:
+    try:  # nodes of that name that answer (a daemon of another prefix's mark, or nodes without one)
         live = name_in_use(app, name, list(licences))
     finally:
         app.close()
     if live:
         raise deployment.DeploymentError(
-            f"the worker name {name!r} is in use by live nodes ({', '.join(live)}): give this worker another "
+            f"the worker name {name!r} is in use by a live worker (its nodes {', '.join(live)} answer): give this worker another "
             f"--name, or stop the other norvale-worker first")
     return config, licences, urls, warnings

@@ -510,6 +510,7 @@ class Node:
 
     def _finish(self, keys: settings.Keys, lease: Lease, result: dict[str, Any]) -> bool:
         """Reports the end while the run holds its lease; False when it could not (the result is dropped)."""
+        result = dict(result, worker=self.name)  # the client says which worker reported a failure
         delay = 0.2
         while True:
             try:
