@@ -70,3 +70,10 @@ def test_the_whole_output_is_what_per_cell_repr_writes_byte_for_byte(monkeypatch
     plain = output(m)
     assert native == pieces == plain
     assert native.count(b"<row>") > 500
+
+
+@pytest.mark.parametrize("names", [["N1", "B 2", "Stütze"], ["N1", 'say "hi"'], ["a&b"], ["x<y"], ["it's"],
+                                   ["line\nbreak"], ["tab\t"], ["cr\r"], []])
+def test_names_are_quoted_as_quoteattr_quotes_them(names):
+    from xml.sax.saxutils import quoteattr
+    assert frame_output.quoted(names) == [quoteattr(n) for n in names]

@@ -22,6 +22,14 @@ from norvale._native import xml_rows
 ROWS_PER_PIECE = 50_000
 
 
+def quoted(names: Sequence[str]) -> list[str]:
+    """quoteattr of every name; names without a character it would replace just get double quotes."""
+    joined = "".join(names)
+    if any(c in joined for c in "&<>\"'\n\r\t"):
+        return [quoteattr(n) for n in names]
+    return [f'"{n}"' for n in names]
+
+
 def _header(titles: Sequence[str]) -> str:
     return "<h>" + "".join(f"<h{i} t={quoteattr(t)}/>" for i, t in enumerate(titles)) + "</h>\n"
 
@@ -48,9 +56,9 @@ def _table(out: IO[str], name: str, blocks: list[tuple[str, list[str], list[np.n
 
 
 def write_results(out: IO[str], frame: Frame, solution: Solution, st: Stations) -> None:
-    node_labels = [quoteattr(n) for n in frame.node_names]
+    node_labels = quoted(frame.node_names)
     support_labels = [node_labels[s[1]] for s in frame.supports]
-    beam_labels = [quoteattr(n) for n in frame.beam_names]
+    beam_labels = quoted(frame.beam_names)
     station_beams = [beam_labels[b] for b in st.beam.tolist()]
     forces = internal_forces(solution, st)               # (nc, S, 6)
     disp = solution.displacements                        # (nc, n, 6)
