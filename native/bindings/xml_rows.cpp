@@ -34,6 +34,10 @@ nb::str xml_rows(nb::list labels, Values values) {
     const std::size_t rows = values.shape(0);
     const std::size_t k = values.shape(1);
     if (nb::len(labels) != rows) throw nb::value_error("xml_rows: one label per row of values");
+    // our own list of the labels: their texts are read with the GIL released, so no other thread
+    // may drop one from the list meanwhile
+    nb::list held = nb::steal<nb::list>(PyList_GetSlice(labels.ptr(), 0, PY_SSIZE_T_MAX));
+    if (!held.is_valid()) throw nb::python_error();
     // the cells' opening tags, '<p1 v="' ..., written once
     std::vector<std::string> opens(k);
     for (std::size_t i = 0; i < k; ++i) opens[i] = "<p" + std::to_string(i + 1) + " v=\"";
@@ -41,7 +45,7 @@ nb::str xml_rows(nb::list labels, Values values) {
     std::vector<Py_ssize_t> size(rows);
     bool ascii = true;
     for (std::size_t r = 0; r < rows; ++r) {
-        PyObject *label = PyList_GET_ITEM(labels.ptr(), static_cast<Py_ssize_t>(r));
+        PyObject *label = PyList_GET_ITEM(held.ptr(), static_cast<Py_ssize_t>(r));
         if (!PyUnicode_Check(label)) throw nb::type_error("xml_rows: the labels are str");
         text[r] = PyUnicode_AsUTF8AndSize(label, &size[r]);
         if (text[r] == nullptr) throw nb::python_error();
