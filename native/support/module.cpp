@@ -4,6 +4,7 @@
 #include "bindings/errors.h"
 #include "bindings/gzip_compress.h"
 #include "bindings/json_writer.h"
+#include "bindings/xml_rows.h"
 
 #include "engine/base64/base64.h"
 
@@ -101,6 +102,7 @@ PyMethodDef raise_cpp_def = {"_raise_cpp", raise_cpp, METH_O, "Throws a C++ exce
 NB_MODULE(_native, m) {
     m.doc() = "Native helpers shared by the kit's modules.";
     norvale::bind::json::add_json_functions(m);
+    norvale::bind::add_xml_rows(m);
     m.def(
         "gzip_compress",
         [](nb::bytes data, int level, bool zlib_ng) {

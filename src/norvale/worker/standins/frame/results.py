@@ -117,7 +117,7 @@ def internal_forces(solution: Solution, st: Stations) -> np.ndarray:
             contrib += w * np.concatenate([q[:, :3], np.stack([q[:, 3], -arm * q[:, 2] + q[:, 4],
                                                                arm * q[:, 1] + q[:, 5]], axis=1)], axis=1)
         np.add.at(acc, (c[rec], s), contrib)
-    F0 = solution.end_forces[:, st.beam, :]          # (nc, S, 12)
+    F0 = solution.end_forces[:, st.beam, :6]         # (nc, S, 6): the forces at the begin node
     x = st.x[None, :]
     out = np.empty((nc, S, 6))
     out[..., 0] = -F0[..., 0] - acc[..., 0]

@@ -69,8 +69,10 @@ def _condense(k: np.ndarray, release: np.ndarray, ecc: np.ndarray):
     Kb = np.array(k)
     Pb = np.array(eye)
     released = ~np.isinf(release)
-    patterns, inverse = np.unique(released, axis=0, return_inverse=True)
-    inverse = inverse.reshape(-1)
+    # the beams grouped by their pattern of released DOFs, each pattern coded as the bits of an int
+    codes = released.astype(np.int64) @ (1 << np.arange(12, dtype=np.int64))
+    codes_used, inverse = np.unique(codes, return_inverse=True)
+    patterns = ((codes_used[:, None] >> np.arange(12)) & 1).astype(bool)
     for pi, pattern in enumerate(patterns):
         if not pattern.any():
             continue

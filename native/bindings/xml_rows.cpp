@@ -1,0 +1,118 @@
+#include "xml_rows.h"
+
+#include "engine/json/buffer.h"
+#include "engine/json/float_repr.h"
+
+#include <nanobind/ndarray.h>
+
+#include <cmath>
+#include <cstring>
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace nb = nanobind;
+
+namespace norvale::bind {
+namespace {
+
+using Values = nb::ndarray<const double, nb::ndim<2>, nb::c_contig, nb::device::cpu>;
+
+/// A number cell's text: the float repr, or the spellings the JSON writer uses for the others.
+std::size_t number_text(double v, char *buf) {
+    if (std::isfinite(v)) return engine::json::format_float_repr(v, buf);
+    const char *s = std::isnan(v) ? "NaN" : (v > 0 ? "Infinity" : "-Infinity");
+    const std::size_t n = std::strlen(s);
+    std::memcpy(buf, s, n);
+    return n;
+}
+
+/// '<row><p0 v=LABEL/><p1 v="x"/>...<pk v="z"/></row>\n' for every row: labels are attribute values
+/// with their quotes already (as quoteattr gives them), values one row of k numbers per label.
+nb::str xml_rows(nb::list labels, Values values) {
+    const std::size_t rows = values.shape(0);
+    const std::size_t k = values.shape(1);
+    if (nb::len(labels) != rows) throw nb::value_error("xml_rows: one label per row of values");
+    // our own list of the labels: their texts are read with the GIL released, so no other thread
+    // may drop one from the list meanwhile
+    nb::list held = nb::steal<nb::list>(PyList_GetSlice(labels.ptr(), 0, PY_SSIZE_T_MAX));
+    if (!held.is_valid()) throw nb::python_error();
+    // the cells' opening tags, '<p1 v="' ..., written once
+    std::vector<std::string> opens(k);
+    for (std::size_t i = 0; i < k; ++i) opens[i] = "<p" + std::to_string(i + 1) + " v=\"";
+    std::vector<const char *> text(rows);
+    std::vector<Py_ssize_t> size(rows);
+    bool ascii = true;
+    for (std::size_t r = 0; r < rows; ++r) {
+        PyObject *label = PyList_GET_ITEM(held.ptr(), static_cast<Py_ssize_t>(r));
+        if (!PyUnicode_Check(label)) throw nb::type_error("xml_rows: the labels are str");
+        text[r] = PyUnicode_AsUTF8AndSize(label, &size[r]);
+        if (text[r] == nullptr) throw nb::python_error();
+        ascii = ascii && PyUnicode_IS_ASCII(label);
+    }
+    // the rows in two halves, formatted on two threads (the text is most of the work)
+    const unsigned parts = rows >= 4096 ? std::min(2u, std::max(1u, std::thread::hardware_concurrency())) : 1u;
+    std::vector<engine::json::TextBuffer> pieces(parts);
+    const double *v = values.data();
+    {
+        nb::gil_scoped_release nogil;
+        auto format = [&](unsigned part) {
+            engine::json::TextBuffer &out = pieces[part];
+            const std::size_t first = rows * part / parts, last = rows * (part + 1) / parts;
+            for (std::size_t r = first; r < last; ++r) {
+                const std::size_t n = static_cast<std::size_t>(size[r]);
+                char *p = out.reserve(n + 20 + k * (engine::json::kFloatReprMax + 16));
+                char *start = p;
+                std::memcpy(p, "<row><p0 v=", 11);
+                p += 11;
+                std::memcpy(p, text[r], n);
+                p += n;
+                *p++ = '/';
+                *p++ = '>';
+                for (std::size_t i = 0; i < k; ++i) {
+                    std::memcpy(p, opens[i].data(), opens[i].size());
+                    p += opens[i].size();
+                    p += number_text(v[r * k + i], p);
+                    std::memcpy(p, "\"/>", 3);
+                    p += 3;
+                }
+                std::memcpy(p, "</row>\n", 7);
+                p += 7;
+                out.commit(static_cast<std::size_t>(p - start));
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (unsigned part = 1; part < parts; ++part) helpers.emplace_back(format, part);
+        format(0);
+        for (auto &t : helpers) t.join();
+    }
+    std::size_t total = 0;
+    for (auto &piece : pieces) total += piece.size();
+    if (!ascii) {
+        std::string joined;
+        joined.reserve(total);
+        for (auto &piece : pieces) joined.append(piece.data(), piece.size());
+        PyObject *s = PyUnicode_DecodeUTF8(joined.data(), static_cast<Py_ssize_t>(joined.size()), "strict");
+        if (!s) throw nb::python_error();
+        return nb::steal<nb::str>(s);
+    }
+    PyObject *s = PyUnicode_New(static_cast<Py_ssize_t>(total), 127);
+    if (!s) throw nb::python_error();
+    char *dst = static_cast<char *>(PyUnicode_DATA(s));
+    for (auto &piece : pieces) {
+        std::memcpy(dst, piece.data(), piece.size());
+        dst += piece.size();
+    }
+    return nb::steal<nb::str>(s);
+}
+
+}  // namespace
+
+void add_xml_rows(nb::module_ &m) {
+    m.def("xml_rows", &xml_rows, nb::arg("labels"), nb::arg("values"),
+          "The <row> elements of a result table: labels[r] (a quoted attribute value) in p0, then "
+          "values[r] (float64, rows x k) in p1..pk as the float repr, one row per line.");
+}
+
+}  // namespace norvale::bind
