@@ -127,3 +127,35 @@ def test_bad_arguments(kwargs, error):
 def test_bad_timeouts(timeout):
     with pytest.raises((TypeError, ValueError)):
         PythonAnalysis(script=script("pass")).execute(timeout)
+
+
+def test_outputs_named_like_the_program_logs_keep_their_own_content(local_worker):
+    job = PythonAnalysis(
+        script=script("import sys; print('progress'); sys.stderr.write('warning');"
+                      "open('stdout.txt', 'w').write('A'); open('stderr.txt', 'w').write('B')"),
+        output_filenames=["stdout.txt", "stderr.txt"],
+    )
+    job.execute(timeout=60)
+    assert job.get_output_file("stdout.txt").getvalue() == "A"
+    assert job.get_output_file("stderr.txt").getvalue() == "B"
+    assert "progress" in job.get_program_log() and "warning" in job.get_program_log()
+
+
+def test_a_job_leaves_only_its_results_and_they_go_with_the_job(local_worker, tmp_path, monkeypatch):
+    import gc
+    import tempfile
+
+    system_tmp = tmp_path / "system-tmp"
+    system_tmp.mkdir()
+    monkeypatch.setattr(tempfile, "tempdir", str(system_tmp))
+    work_root = local_worker.config.work_root
+    job = PythonAnalysis(script=script("open('out.txt', 'w').write('x')"), output_filenames=["out.txt"])
+    job.execute(timeout=60)
+    assert os.listdir(system_tmp) == []  # the job file went when the run ended
+    [result_dir] = os.listdir(work_root)
+    assert result_dir.startswith("norvale-result-")
+    job.execute(timeout=60)  # a new run replaces the results of the last one
+    assert len(os.listdir(work_root)) == 1 and os.listdir(work_root) != [result_dir]
+    del job
+    gc.collect()
+    assert os.listdir(work_root) == [] and os.listdir(system_tmp) == []

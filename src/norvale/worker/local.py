@@ -58,8 +58,9 @@ def execute_job(job_path: str, *, config: WorkerConfig, timeout: float, deadline
     stay in a result directory that lives as long as the returned `WorkerResult`. `timeout` is the
     job's own time-out (for its message), `deadline` (a `time.monotonic()` value, default: now plus
     `timeout`) when its program is stopped. `integration`: the one the caller serves; a job of
-    another is refused. `cleanup`: more directories the job supervisor removes if this process
-    goes away mid-run. `dir_tag`: what the job's directory names carry after "norvale-run-" and
+    another is refused. `cleanup`: more directories (or files) the job supervisor removes if this
+    process goes away mid-run; a job file whose name, or whose directory's name, starts with
+    "norvale-job-" is one of them too. `dir_tag`: what the job's directory names carry after "norvale-run-" and
     "norvale-result-". Raises `WorkerFailure`, or whatever `watch` raised.
     """
     if deadline is None:
@@ -71,9 +72,13 @@ def execute_job(job_path: str, *, config: WorkerConfig, timeout: float, deadline
         shutil.rmtree(job_dir, ignore_errors=True)
         raise
     dirs = [job_dir, result_dir, *cleanup]
-    job_parent = os.path.dirname(os.path.abspath(job_path))
-    if os.path.basename(job_parent).startswith(JOB_DIR_PREFIX) and job_parent not in dirs:
-        dirs.append(job_parent)  # the temporary directory that holds this job's file
+    # the kit's temporary job file, or the temporary directory that holds it (a node's download)
+    job_file = os.path.abspath(job_path)
+    for temporary in (job_file, os.path.dirname(job_file)):
+        if os.path.basename(temporary).startswith(JOB_DIR_PREFIX):
+            if temporary not in dirs:
+                dirs.append(temporary)
+            break
     keep_results = False
     context: Optional[JobContext] = None
     try:

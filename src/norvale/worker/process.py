@@ -166,16 +166,17 @@ def hand_to_user(user: str, cwd: str, env: Optional[Mapping[str, str]]) -> dict[
 
 def start_supervised(argv: Sequence[str], *, cwd: str, log_dir: str, env: Optional[Mapping[str, str]] = None,
                      cleanup: Sequence[str] = (), integration: str = "program",
-                     user: Optional[str] = None) -> tuple[_Supervisor, str, str]:
-    """Starts `argv` in `cwd` under a per-job supervisor, output to files in `log_dir`; as `user`
+                     user: Optional[str] = None, log_prefix: str = "") -> tuple[_Supervisor, str, str]:
+    """Starts `argv` in `cwd` under a per-job supervisor, output to the files "stdout.txt" and
+    "stderr.txt" in `log_dir` (their names after `log_prefix`); as `user`
     (its groups, group and user id) when given, which needs the privilege to switch to it; the job
     folder then becomes that user's and the program gets an environment of its own (`hand_to_user`).
 
     Returns the supervisor and the stdout and stderr paths once the program runs. A program that
     cannot be started raises `WorkerFailure` saying why; an interruption leaves nothing running.
     """
-    stdout_path = os.path.join(log_dir, "stdout.txt")  # made empty by the supervisor
-    stderr_path = os.path.join(log_dir, "stderr.txt")
+    stdout_path = os.path.join(log_dir, log_prefix + "stdout.txt")  # made empty by the supervisor
+    stderr_path = os.path.join(log_dir, log_prefix + "stderr.txt")
     if user is not None:
         env = hand_to_user(user, cwd, env)
     supervisor = _Supervisor(argv, cwd=cwd, stdout=stdout_path, stderr=stderr_path, env=env, cleanup=cleanup,
@@ -198,8 +199,10 @@ WATCH_EVERY = 0.1
 
 def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optional[float],
                 env: Optional[Mapping[str, str]] = None, cleanup: Sequence[str] = (), integration: str = "program",
-                watch: Optional[Callable[[str, str], None]] = None, user: Optional[str] = None) -> ProgramRun:
-    """Runs `argv` in `cwd`; output goes to files in `log_dir`. Raises ProgramTimeout after `timeout` s.
+                watch: Optional[Callable[[str, str], None]] = None, user: Optional[str] = None,
+                log_prefix: str = "") -> ProgramRun:
+    """Runs `argv` in `cwd`; output goes to files in `log_dir` (see `start_supervised`, as for
+    `log_prefix`). Raises ProgramTimeout after `timeout` s.
 
     `cleanup`: directories the supervisor removes if the application goes away while the program
     runs. `watch(stdout_path, stderr_path)`, when given, is called about ten times a second while
@@ -208,7 +211,8 @@ def run_program(argv: Sequence[str], *, cwd: str, log_dir: str, timeout: Optiona
     program as (see `start_supervised`).
     """
     supervisor, stdout_path, stderr_path = start_supervised(argv, cwd=cwd, log_dir=log_dir, env=env,
-                                                            cleanup=cleanup, integration=integration, user=user)
+                                                            cleanup=cleanup, integration=integration, user=user,
+                                                            log_prefix=log_prefix)
     deadline = None if timeout is None else time.monotonic() + timeout
     try:
         while True:

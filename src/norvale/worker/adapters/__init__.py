@@ -60,12 +60,13 @@ class JobContext:
         return list(command)
 
     def run(self, argv: list[str], cwd: Optional[str] = None) -> ProgramRun:
-        log_dir = os.path.join(self.result_dir, ".logs")
-        os.makedirs(log_dir, exist_ok=True)
+        # The program's logs lie beside the result files, under names no result file can have
+        # (`safe_name` refuses a leading dot): no folder of their own to make and remove.
         try:
-            self.last_run = run_program(argv, cwd=cwd or self.work_dir, log_dir=log_dir, timeout=self.remaining(),
-                                        cleanup=self.cleanup, integration=self.integration, watch=self.watch,
-                                        user=self.config.run_as)
+            self.last_run = run_program(argv, cwd=cwd or self.work_dir, log_dir=self.result_dir,
+                                        timeout=self.remaining(), cleanup=self.cleanup,
+                                        integration=self.integration, watch=self.watch, user=self.config.run_as,
+                                        log_prefix=".")
         except ProgramTimeout as timeout:
             self.last_run = timeout.run
             raise
