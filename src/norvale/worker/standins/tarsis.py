@@ -128,9 +128,10 @@ def output_xml(input_xml: bytes, options: dict[str, Any]) -> str:
     return "".join(out)
 
 
-def write_output(out: IO[str], input_xml: bytes, options: dict[str, Any]) -> None:
-    """Writes the output XML of `input_xml`: a model is analysed (raises AnalysisRefused when it
-    cannot be); any other XML is echoed (Summary, Nodes and placeholder reactions)."""
+def read_input(input_xml: bytes) -> tuple[collections.Counter[str], Tables, list[str]]:
+    """What the output takes from `input_xml`: how many elements of each name it holds, its tables
+    (`model_tables`, empty when it is not a model) and the ids of its first 1 000 nodes (of its
+    elements with an "id" attribute when it is not a model). Raises ET.ParseError."""
     with _without_gc():
         root = ET.fromstring(input_xml)
         counts = _element_counts(root)
@@ -139,8 +140,16 @@ def write_output(out: IO[str], input_xml: bytes, options: dict[str, Any]) -> Non
             ids = [row.get("name") or "" for row in itertools.islice(tables.get("nodes", []), 1000)]
         else:
             ids = [el.get("id", "") for el in root.iter() if el.get("id") is not None][:1000]
-        # the tree of a big model takes several times the size of its tables: freed before the analysis
+        # the tree of a big model takes several times the size of its tables: freed here, before the
+        # analysis
         del root
+    return counts, tables, ids
+
+
+def write_output(out: IO[str], input_xml: bytes, options: dict[str, Any]) -> None:
+    """Writes the output XML of `input_xml`: a model is analysed (raises AnalysisRefused when it
+    cannot be); any other XML is echoed (Summary, Nodes and placeholder reactions)."""
+    counts, tables, ids = read_input(input_xml)
     summary = {"Input": (["Item", "Count"], [[tag, str(n)] for tag, n in sorted(counts.items())]),
                "Options": (["Option", "Value"], [[k, str(options.get(k))] for k in
                                                 ("calculation_setting", "xml_doc_name", "result_type")])}
