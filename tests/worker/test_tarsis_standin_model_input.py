@@ -47,3 +47,43 @@ def test_a_model_gets_summary_nodes_and_the_tables_of_its_load_case():
     assert [r[0] for r in rows] == ["K1", "K3"]
     assert [float(r[3]) for r in rows] == [1500.0, 1500.0]
     assert sum(float(r[1]) for r in rows) == pytest.approx(-99.0, rel=1e-12)
+
+
+def test_rows_that_differ_from_one_another_keep_their_own_cells():
+    # rows of a hand-written table need not share the header's cells: missing, extra (no title),
+    # repeated and reordered cells, an empty row, a header placed after the rows
+    xml = f"""<project xmlns="{TARSIS_NAMESPACE}" xmlns:o="urn:other"><container>
+      <table name="uniform"><h><h0 t="a"/><h1 t="b"/></h>
+        <row><p0 v="1"/><p1 v="2"/></row><row><p0 v="3"/><p1/></row></table>
+      <table name="ragged">
+        <row><p1 v="b1"/><p0 v="a1"/></row>
+        <row><p0 v="a2"/></row>
+        <row/>
+        <row><p0 v="a3"/><p7 v="x"/><p0 v="a3bis"/></row>
+        <row><o:p1 v="other"/><p1 v="b5"/></row>
+        <h><h0 t="a"/><h1 t="b"/></h>
+      </table>
+      <table name="headless"><row><p0 v="1"/></row></table>
+      <table name="empty"><h><h0 t="a"/></h></table>
+    </container></project>"""
+    tables = standin.model_tables(ET.fromstring(xml))
+    assert list(tables) == ["uniform", "ragged", "empty"]
+    assert tables["uniform"] == [{"a": "1", "b": "2"}, {"a": "3", "b": None}]
+    ragged = tables["ragged"]
+    assert [list(row.items()) for row in ragged] == [
+        [("b", "b1"), ("a", "a1")], [("a", "a2")], [], [("a", "a3bis"), (None, "x")], [("b", "b5")]]
+    assert tables["empty"] == []
+
+
+def test_summary_counts_the_elements_of_any_namespace_but_not_markup_in_comments():
+    xml = (b'<?xml version="1.0"?><!-- <node id="c"/> --><r xmlns:x="urn:x"><x:node id="n1"/>'
+           b'<node id="n2"><![CDATA[<node/>]]></node><x:beam/></r>')
+    root = ET.fromstring(standin.output_xml(xml, {}))
+    ns = {"t": TARSIS_NAMESPACE}
+    summary = root.find("t:container/t:table[@name='Summary']", ns)
+    assert summary is not None
+    rows = [[cell.get("v") for cell in row] for row in summary.iterfind("t:obj/t:block[@h='Input']/t:row", ns)]
+    assert rows == [["beam", "1"], ["node", "2"], ["r", "1"]]
+    nodes = root.find("t:container/t:table[@name='Nodes']", ns)
+    assert nodes is not None
+    assert [row[0].get("v") for row in nodes.iterfind("t:obj/t:block/t:row", ns)] == ["n1", "n2"]

@@ -19,12 +19,16 @@ be tried out.
 from __future__ import annotations
 
 import collections
-import io
+import contextlib
+import gc
+import itertools
 import json
 import os
 import re
 import sys
 import xml.etree.ElementTree as ET
+from collections.abc import Iterator
+from operator import attrgetter, methodcaller
 from typing import IO, Any, Optional
 from xml.sax.saxutils import quoteattr
 
@@ -32,7 +36,8 @@ from norvale.external.tarsis import TARSIS_NAMESPACE
 from norvale.worker.standins import frame
 
 _EXIT = re.compile(rb"TARSIS_EXIT=(\d+)")
-_START_TAG = re.compile(rb"<([^\s/>!?][^\s/>]*)")
+_TAG = attrgetter("tag")
+_VALUE = methodcaller("get", "v")
 
 #: Blocks of an output table: block key -> (column titles, rows of cell texts).
 Blocks = dict[str, tuple[list[str], list[list[str]]]]
@@ -58,6 +63,10 @@ def _reactions(ids: list[str], factor: float) -> Blocks:
     return {"Reactions": (["Node", "Rx", "Ry", "Rz"], rows)}
 
 
+def _local(tag: str) -> str:
+    return tag.rpartition("}")[2]
+
+
 def model_tables(root: ET.Element) -> Tables:
     """The tables of an input XML made by the template-filling service: name -> rows, each row a
     mapping of column title to the cell's text (None for a cell without value). A table or column
@@ -68,33 +77,79 @@ def model_tables(root: ET.Element) -> Tables:
         header = table.find(ns + "h")
         if header is None:
             continue
-        titles = {cell.tag.rpartition("}")[2].replace("h", "p"): cell.get("t") for cell in header}
-        tables[table.get("name")] = [
-            {titles.get(cell.tag.rpartition("}")[2]): cell.get("v") for cell in row}
-            for row in table.iterfind(ns + "row")
-        ]
+        titles = {_local(cell.tag).replace("h", "p"): cell.get("t") for cell in header}
+        rows = table.findall(ns + "row")
+        width = len(rows[0]) if rows else 0
+        first = list(map(_TAG, rows[0])) if rows else []
+        cells = list(itertools.chain.from_iterable(rows))
+        if width and len(cells) == width * len(rows) and list(map(_TAG, cells)) == first * len(rows):
+            # every row has the same cells in the same order (the service's tables): the rows are
+            # made without a Python step per cell
+            keys = [titles.get(_local(tag)) for tag in first]
+            tables[table.get("name")] = list(map(dict, map(zip, itertools.repeat(keys),
+                                                           itertools.batched(map(_VALUE, cells), width))))
+        else:
+            tables[table.get("name")] = [{titles.get(_local(cell.tag)): cell.get("v") for cell in row}
+                                         for row in rows]
     return tables
+
+
+def _element_counts(root: ET.Element) -> collections.Counter[str]:
+    """How many elements of each name (without namespace) the tree holds."""
+    counts: collections.Counter[str] = collections.Counter()
+    for tag, n in collections.Counter(map(_TAG, root.iter())).items():
+        counts[_local(tag)] += n
+    return counts
+
+
+@contextlib.contextmanager
+def _without_gc() -> Iterator[None]:
+    """No cyclic garbage collection inside: the passes over a big model's hundreds of thousands of
+    tree elements would otherwise be repeated by the collector at every threshold it crosses."""
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if enabled:
+            gc.enable()
+
+
+class _Pieces(list[str]):
+    """A text sink that keeps the written pieces, joined once at the end."""
+
+    write = list.append
 
 
 def output_xml(input_xml: bytes, options: dict[str, Any]) -> str:
     """The whole output XML as text (see `write_output`)."""
-    out = io.StringIO()
-    write_output(out, input_xml, options)
-    return out.getvalue()
+    out = _Pieces()
+    write_output(out, input_xml, options)  # type: ignore[arg-type]
+    return "".join(out)
+
+
+def read_input(input_xml: bytes) -> tuple[collections.Counter[str], Tables, list[str]]:
+    """What the output takes from `input_xml`: how many elements of each name it holds, its tables
+    (`model_tables`, empty when it is not a model) and the ids of its first 1 000 nodes (of its
+    elements with an "id" attribute when it is not a model). Raises ET.ParseError."""
+    with _without_gc():
+        root = ET.fromstring(input_xml)
+        counts = _element_counts(root)
+        tables = model_tables(root)
+        if tables:
+            ids = [row.get("name") or "" for row in itertools.islice(tables.get("nodes", []), 1000)]
+        else:
+            ids = [el.get("id", "") for el in root.iter() if el.get("id") is not None][:1000]
+        # the tree of a big model takes several times the size of its tables: freed here, before the
+        # analysis
+        del root
+    return counts, tables, ids
 
 
 def write_output(out: IO[str], input_xml: bytes, options: dict[str, Any]) -> None:
     """Writes the output XML of `input_xml`: a model is analysed (raises AnalysisRefused when it
     cannot be); any other XML is echoed (Summary, Nodes and placeholder reactions)."""
-    root = ET.fromstring(input_xml)
-    # element names counted from the start tags of the (well-formed, just parsed) text: the same as
-    # walking the tree, at a fraction of its cost on big models
-    counts = collections.Counter(name.rpartition(b":")[2].decode() for name in _START_TAG.findall(input_xml))
-    tables = model_tables(root)
-    if tables:
-        ids = [row.get("name") or "" for row in tables.get("nodes", [])][:1000]
-    else:
-        ids = [el.get("id", "") for el in root.iter() if el.get("id") is not None][:1000]
+    counts, tables, ids = read_input(input_xml)
     summary = {"Input": (["Item", "Count"], [[tag, str(n)] for tag, n in sorted(counts.items())]),
                "Options": (["Option", "Value"], [[k, str(options.get(k))] for k in
                                                 ("calculation_setting", "xml_doc_name", "result_type")])}
