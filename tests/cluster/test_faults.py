@@ -107,7 +107,7 @@ def test_a_result_store_gone_for_good_fails_the_job_naming_it_and_the_node_stops
         assert _consumers(rabbit, "rgone.moraine") == 0
         private.start()
         wait_for(lambda: "takes jobs again" in daemon.output(), limit=20, what="the node to consume again")
-        assert _consumers(rabbit, "rgone.moraine") == 1
+        wait_for(lambda: _consumers(rabbit, "rgone.moraine") == 1, limit=5, what="the broker to see the consumer")
         job = MoraineAnalysis(io.BytesIO(b"slope\n"))
         job.execute(timeout=60)
         assert job.get_output_file(".sto") is not None

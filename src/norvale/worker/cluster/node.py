@@ -208,18 +208,18 @@ class Node:
             self._probe_store()
         except Exception as exc:  # noqa: BLE001  (whatever the store's library raises)
             down["file store"] = str(exc) or type(exc).__name__
-        for service, cause in down.items():
-            if service not in self.down:
-                log.warning("the %s at %s is unreachable (%s): this node takes no new jobs until it is back",
-                            service, settings.mask_url(self.urls[service]), cause)
-        for service in self.down:
-            if service not in down:
-                log.info("the %s is reachable again: this node takes jobs again", service)
+        gone = [(service, cause) for service, cause in down.items() if service not in self.down]
+        back = [service for service in self.down if service not in down]
         self.down = down
         if down and not self.paused:
             self.paused = self._consume(False)
         elif not down and self.paused:
             self.paused = not self._consume(True)
+        for service, cause in gone:  # said once the node has stopped consuming
+            log.warning("the %s at %s is unreachable (%s): this node takes no new jobs until it is back",
+                        service, settings.mask_url(self.urls[service]), cause)
+        for service in back:  # said once the node consumes again (or would, with another service down)
+            log.info("the %s is reachable again: this node takes jobs again", service)
 
     def _probe_store(self) -> None:
         fs = self.store.fs
