@@ -57,6 +57,7 @@ redis.call('DEL', KEYS[1], KEYS[3])
 redis.call('RPUSH', KEYS[2], ARGV[2])
 redis.call('EXPIRE', KEYS[2], ARGV[3])
 redis.call('SET', KEYS[4], '1', 'EX', ARGV[4])
+redis.call('ZADD', KEYS[5], ARGV[5], ARGV[6])
 return 1
 """
 _RELEASE = """
@@ -514,18 +515,17 @@ class Node:
         delay = 0.2
         while True:
             try:
-                done = self.redis.eval(_FINISH, 4, keys.lease, keys.done, keys.progress, keys.ended, lease.value,
-                                       json.dumps(result), settings.KEY_TTL, settings.ENDED_TTL)
+                # the end and the job's entry among those a sweep may clean up go together, so the
+                # client's removal of that entry, after it read the end, never comes first
+                done = self.redis.eval(_FINISH, 5, keys.lease, keys.done, keys.progress, keys.ended,
+                                       settings.orphans_key(self.prefix), lease.value, json.dumps(result),
+                                       settings.KEY_TTL, settings.ENDED_TTL, time.time(), keys.lease.split(":")[-2])
                 if not done:
                     log.warning("job %s: another run holds its lease; this run's result is dropped",
                                 keys.lease.split(":")[-2][:8])
                     return False
                 if done == 2:
                     return True  # its client has stopped waiting: nothing to report
-                try:
-                    self.redis.zadd(settings.orphans_key(self.prefix), {keys.lease.split(":")[-2]: time.time()})
-                except self.outage:
-                    pass
                 return True
             except self.outage:
                 if lease.expired():
