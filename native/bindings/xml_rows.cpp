@@ -101,6 +101,7 @@ nb::str xml_rows(nb::list labels, Values values) {
     if (!s) throw nb::python_error();
     char *dst = static_cast<char *>(PyUnicode_DATA(s));
     for (auto &piece : pieces) {
+        if (piece.size() == 0) continue;  // an empty piece's data() may be null, which memcpy may not take
         std::memcpy(dst, piece.data(), piece.size());
         dst += piece.size();
     }
