@@ -155,6 +155,17 @@ def local_axes(xyz: np.ndarray, beam_nodes: np.ndarray, lcs_rotation: np.ndarray
     return np.stack([x, y2, z2], axis=1), length
 
 
+def _span(r: Row, length: float, positions: tuple[str, str],
+          values: tuple[str, str]) -> tuple[float, float, float, float]:
+    """A distributed load's extent on its beam and its values at both ends, begin first (a value
+    at the end defaults to the one at the start)."""
+    c_def, origin = text(r, "c_def", "RELATIVE"), text(r, "origin", "FROM_START")
+    x1 = _position(r, positions[0], length, c_def, origin)
+    x2 = _position(r, positions[1], length, c_def, origin)
+    a1, a2 = num(r, values[0]), num(r, values[1], num(r, values[0]))
+    return (x1, x2, a1, a2) if x2 >= x1 else (x2, x1, a2, a1)
+
+
 def _position(row: Row, key: str, length: float, c_def: str, origin: str) -> float:
     p = num(row, key, 0.0)
     x = p * length if c_def == "RELATIVE" else p
@@ -363,12 +374,7 @@ def read(tables: Tables) -> Frame:
         if text(r, "load_type", "FORCE") != "FORCE":
             raise AnalysisRefused(f"the frame analysis does not analyse the self-weight line load {name!r}")
         b = beam_of(r)
-        c_def, origin = text(r, "c_def", "RELATIVE"), text(r, "origin", "FROM_START")
-        x1 = _position(r, "position_start", length[b], c_def, origin)
-        x2 = _position(r, "position_end", length[b], c_def, origin)
-        q1, q2 = num(r, "load_start"), num(r, "load_end", num(r, "load_start"))
-        if x2 < x1:
-            x1, x2, q1, q2 = x2, x1, q2, q1
+        x1, x2, q1, q2 = _span(r, length[b], ("position_start", "position_end"), ("load_start", "load_end"))
         if x2 > x1:
             raw.append((case_of(r), b, x1, x2, _direction(text(r, "direction", "Z"), name),
                         text(r, "c_sys", "GLOBAL") == "LOCAL", q1, q2, num(r, "ey", 0.0), num(r, "ez", 0.0)))
@@ -390,12 +396,7 @@ def read(tables: Tables) -> Frame:
                          list(v1), list(v2)))
     for r in tables.get("line_moments_on_beam", []):
         b = beam_of(r)
-        c_def, origin = text(r, "c_def", "RELATIVE"), text(r, "origin", "FROM_START")
-        x1 = _position(r, "position_x1", length[b], c_def, origin)
-        x2 = _position(r, "position_x2", length[b], c_def, origin)
-        m1, m2 = num(r, "m1"), num(r, "m2", num(r, "m1"))
-        if x2 < x1:
-            x1, x2, m1, m2 = x2, x1, m2, m1
+        x1, x2, m1, m2 = _span(r, length[b], ("position_x1", "position_x2"), ("m1", "m2"))
         axis = _direction(text(r, "direction", "Z"), r.get("name"))
         v1, v2 = np.zeros(6), np.zeros(6)
         v1[3 + axis], v2[3 + axis] = m1, m2
