@@ -18,16 +18,15 @@ formats are described in ``docs/tarsis-input.md``.
 from __future__ import annotations
 
 import base64
-import binascii
 import gzip
 import json
 import math
 import re
-import zlib
 from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple
 
 from norvale.errors import InternalError
 from norvale.external.tarsis import TARSIS_NAMESPACE
+from norvale.services.tarsis_template import _check_document, _decode_text, _request_text
 
 __all__ = ["ENDPOINT", "DEF_FILE_NAME", "MEMBERS", "fill_template", "render"]
 
@@ -65,65 +64,9 @@ _NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]")
 
 
 def _decode_request(payload: Any) -> Dict[str, Any]:
-    if not isinstance(payload, Mapping):
-        raise InternalError(f"Tarsis template request must be a mapping, not {type(payload).__name__}")
-    if set(payload) != {"input"}:
-        raise InternalError("Tarsis template request must hold exactly the member 'input'")
-    text = payload["input"]
-    if not isinstance(text, str):
-        raise InternalError(f"Tarsis template request member 'input' must be text, not {type(text).__name__}")
-    try:
-        packed = base64.b64decode(text.encode("ascii"), validate=True)
-    except (UnicodeEncodeError, binascii.Error) as exc:
-        raise InternalError(f"Tarsis template request input is not valid Base64: {exc}") from None
-    try:
-        raw = gzip.decompress(packed)
-    except (OSError, EOFError, zlib.error) as exc:
-        raise InternalError(f"Tarsis template request input is not gzip data: {exc}") from None
-    try:
-        document = json.loads(raw.decode("utf-8"))
-    except UnicodeDecodeError as exc:
-        raise InternalError(f"Tarsis model document is not UTF-8 text: {exc}") from None
-    except ValueError as exc:
-        raise InternalError(f"Tarsis model document is not valid JSON: {exc}") from None
+    # The request's own checks are the service's: what this module keeps is the rendering.
+    document: Dict[str, Any] = _decode_text(_request_text(payload))
     return document
-
-
-def _check_document(document: Any) -> None:
-    if not isinstance(document, dict):
-        raise InternalError(f"Tarsis model document must be a JSON object, not {_json_kind(document)}")
-    missing = [key for key in MEMBERS if key not in document]
-    if missing:
-        raise InternalError("Tarsis model document lacks the member(s) " + ", ".join(map(repr, missing)))
-    unknown = [key for key in document if key not in MEMBERS]
-    if unknown:
-        raise InternalError("Tarsis model document has unknown member(s) " + ", ".join(map(repr, unknown)))
-    for key in ARRAY_MEMBERS:
-        value = document[key]
-        if not isinstance(value, list):
-            raise InternalError(f"Tarsis model document member '{key}' must be an array, not {_json_kind(value)}")
-        for index, item in enumerate(value):
-            if not isinstance(item, dict):
-                raise InternalError(f"Tarsis model document member '{key}' item {index} must be an object, "
-                                    f"not {_json_kind(item)}")
-    for key in SETUP_MEMBERS:
-        if not isinstance(document[key], dict):
-            raise InternalError(f"Tarsis model document member '{key}' must be an object, "
-                                f"not {_json_kind(document[key])}")
-
-
-def _json_kind(value: Any) -> str:
-    if value is None:
-        return "null"
-    if isinstance(value, bool):
-        return "a boolean"
-    if isinstance(value, (int, float)):
-        return "a number"
-    if isinstance(value, str):
-        return "a string"
-    if isinstance(value, list):
-        return "an array"
-    return "an object"
 
 
 # ---------------------------------------------------------------------------------------------
