@@ -46,9 +46,11 @@ MatrixType: Any = getattr(_cholespy, "MatrixType", None)
 class Beams:
     """What the analysis keeps per beam to give the internal forces."""
     k: np.ndarray          # (m, 12, 12) local stiffness of the beam itself (at its axis)
-    # maps of node DOFs (local, 12) to beam-end DOFs: b = C n + D p  (hinges and eccentricity)
-    C: np.ndarray          # (m, 12, 12)
-    D: np.ndarray          # (m, 12, 12) applies to the beam's own equivalent loads
+    # the beams with a hinge or an eccentricity, and for them the maps of node DOFs (local, 12) to
+    # beam-end DOFs: b = C n + D p; every other beam's ends are its nodes (C = I, D = 0)
+    special: np.ndarray    # (s,) beam indices
+    C: np.ndarray          # (s, 12, 12)
+    D: np.ndarray          # (s, 12, 12) applies to the beam's own equivalent loads
     loads: np.ndarray      # (ncases, m, 12) equivalent end loads at the beam's ends (local)
 
 
@@ -105,9 +107,11 @@ def _condense(k: np.ndarray, release: np.ndarray, ecc: np.ndarray):
 
 
 def _global(k_local: np.ndarray, R: np.ndarray) -> np.ndarray:
+    """(m, 12, 12) matrices in local axes turned to global ones: T^T k T, T four blocks R."""
     m = k_local.shape[0]
-    k5 = k_local.reshape(m, 4, 3, 4, 3)
-    return np.einsum("mpi,mapbq,mqj->maibj", R, k5, R, optimize=True).reshape(m, 12, 12)
+    right = k_local.reshape(m, 4, 3, 4, 3) @ R[:, None, None]                 # k T
+    Rt = np.ascontiguousarray(np.transpose(R, (0, 2, 1)))
+    return (Rt[:, None] @ right.reshape(m, 4, 3, 12)).reshape(m, 12, 12)      # T^T (k T)
 
 
 def _to_local(vectors: np.ndarray, R: np.ndarray) -> np.ndarray:
@@ -170,6 +174,13 @@ def _beam_loads(frame: Frame, py, pz) -> np.ndarray:
     return loads
 
 
+def _close_to_identity(frame: Frame, rtol: float, atol: float) -> np.ndarray:
+    """For each support, whether its axes are the global ones (np.allclose with rtol and atol)."""
+    axes = np.array([s[4] for s in frame.supports]).reshape(-1, 3, 3)
+    eye = np.eye(3)
+    return (np.abs(axes - eye) <= atol + rtol * np.abs(eye)).all(axis=(1, 2))
+
+
 def _constraints(frame: Frame, ndof: int):
     """The map u = T q from the kept unknowns q to all node DOFs, or None when it is a plain selection;
     the kept columns; for each support its six columns in q_all; spring stiffness on q_all."""
@@ -180,6 +191,7 @@ def _constraints(frame: Frame, ndof: int):
     plain = True
     axes_of = {}
     support_nodes = {}
+    turned = ~_close_to_identity(frame, 0.0, 1e-15)
     for si, (name, node, freedom, stiffness, axes) in enumerate(frame.supports):
         support_nodes[node] = si
         base = 6 * node
@@ -188,7 +200,7 @@ def _constraints(frame: Frame, ndof: int):
                 dropped[base + k] = True
             elif f == "FLEXIBLE":
                 springs[base + k] = stiffness[k]
-        if not np.allclose(axes, np.eye(3), rtol=0, atol=1e-15):
+        if turned[si]:
             axes_of[node] = axes
             plain = False
     slaves: dict[int, tuple[int, bool, bool, str]] = {}
@@ -250,19 +262,70 @@ def _constraints(frame: Frame, ndof: int):
     return T, np.nonzero(~dropped)[0], springs
 
 
-class _Factor:
-    """The factorised reduced stiffness matrix: PARDISO (symmetric positive definite) for big systems
-    where pypardiso is installed, CHOLMOD through cholespy otherwise, scipy's LU without either.
-    `ok` is False when the factorisation breaks down (not positive definite: a mechanism)."""
+def _blocks(Kg: np.ndarray, beam_nodes: np.ndarray, n: int, diagonal: np.ndarray,
+            upper: bool) -> sp.csr_matrix:
+    """The sum of the beams' global matrices Kg (m, 12, 12) as a sparse matrix of 6 n unknowns, from
+    the 6 x 6 blocks that join their nodes, plus `diagonal` (6 n) on the diagonal. upper: only the
+    blocks on and above the diagonal (the diagonal blocks whole)."""
+    m = Kg.shape[0]
+    quarters = Kg.reshape(m, 2, 6, 2, 6).transpose(0, 1, 3, 2, 4)          # (m, I, J, 6, 6) view
+    a, b = beam_nodes[:, 0], beam_nodes[:, 1]
+    node_blocks = np.zeros((n, 6, 6))
+    node_blocks[:, np.arange(6), np.arange(6)] = diagonal.reshape(n, 6)
+    if upper:
+        forward = (a < b)[:, None, None]
+        off = np.where(forward, quarters[:, 0, 1], quarters[:, 1, 0])
+        parts = [quarters[:, 0, 0], quarters[:, 1, 1], off, node_blocks]
+        rows = np.concatenate([a, b, np.minimum(a, b), np.arange(n)])
+        cols = np.concatenate([a, b, np.maximum(a, b), np.arange(n)])
+    else:
+        parts = [quarters[:, 0, 0], quarters[:, 1, 1], quarters[:, 0, 1], quarters[:, 1, 0], node_blocks]
+        rows = np.concatenate([a, b, a, b, np.arange(n)])
+        cols = np.concatenate([a, b, b, a, np.arange(n)])
+    key = rows.astype(np.int64) * n + cols
+    order = np.argsort(key, kind="stable")
+    key = key[order]
+    first = np.flatnonzero(np.concatenate([[True], key[1:] != key[:-1]]))
+    data = np.add.reduceat(np.concatenate(parts)[order], first, axis=0)
+    key = key[first]
+    indptr = np.searchsorted(key // n, np.arange(n + 1))
+    return sp.bsr_matrix((data, key % n, indptr), shape=(6 * n, 6 * n)).tocsr()
 
-    def __init__(self, K: Any):
-        self.n: int = K.shape[0]
+
+def _reduced_upper(K: sp.csr_matrix, keep: np.ndarray) -> sp.csr_matrix:
+    """The upper triangle of K's rows and columns `keep` (ascending), without stored zeros: the
+    canonical matrix the sparse Cholesky solvers take. K's rows must have sorted columns."""
+    ridx = np.full(K.shape[0], -1, dtype=np.int64)
+    ridx[keep] = np.arange(keep.size)
+    rr = np.repeat(ridx, np.diff(K.indptr))
+    rc = ridx[K.indices]
+    mask = (rr >= 0) & (rc >= rr) & (K.data != 0)
+    indptr = np.zeros(keep.size + 1, dtype=np.int64)
+    np.cumsum(np.bincount(rr[mask], minlength=keep.size), out=indptr[1:])
+    U = sp.csr_matrix((K.data[mask], rc[mask].astype(np.int32), indptr.astype(np.int32)),
+                      shape=(keep.size, keep.size))
+    U.has_sorted_indices = True
+    return U
+
+
+def _symmetric(U: sp.csr_matrix) -> sp.csr_matrix:
+    """The whole symmetric matrix of its upper triangle."""
+    return (U + sp.triu(U, k=1, format="csr").T).tocsr()
+
+
+class _Factor:
+    """The factorised reduced stiffness matrix, given by its upper triangle U (canonical CSR):
+    PARDISO (symmetric positive definite) for big systems where pypardiso is installed, CHOLMOD
+    through cholespy otherwise, scipy's LU without either. `ok` is False when the factorisation
+    breaks down (not positive definite: a mechanism)."""
+
+    def __init__(self, U: sp.csr_matrix):
+        self.n: int = U.shape[0]
         self.ok = True
         pypardiso = _pardiso() if self.n >= PARDISO_FROM else None
         if pypardiso is not None:
             self._kind = "pardiso"
-            self._upper = sp.csr_matrix(sp.triu(K))
-            self._upper.sort_indices()
+            self._upper = U
             self._solver = pypardiso.PyPardisoSolver(mtype=2)
             self._solver.set_statistical_info_off()
             try:
@@ -271,7 +334,7 @@ class _Factor:
                 self.ok = False
         elif CholeskySolverD is not None:
             self._kind = "cholmod"
-            coo = K.tocoo()
+            coo = _symmetric(U).tocoo()
             # CHOLMOD reports a failed factorisation on the C standard error stream; keep it quiet
             saved = os.dup(2)
             try:
@@ -290,7 +353,7 @@ class _Factor:
             import scipy.sparse.linalg as sla
             self._kind = "lu"
             try:
-                self._lu = sla.splu(K.tocsc())
+                self._lu = sla.splu(_symmetric(U).tocsc())
             except RuntimeError:
                 self.ok = False
 
@@ -341,64 +404,96 @@ def analyse(frame: Frame) -> Solution:
     py = el.phi(frame.E, frame.G, frame.Iz, frame.Ay, frame.length, frame.shear)
     pz = el.phi(frame.E, frame.G, frame.Iy, frame.Az, frame.length, frame.shear)
     k = el.stiffness(frame.E, frame.G, frame.A, frame.Iy, frame.Iz, frame.It, frame.length, py, pz)
-    K_node, C, D, P = _condense(k, frame.release, frame.ez)
+    loads = _beam_loads(frame, py, pz)                                     # (nc, m, 12) at the beam ends
+    # hinges and eccentricities are folded in for the beams that have them; the others' ends are
+    # their nodes
+    special = np.flatnonzero(~np.isinf(frame.release).all(axis=1) | (frame.ez != 0))
+    K_node, at_nodes = k, loads
+    C = D = np.zeros((0, 12, 12))
+    if special.size:
+        Ks, C, D, P = _condense(k[special], frame.release[special], frame.ez[special])
+        K_node, at_nodes = k.copy(), loads.copy()
+        K_node[special] = Ks
+        at_nodes[:, special] = np.einsum("mij,cmj->cmi", P, loads[:, special])
+        del Ks, P
     R = frame.rotations
     Kg = _global(K_node, R)
-    loads = _beam_loads(frame, py, pz)                                     # (nc, m, 12) at the beam ends
-    node_loads = _to_global(np.einsum("mij,cmj->cmi", P, loads), R)        # (nc, m, 12) global
+    node_loads = _to_global(at_nodes, R)                                   # (nc, m, 12) global
+    del K_node, at_nodes
 
     dofs = (6 * frame.beam_nodes[:, :, None] + np.arange(6)[None, None, :]).reshape(m, 12)
-    rows = np.repeat(dofs, 12, axis=1).reshape(-1)
-    cols = np.tile(dofs, (1, 12)).reshape(-1)
-    K = sp.csr_matrix((Kg.reshape(-1), (rows, cols)), shape=(ndof, ndof))
-    del Kg, rows, cols
     F = np.zeros((nc, ndof))
     for case, node, v in frame.nodal:
         F[case, 6 * node: 6 * node + 6] += v
     flat = dofs.reshape(-1)
     for c in range(nc):
         F[c] += np.bincount(flat, weights=node_loads[c].reshape(-1), minlength=ndof)
+    del node_loads
 
     T, keep, springs = _constraints(frame, ndof)
+    K = None
     if T is None:
-        Kr = K[keep][:, keep]
+        # the matrix of the kept unknowns straight from the beams' blocks: its upper triangle, the
+        # springs on its diagonal
+        U = _reduced_upper(_blocks(Kg, frame.beam_nodes, n, springs, upper=True), keep)
         Fr = F[:, keep]
     else:
+        K = _blocks(Kg, frame.beam_nodes, n, np.zeros(ndof), upper=False)
         Kall = (T.T @ K @ T).tocsr()
-        Kr = Kall[keep][:, keep]
+        Kr = (Kall[keep][:, keep] + sp.diags(springs[keep])).tocsr()
+        del Kall
+        Kr.sort_indices()
+        U = _reduced_upper(Kr, np.arange(keep.size))
+        del Kr
         Fr = (T.T @ F.T).T[:, keep]
-    Kr = (Kr + sp.diags(springs[keep])).tocsr()
-    supported = {node: True for (_, node, _, _, axes) in frame.supports if not np.allclose(axes, np.eye(3))}
+    supported = {frame.supports[i][1]: True for i in np.flatnonzero(~_close_to_identity(frame, 1e-5, 1e-8))}
 
     q = np.zeros((nc, keep.size))
     if keep.size:
-        factor = _Factor(Kr)
+        diag = U.diagonal()
+        if (diag <= 1e-14 * max(np.abs(diag).max(), 1e-300)).any():
+            # an unknown without stiffness of its own: nothing to factorise
+            dof = _free_dof(_symmetric(U))
+            raise _mechanism(frame, int(keep[max(dof, 0)]), supported)
+        factor = _Factor(U)
         if not factor.ok:
-            dof = _free_dof(Kr)
+            dof = _free_dof(_symmetric(U))
             raise _mechanism(frame, int(keep[dof]) if dof >= 0 else int(keep[0]), supported)
         # one more right-hand side, a fixed pseudo-random one: a nearly singular matrix can factorise,
         # and its solution then exceeds by far what any load can cause, whatever the cases' loads are
-        probe = np.random.default_rng(12345).uniform(0.5, 1.5, keep.size) * np.abs(Kr.diagonal())
+        probe = np.random.default_rng(12345).uniform(0.5, 1.5, keep.size) * np.abs(diag)
         solved = factor.solve(np.concatenate([Fr.T, probe[:, None]], axis=1))
+        del factor
         q = solved[:, :nc].T
         x = solved[:, nc]
         if not np.isfinite(solved).all() or np.abs(x).max() > 1e10:
-            dof = _free_dof(Kr)
+            dof = _free_dof(_symmetric(U))
             raise _mechanism(frame, int(keep[max(dof, 0)]), supported)
+    del U
     qall = np.zeros((nc, ndof))
     qall[:, keep] = q
     u = qall if T is None else (T @ qall.T).T
+    u_g = u[:, dofs]                                                        # (nc, m, 12) global
     # reactions: what the supports exert, from the residual of the structure without its springs
-    residual = (K @ u.T).T - F
-    if T is not None:
-        residual = (T.T @ residual.T).T
-    reactions = np.zeros((nc, len(frame.supports), 6))
-    for si, (_, node, freedom, stiffness, axes) in enumerate(frame.supports):
-        r = residual[:, 6 * node: 6 * node + 6]
-        reactions[:, si, :3] = r[:, :3] @ axes.T
-        reactions[:, si, 3:] = r[:, 3:] @ axes.T
+    if K is None:
+        forces = np.einsum("mij,cmj->cmi", Kg, u_g)                          # what each beam takes
+        residual = -F
+        for c in range(nc):
+            residual[c] += np.bincount(flat, weights=forces[c].reshape(-1), minlength=ndof)
+        del forces
+    else:
+        residual = (T.T @ ((K @ u.T).T - F).T).T
+    del Kg, K
+    support_nodes = np.array([s[1] for s in frame.supports], dtype=np.int64)
+    r = residual[:, 6 * support_nodes[:, None] + np.arange(6)]                # (nc, ns, 6)
+    axes = np.array([s[4] for s in frame.supports]).reshape(-1, 3, 3)
+    reactions = np.concatenate([np.einsum("csj,sij->csi", r[..., :3], axes),
+                                np.einsum("csj,sij->csi", r[..., 3:], axes)], axis=2)
     # beam end forces (local): what the nodes exert on the beam at its axis ends
-    u_e = _to_local(u[:, dofs], R)                                          # (nc, m, 12)
-    b = np.einsum("mij,cmj->cmi", C, u_e) + np.einsum("mij,cmj->cmi", D, loads)
+    b = _to_local(u_g, R)                                                   # (nc, m, 12)
+    del u_g
+    if special.size:
+        b[:, special] = (np.einsum("mij,cmj->cmi", C, b[:, special])
+                         + np.einsum("mij,cmj->cmi", D, loads[:, special]))
     end_forces = np.einsum("mij,cmj->cmi", k, b) - loads
-    return Solution(frame, u.reshape(nc, n, 6), reactions, end_forces, Beams(k, C, D, loads))
+    return Solution(frame, u.reshape(nc, n, 6), reactions, end_forces, Beams(k, special, C, D, loads))
