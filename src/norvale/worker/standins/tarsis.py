@@ -27,11 +27,12 @@ import os
 import re
 import sys
 import xml.etree.ElementTree as ET
-from collections.abc import Iterator
+from collections.abc import Iterator, Sequence
 from operator import attrgetter, methodcaller
 from typing import IO, Any, Optional, cast
 from xml.sax.saxutils import quoteattr
 
+from norvale._native import xml_tables
 from norvale.external.tarsis import TARSIS_NAMESPACE
 from norvale.worker.standins import frame
 
@@ -42,7 +43,7 @@ _VALUE = methodcaller("get", "v")
 #: Blocks of an output table: block key -> (column titles, rows of cell texts).
 Blocks = dict[str, tuple[list[str], list[list[str]]]]
 #: Rows of the tables of a template-filled input XML: table name -> rows of column title -> cell text.
-Tables = dict[Optional[str], list[dict[Optional[str], Optional[str]]]]
+Tables = dict[Optional[str], Sequence[dict[Optional[str], Optional[str]]]]
 
 
 def _table(name: str, blocks: Blocks) -> str:
@@ -133,6 +134,17 @@ def read_input(input_xml: bytes) -> tuple[collections.Counter[str], Tables, list
     (`model_tables`, empty when it is not a model) and the ids of its first 1 000 nodes (of its
     elements with an "id" attribute when it is not a model). Raises ET.ParseError."""
     with _without_gc():
+        # the package's XML engine reads a model's tables straight into columns; a document it
+        # leaves to a full parser, and one without tables, go to ElementTree
+        native = xml_tables(input_xml, TARSIS_NAMESPACE)
+        if native is not None:
+            counts, found = native
+            tables: Tables = {}
+            for name, n, columns, records in found:
+                tables[name] = frame.Table(columns, n) if columns is not None else records
+            if tables:
+                ids = [v or "" for v in frame.column(tables.get("nodes", []), "name")[:1000]]
+                return collections.Counter(counts), tables, ids
         root = ET.fromstring(input_xml)
         counts = _element_counts(root)
         tables = model_tables(root)

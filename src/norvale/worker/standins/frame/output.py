@@ -103,6 +103,10 @@ def _applied(frame: Frame, solution: Solution) -> np.ndarray:
     R = frame.rotations
     for case, b, _, f in frame.points:
         total[case] += R[b].T @ f[:3]
-    for case, b, x1, x2, q1, q2 in frame.lines:
-        total[case] += R[b].T @ ((q1[:3] + q2[:3]) / 2 * (x2 - x1))
+    if len(frame.lines):
+        c, b, x1, x2, q1, q2 = frame.lines.fields()
+        q = (q1[:, :3] + q2[:, :3]) / 2 * (x2 - x1)[:, None]                    # local resultants
+        glob = np.einsum("kji,kj->ki", R[b], q)
+        for k in range(3):
+            total[:, k] += np.bincount(c, weights=glob[:, k], minlength=nc)
     return total

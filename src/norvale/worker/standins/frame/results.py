@@ -94,13 +94,8 @@ def internal_forces(solution: Solution, st: Stations) -> np.ndarray:
         contrib = np.concatenate([f[:, :3], np.stack([f[:, 3], -arm * f[:, 2] + f[:, 4], arm * f[:, 1] + f[:, 5]],
                                                       axis=1)], axis=1)
         np.add.at(acc, (c[rec], s), contrib)
-    if frame.lines:
-        c = np.array([p[0] for p in frame.lines])
-        b = np.array([p[1] for p in frame.lines])
-        x1 = np.array([p[2] for p in frame.lines])
-        x2 = np.array([p[3] for p in frame.lines])
-        q1 = np.array([p[4] for p in frame.lines])
-        q2 = np.array([p[5] for p in frame.lines])
+    if len(frame.lines):
+        c, b, x1, x2, q1, q2 = frame.lines.fields()
         rec, s = _pairs(st, b)
         x = st.x[s]
         end = np.minimum(x, x2[rec])

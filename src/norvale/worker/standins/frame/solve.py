@@ -12,7 +12,7 @@ import scipy.sparse as sp
 
 from . import elements as el
 from .errors import AnalysisRefused
-from .model import DOF_NAMES, G_ACC, Frame
+from .model import DOF_NAMES, G_ACC, Frame, LineLoads
 
 #: From this many unknowns on, PARDISO (Intel's MKL, through pypardiso) factorises: several times faster
 #: than CHOLMOD through cholespy on building frames; below it, loading MKL and starting its threads
@@ -149,21 +149,16 @@ def _beam_loads(frame: Frame, py, pz) -> np.ndarray:
         x = np.array([p[2] for p in frame.points])
         f = np.array([p[3] for p in frame.points])
         np.add.at(loads, (c, b), el.point_loads(L[b], py[b], pz[b], x, f))
-    lines = list(frame.lines)
+    lines = frame.lines
     for case, direction in frame.self_weight:
         q = (frame.density * G_ACC * frame.A)[:, None] * direction[None, :]      # global, per length
         local = np.einsum("mij,mj->mi", frame.rotations, q)
         full = np.concatenate([local, np.zeros_like(local)], axis=1)
-        for bi in range(m):
-            lines.append((case, bi, 0.0, float(L[bi]), full[bi], full[bi]))
-    if lines:
-        c = np.array([p[0] for p in lines])
-        b = np.array([p[1] for p in lines])
-        x1 = np.array([p[2] for p in lines])
-        x2 = np.array([p[3] for p in lines])
-        q1 = np.array([p[4] for p in lines])
-        q2 = np.array([p[5] for p in lines])
-        np.add.at(loads, (c, b), el.line_loads(L[b], py[b], pz[b], x1, x2, q1, q2))
+        lines = lines + LineLoads(np.full(m, case, dtype=np.int64), np.arange(m, dtype=np.int64), np.zeros(m),
+                                  L.astype(float), full, full.copy())
+    if len(lines):
+        c, b = lines.case, lines.beam
+        np.add.at(loads, (c, b), el.line_loads(L[b], py[b], pz[b], lines.x1, lines.x2, lines.q1, lines.q2))
         frame.lines = lines
     frame.self_weight = []
     if frame.thermal:
