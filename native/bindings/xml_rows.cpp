@@ -6,6 +6,7 @@
 #include <nanobind/ndarray.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <algorithm>
 #include <string>
@@ -27,6 +28,40 @@ std::size_t number_text(double v, char *buf) {
     std::memcpy(buf, s, n);
     return n;
 }
+
+/// Texts of the numbers written last, per column: a number met again (bit for bit) among the last few
+/// of its column is copied instead of formatted again. Result tables repeat their numbers a lot: the
+/// positions along beams of equal lengths, the forces that are constant along a beam.
+class RecentTexts {
+public:
+    explicit RecentTexts(std::size_t columns) : slots_(columns * kSlots) {}
+
+    /// Writes the text of v, the k-th column's number, at p; returns its length.
+    std::size_t write(std::size_t k, double v, char *p) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        Slot &slot = slots_[k * kSlots + ((bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits))];
+        if (slot.size != 0 && slot.bits == bits) {
+            std::memcpy(p, slot.text, sizeof slot.text);
+            return slot.size;
+        }
+        const std::size_t n = number_text(v, slot.text);
+        slot.bits = bits;
+        slot.size = static_cast<uint8_t>(n);
+        std::memcpy(p, slot.text, sizeof slot.text);
+        return n;
+    }
+
+private:
+    static constexpr unsigned kBits = 7;
+    static constexpr std::size_t kSlots = std::size_t{1} << kBits;
+    struct Slot {
+        uint64_t bits = 0;
+        uint8_t size = 0;  ///< 0: empty (a number's text has at least 3 characters)
+        char text[engine::json::kFloatReprMax];
+    };
+    std::vector<Slot> slots_;
+};
 
 /// '<row><p0 v=LABEL/><p1 v="x"/>...<pk v="z"/></row>\n' for every row: labels are attribute values
 /// with their quotes already (as quoteattr gives them), values one row of k numbers per label.
@@ -59,6 +94,7 @@ nb::str xml_rows(nb::list labels, Values values) {
         nb::gil_scoped_release nogil;
         auto format = [&](unsigned part) {
             engine::json::TextBuffer &out = pieces[part];
+            RecentTexts recent(k);
             const std::size_t first = rows * part / parts, last = rows * (part + 1) / parts;
             for (std::size_t r = first; r < last; ++r) {
                 const std::size_t n = static_cast<std::size_t>(size[r]);
@@ -73,7 +109,7 @@ nb::str xml_rows(nb::list labels, Values values) {
                 for (std::size_t i = 0; i < k; ++i) {
                     std::memcpy(p, opens[i].data(), opens[i].size());
                     p += opens[i].size();
-                    p += number_text(v[r * k + i], p);
+                    p += recent.write(i, v[r * k + i], p);
                     std::memcpy(p, "\"/>", 3);
                     p += 3;
                 }
