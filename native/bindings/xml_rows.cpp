@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +64,20 @@ private:
     std::vector<Slot> slots_;
 };
 
+/// The formatting buffers, kept from one call to the next: the pages of fresh memory are mapped
+/// in one by one as they are first written, which costs about as much as formatting the numbers.
+/// Kept up to kKeptMax bytes each; a call that finds them in use formats into buffers of its own.
+struct KeptBuffers {
+    static constexpr std::size_t kKeptMax = std::size_t{64} << 20;
+    std::mutex lock;
+    engine::json::TextBuffer buffers[2];
+};
+
+KeptBuffers &kept_buffers() {
+    static KeptBuffers kept;
+    return kept;
+}
+
 /// '<row><p0 v=LABEL/><p1 v="x"/>...<pk v="z"/></row>\n' for every row: labels are attribute values
 /// with their quotes already (as quoteattr gives them), values one row of k numbers per label.
 nb::str xml_rows(nb::list labels, Values values) {
@@ -88,7 +103,19 @@ nb::str xml_rows(nb::list labels, Values values) {
     }
     // the rows in two halves, formatted on two threads (the text is most of the work)
     const unsigned parts = rows >= 4096 ? std::min(2u, std::max(1u, std::thread::hardware_concurrency())) : 1u;
-    std::vector<engine::json::TextBuffer> pieces(parts);
+    KeptBuffers &kept = kept_buffers();
+    std::unique_lock<std::mutex> hold(kept.lock, std::try_to_lock);
+    std::vector<engine::json::TextBuffer> own(hold.owns_lock() ? 0 : parts);
+    engine::json::TextBuffer *pieces = hold.owns_lock() ? kept.buffers : own.data();
+    for (unsigned part = 0; part < parts; ++part) pieces[part].clear();
+    struct Trim {  // whatever way the call ends, the kept buffers do not hold more than kKeptMax
+        engine::json::TextBuffer *buffers;
+        unsigned count;
+        ~Trim() {
+            for (unsigned i = 0; i < count; ++i)
+                if (buffers[i].capacity() > KeptBuffers::kKeptMax) buffers[i].release();
+        }
+    } trim{pieces, parts};
     const double *v = values.data();
     {
         nb::gil_scoped_release nogil;
@@ -124,11 +151,11 @@ nb::str xml_rows(nb::list labels, Values values) {
         for (auto &t : helpers) t.join();
     }
     std::size_t total = 0;
-    for (auto &piece : pieces) total += piece.size();
+    for (unsigned part = 0; part < parts; ++part) total += pieces[part].size();
     if (!ascii) {
         std::string joined;
         joined.reserve(total);
-        for (auto &piece : pieces) joined.append(piece.data(), piece.size());
+        for (unsigned part = 0; part < parts; ++part) joined.append(pieces[part].data(), pieces[part].size());
         PyObject *s = PyUnicode_DecodeUTF8(joined.data(), static_cast<Py_ssize_t>(joined.size()), "strict");
         if (!s) throw nb::python_error();
         return nb::steal<nb::str>(s);
@@ -136,7 +163,8 @@ nb::str xml_rows(nb::list labels, Values values) {
     PyObject *s = PyUnicode_New(static_cast<Py_ssize_t>(total), 127);
     if (!s) throw nb::python_error();
     char *dst = static_cast<char *>(PyUnicode_DATA(s));
-    for (auto &piece : pieces) {
+    for (unsigned part = 0; part < parts; ++part) {
+        const engine::json::TextBuffer &piece = pieces[part];
         if (piece.size() == 0) continue;  // an empty piece's data() may be null, which memcpy may not take
         std::memcpy(dst, piece.data(), piece.size());
         dst += piece.size();

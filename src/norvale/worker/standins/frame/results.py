@@ -112,15 +112,13 @@ def internal_forces(solution: Solution, st: Stations) -> np.ndarray:
             contrib += w * np.concatenate([q[:, :3], np.stack([q[:, 3], -arm * q[:, 2] + q[:, 4],
                                                                arm * q[:, 1] + q[:, 5]], axis=1)], axis=1)
         np.add.at(acc, (c[rec], s), contrib)
-    F0 = solution.end_forces[:, st.beam, :6]         # (nc, S, 6): the forces at the begin node
+    # minus the forces at the begin node, then the moments of its shear forces about the section
+    out = solution.end_forces[:, st.beam, :6]        # (nc, S, 6), a new array
+    np.negative(out, out=out)
     x = st.x[None, :]
-    out = np.empty((nc, S, 6))
-    out[..., 0] = -F0[..., 0] - acc[..., 0]
-    out[..., 1] = -F0[..., 1] - acc[..., 1]
-    out[..., 2] = -F0[..., 2] - acc[..., 2]
-    out[..., 3] = -F0[..., 3] - acc[..., 3]
-    out[..., 4] = -F0[..., 4] - x * F0[..., 2] - acc[..., 4]
-    out[..., 5] = -F0[..., 5] + x * F0[..., 1] - acc[..., 5]
+    out[..., 4] += x * out[..., 2]
+    out[..., 5] -= x * out[..., 1]
+    out -= acc
     return out
 
 
