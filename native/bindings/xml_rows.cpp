@@ -10,6 +10,7 @@
 #include <cstring>
 #include <algorithm>
 #include <mutex>
+#include <sys/mman.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +64,21 @@ private:
     };
     std::vector<Slot> slots_;
 };
+
+/// Asks the kernel to back [p, p + n) with huge pages where it holds whole ones: fresh memory is
+/// mapped page by page as it is first written, and one fault per 4 KiB page costs about as much as
+/// formatting the numbers that fill it. Only advice: without it the text is the same.
+void want_huge_pages(char *p, std::size_t n) {
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + n) & ~(kHuge - 1);
+    if (end > begin) (void)madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
 
 /// The formatting buffers, kept from one call to the next: the pages of fresh memory are mapped
 /// in one by one as they are first written, which costs about as much as formatting the numbers.
@@ -163,11 +179,22 @@ nb::str xml_rows(nb::list labels, Values values) {
     PyObject *s = PyUnicode_New(static_cast<Py_ssize_t>(total), 127);
     if (!s) throw nb::python_error();
     char *dst = static_cast<char *>(PyUnicode_DATA(s));
-    for (unsigned part = 0; part < parts; ++part) {
-        const engine::json::TextBuffer &piece = pieces[part];
-        if (piece.size() == 0) continue;  // an empty piece's data() may be null, which memcpy may not take
-        std::memcpy(dst, piece.data(), piece.size());
-        dst += piece.size();
+    want_huge_pages(dst, total);
+    {
+        // the pieces copied in on their threads again: the new text's pages are mapped as they
+        // are first written
+        nb::gil_scoped_release nogil;
+        auto copy = [&](unsigned part) {
+            std::size_t at = 0;
+            for (unsigned i = 0; i < part; ++i) at += pieces[i].size();
+            const engine::json::TextBuffer &piece = pieces[part];
+            // an empty piece's data() may be null, which memcpy may not take
+            if (piece.size() != 0) std::memcpy(dst + at, piece.data(), piece.size());
+        };
+        std::vector<std::thread> helpers;
+        for (unsigned part = 1; part < parts; ++part) helpers.emplace_back(copy, part);
+        copy(0);
+        for (auto &t : helpers) t.join();
     }
     return nb::steal<nb::str>(s);
 }
