@@ -39,11 +39,14 @@ def _block(out: IO[str], key: str, titles: Sequence[str], labels: list[str], col
     the shortest decimal text that reads back to its double (Python's repr)."""
     out.write(f"<block h={quoteattr(key)}>")
     out.write(_header(titles))
-    values = np.empty((len(labels), len(columns)))
-    for k, c in enumerate(columns):
-        values[:, k] = c
+    k = len(columns)
+    # the rows of numbers of each piece, made in one array used again from piece to piece
+    values = np.empty((min(len(labels), ROWS_PER_PIECE), k))
     for s in range(0, len(labels), ROWS_PER_PIECE):
-        out.write(xml_rows(labels[s:s + ROWS_PER_PIECE], values[s:s + ROWS_PER_PIECE]))
+        piece = values[:min(ROWS_PER_PIECE, len(labels) - s)]
+        for i, c in enumerate(columns):
+            piece[:, i] = c[s:s + len(piece)]
+        out.write(xml_rows(labels[s:s + ROWS_PER_PIECE], piece))
     out.write("</block>")
 
 

@@ -129,8 +129,14 @@ def combine(case_values: np.ndarray, combination: Case) -> tuple[np.ndarray, ...
         zero = np.zeros(case_values.shape[1:])
         return (zero, zero) if combination.envelope else (zero,)
     if combination.envelope:
-        parts = np.stack([f * case_values[i] for i, f in combination.coefficients])
-        return parts.max(axis=0), parts.min(axis=0)
+        (i, f), *rest = combination.coefficients
+        high = f * case_values[i]
+        low = high.copy()
+        for i, f in rest:
+            part = f * case_values[i]
+            np.maximum(high, part, out=high)
+            np.minimum(low, part, out=low)
+        return high, low
     total = np.zeros(case_values.shape[1:])
     for i, f in combination.coefficients:
         total += f * case_values[i]

@@ -118,13 +118,13 @@ def _to_local(vectors: np.ndarray, R: np.ndarray) -> np.ndarray:
     """(..., m, 12) global -> local per beam."""
     shape = vectors.shape
     v = vectors.reshape(shape[:-1] + (4, 3))
-    return np.einsum("mij,...mbj->...mbi", R, v).reshape(shape)
+    return (v @ np.transpose(R, (0, 2, 1))).reshape(shape)          # rows b: R v_b
 
 
 def _to_global(vectors: np.ndarray, R: np.ndarray) -> np.ndarray:
     shape = vectors.shape
     v = vectors.reshape(shape[:-1] + (4, 3))
-    return np.einsum("mji,...mbj->...mbi", R, v).reshape(shape)
+    return (v @ R).reshape(shape)                                   # rows b: R^T v_b
 
 
 class Solution:
@@ -471,10 +471,14 @@ def analyse(frame: Frame) -> Solution:
     u_g = u[:, dofs]                                                        # (nc, m, 12) global
     # reactions: what the supports exert, from the residual of the structure without its springs
     if K is None:
-        forces = np.einsum("mij,cmj->cmi", Kg, u_g)                          # what each beam takes
+        # what the beams at the supports take from their nodes
+        at_support = np.zeros(n, dtype=bool)
+        at_support[[s[1] for s in frame.supports]] = True
+        near = np.flatnonzero(at_support[frame.beam_nodes].any(axis=1))
+        forces = np.einsum("mij,cmj->cmi", Kg[near], u_g[:, near], optimize=True)
         residual = -F
         for c in range(nc):
-            residual[c] += np.bincount(flat, weights=forces[c].reshape(-1), minlength=ndof)
+            residual[c] += np.bincount(dofs[near].reshape(-1), weights=forces[c].reshape(-1), minlength=ndof)
         del forces
     else:
         residual = (T.T @ ((K @ u.T).T - F).T).T
@@ -490,5 +494,5 @@ def analyse(frame: Frame) -> Solution:
     if special.size:
         b[:, special] = (np.einsum("mij,cmj->cmi", C, b[:, special])
                          + np.einsum("mij,cmj->cmi", D, loads[:, special]))
-    end_forces = np.einsum("mij,cmj->cmi", k, b) - loads
+    end_forces = np.einsum("mij,cmj->cmi", k, b, optimize=True) - loads
     return Solution(frame, u.reshape(nc, n, 6), reactions, end_forces, Beams(k, special, C, D, loads))
