@@ -9,7 +9,7 @@ import json
 import math
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass, field
-from typing import Any, Optional, overload
+from typing import Any, Optional, cast, overload
 
 import numpy as np
 
@@ -79,7 +79,7 @@ def numbers(rows: Sequence[Row], key: str, default: float) -> np.ndarray:
     values = column(rows, key)
     if None in values or "" in values:
         return np.array([default if v is None or v == "" else float(v) for v in values], dtype=float)
-    return np.fromiter(map(float, values), dtype=float, count=len(values))
+    return np.fromiter(map(float, cast(list[str], values)), dtype=float, count=len(values))
 
 #: Tables whose objects the frame analysis does not analyse: table -> what to call the object.
 REFUSED = {
@@ -312,11 +312,11 @@ def _line_loads_at_once(rows: Sequence[Row], length: np.ndarray, beam_ids: dict[
         start, end = column(rows, "load_start"), column(rows, "load_end")
         if None in start or "" in start:
             raise _Irregular
-        a1 = np.fromiter(map(float, start), dtype=float, count=n)
+        a1 = np.fromiter(map(float, cast(list[str], start)), dtype=float, count=n)
         if None in end or "" in end:     # the value at the end defaults to the one at the start
             a2 = np.array([a if v is None or v == "" else float(v) for a, v in zip(a1.tolist(), end)], dtype=float)
         else:
-            a2 = np.fromiter(map(float, end), dtype=float, count=n)
+            a2 = np.fromiter(map(float, cast(list[str], end)), dtype=float, count=n)
         swap = x2 < x1
         x1, x2, a1, a2 = np.where(swap, x2, x1), np.where(swap, x1, x2), np.where(swap, a2, a1), np.where(swap, a1, a2)
         kept = np.flatnonzero(x2 > x1)
@@ -343,7 +343,7 @@ def read(tables: Tables) -> Frame:
                    axis=1).reshape(-1, 3)
     solver = (tables.get("solver_setup") or [{}])[0]
     shear = text(solver, "neglect_shear_force_deformation", "false") != "true"
-    overrides = {text(r, "name"): r for r in tables.get("concrete_en1992_1_1", []) + tables.get("concrete_en1992_2", [])}
+    overrides = {text(r, "name"): r for r in [*tables.get("concrete_en1992_1_1", []), *tables.get("concrete_en1992_2", [])]}
 
     sections: dict[str, tuple[Any, sec.Section]] = {}
     for r in tables.get("cross_sections", []):
@@ -389,7 +389,7 @@ def read(tables: Tables) -> Frame:
     try:
         bn[:, 0] = list(map(node_ids.__getitem__, begin))
         bn[:, 1] = list(map(node_ids.__getitem__, end))
-        props[:, :12] = section_props[which] if m else 0.0
+        props[:, :12] = section_props[cast(list[int], which)] if m else 0.0
     except (KeyError, TypeError, IndexError):
         # the first beam at fault, named
         for i in range(m):

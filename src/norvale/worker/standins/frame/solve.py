@@ -284,10 +284,10 @@ def _blocks(Kg: np.ndarray, beam_nodes: np.ndarray, n: int, diagonal: np.ndarray
     data = np.add.reduceat(np.concatenate(parts)[order], first, axis=0)
     key = key[first]
     indptr = np.searchsorted(key // n, np.arange(n + 1))
-    return sp.bsr_matrix((data, key % n, indptr), shape=(6 * n, 6 * n)).tocsr()
+    return sp.csr_matrix(sp.bsr_matrix((data, key % n, indptr), shape=(6 * n, 6 * n)).tocsr())
 
 
-def _reduced_upper(K: sp.csr_matrix, keep: np.ndarray) -> sp.csr_matrix:
+def _reduced_upper(K: Any, keep: np.ndarray) -> sp.csr_matrix:
     """The upper triangle of K's rows and columns `keep` (ascending), without stored zeros: the
     canonical matrix the sparse Cholesky solvers take. K's rows must have sorted columns."""
     ridx = np.full(K.shape[0], -1, dtype=np.int64)
@@ -314,7 +314,7 @@ class _Factor:
     through cholespy otherwise, scipy's LU without either. `ok` is False when the factorisation
     breaks down (not positive definite: a mechanism)."""
 
-    def __init__(self, U: sp.csr_matrix):
+    def __init__(self, U: Any):
         self.n: int = U.shape[0]
         self.ok = True
         pypardiso = _pardiso() if self.n >= PARDISO_FROM else None
@@ -426,7 +426,7 @@ def analyse(frame: Frame) -> Solution:
     del node_loads
 
     T, keep, springs = _constraints(frame, ndof)
-    K = None
+    K: Any = None
     if T is None:
         # the matrix of the kept unknowns straight from the beams' blocks: its upper triangle, the
         # springs on its diagonal
@@ -470,7 +470,7 @@ def analyse(frame: Frame) -> Solution:
     u = qall if T is None else (T @ qall.T).T
     u_g = u[:, dofs]                                                        # (nc, m, 12) global
     # reactions: what the supports exert, from the residual of the structure without its springs
-    if K is None:
+    if T is None:
         # what the beams at the supports take from their nodes
         at_support = np.zeros(n, dtype=bool)
         at_support[[s[1] for s in frame.supports]] = True
