@@ -283,9 +283,8 @@ class _Irregular(Exception):
 def _line_loads_at_once(rows: Sequence[Row], length: np.ndarray, beam_ids: dict[str, int],
                         case_ids: dict[str, int]) -> Optional[np.ndarray]:
     """The line loads of non-zero span as the rows (case, beam, x1, x2, axis, local, q1, q2, ey, ez)
-    of one array, read column by column; None when a row is one the analysis refuses or reads
-    with a default that depends on another cell (the row by row reading then names the first
-    row at fault)."""
+    of one array, read column by column; None when a row is one the analysis refuses, or a cell
+    is not a number (the row by row reading then names the first row at fault)."""
     n = len(rows)
     if not n:
         return None

@@ -446,8 +446,8 @@ def analyse(frame: Frame) -> Solution:
     q = np.zeros((nc, keep.size))
     if keep.size:
         diag = U.diagonal()
-        if (diag <= 1e-14 * max(np.abs(diag).max(), 1e-300)).any():
-            # an unknown without stiffness of its own: nothing to factorise
+        if (diag <= 0).any():
+            # an unknown without stiffness of its own (an empty row, which PARDISO does not take)
             dof = _free_dof(_symmetric(U))
             raise _mechanism(frame, int(keep[max(dof, 0)]), supported)
         factor = _Factor(U)
