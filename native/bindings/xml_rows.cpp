@@ -6,8 +6,11 @@
 #include <nanobind/ndarray.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <algorithm>
+#include <mutex>
+#include <sys/mman.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +31,69 @@ std::size_t number_text(double v, char *buf) {
     return n;
 }
 
+/// Texts of the numbers written last, per column: a number met again (bit for bit) among the last few
+/// of its column is copied instead of formatted again. Result tables repeat their numbers a lot: the
+/// positions along beams of equal lengths, the forces that are constant along a beam.
+class RecentTexts {
+public:
+    explicit RecentTexts(std::size_t columns) : slots_(columns * kSlots) {}
+
+    /// Writes the text of v, the k-th column's number, at p; returns its length.
+    std::size_t write(std::size_t k, double v, char *p) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        Slot &slot = slots_[k * kSlots + ((bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits))];
+        if (slot.size != 0 && slot.bits == bits) {
+            std::memcpy(p, slot.text, sizeof slot.text);
+            return slot.size;
+        }
+        const std::size_t n = number_text(v, slot.text);
+        slot.bits = bits;
+        slot.size = static_cast<uint8_t>(n);
+        std::memcpy(p, slot.text, sizeof slot.text);
+        return n;
+    }
+
+private:
+    static constexpr unsigned kBits = 7;
+    static constexpr std::size_t kSlots = std::size_t{1} << kBits;
+    struct Slot {
+        uint64_t bits = 0;
+        uint8_t size = 0;  ///< 0: empty (a number's text has at least 3 characters)
+        char text[engine::json::kFloatReprMax];
+    };
+    std::vector<Slot> slots_;
+};
+
+/// Asks the kernel to back [p, p + n) with huge pages where it holds whole ones: fresh memory is
+/// mapped page by page as it is first written, and one fault per 4 KiB page costs about as much as
+/// formatting the numbers that fill it. Only advice: without it the text is the same.
+void want_huge_pages(char *p, std::size_t n) {
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + n) & ~(kHuge - 1);
+    if (end > begin) (void)madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
+/// The formatting buffers, kept from one call to the next: the pages of fresh memory are mapped
+/// in one by one as they are first written, which costs about as much as formatting the numbers.
+/// Kept up to kKeptMax bytes each; a call that finds them in use formats into buffers of its own.
+struct KeptBuffers {
+    static constexpr std::size_t kKeptMax = std::size_t{64} << 20;
+    std::mutex lock;
+    engine::json::TextBuffer buffers[2];
+};
+
+KeptBuffers &kept_buffers() {
+    static KeptBuffers kept;
+    return kept;
+}
+
 /// '<row><p0 v=LABEL/><p1 v="x"/>...<pk v="z"/></row>\n' for every row: labels are attribute values
 /// with their quotes already (as quoteattr gives them), values one row of k numbers per label.
 nb::str xml_rows(nb::list labels, Values values) {
@@ -39,8 +105,17 @@ nb::str xml_rows(nb::list labels, Values values) {
     nb::list held = nb::steal<nb::list>(PyList_GetSlice(labels.ptr(), 0, PY_SSIZE_T_MAX));
     if (!held.is_valid()) throw nb::python_error();
     // the cells' opening tags, '<p1 v="' ..., written once
-    std::vector<std::string> opens(k);
-    for (std::size_t i = 0; i < k; ++i) opens[i] = "<p" + std::to_string(i + 1) + " v=\"";
+    // (kept in arrays of one size, so that each is copied by a few plain stores)
+    struct Open {
+        char text[32] = {};
+        std::size_t size = 0;
+    };
+    std::vector<Open> opens(k);
+    for (std::size_t i = 0; i < k; ++i) {
+        const std::string open = "<p" + std::to_string(i + 1) + " v=\"";  // at most 26 characters
+        std::memcpy(opens[i].text, open.data(), open.size());
+        opens[i].size = open.size();
+    }
     std::vector<const char *> text(rows);
     std::vector<Py_ssize_t> size(rows);
     bool ascii = true;
@@ -53,16 +128,30 @@ nb::str xml_rows(nb::list labels, Values values) {
     }
     // the rows in two halves, formatted on two threads (the text is most of the work)
     const unsigned parts = rows >= 4096 ? std::min(2u, std::max(1u, std::thread::hardware_concurrency())) : 1u;
-    std::vector<engine::json::TextBuffer> pieces(parts);
+    KeptBuffers &kept = kept_buffers();
+    std::unique_lock<std::mutex> hold(kept.lock, std::try_to_lock);
+    std::vector<engine::json::TextBuffer> own(hold.owns_lock() ? 0 : parts);
+    engine::json::TextBuffer *pieces = hold.owns_lock() ? kept.buffers : own.data();
+    for (unsigned part = 0; part < parts; ++part) pieces[part].clear();
+    struct Trim {  // whatever way the call ends, the kept buffers do not hold more than kKeptMax
+        engine::json::TextBuffer *buffers;
+        unsigned count;
+        ~Trim() {
+            for (unsigned i = 0; i < count; ++i)
+                if (buffers[i].capacity() > KeptBuffers::kKeptMax) buffers[i].release();
+        }
+    } trim{pieces, parts};
     const double *v = values.data();
     {
         nb::gil_scoped_release nogil;
         auto format = [&](unsigned part) {
             engine::json::TextBuffer &out = pieces[part];
+            RecentTexts recent(k);
             const std::size_t first = rows * part / parts, last = rows * (part + 1) / parts;
             for (std::size_t r = first; r < last; ++r) {
                 const std::size_t n = static_cast<std::size_t>(size[r]);
-                char *p = out.reserve(n + 20 + k * (engine::json::kFloatReprMax + 16));
+                // per cell: its opening tag, copied whole (32), then its number, copied whole (32)
+                char *p = out.reserve(n + 20 + k * 64 + 32);
                 char *start = p;
                 std::memcpy(p, "<row><p0 v=", 11);
                 p += 11;
@@ -71,9 +160,9 @@ nb::str xml_rows(nb::list labels, Values values) {
                 *p++ = '/';
                 *p++ = '>';
                 for (std::size_t i = 0; i < k; ++i) {
-                    std::memcpy(p, opens[i].data(), opens[i].size());
-                    p += opens[i].size();
-                    p += number_text(v[r * k + i], p);
+                    std::memcpy(p, opens[i].text, sizeof opens[i].text);
+                    p += opens[i].size;
+                    p += recent.write(i, v[r * k + i], p);
                     std::memcpy(p, "\"/>", 3);
                     p += 3;
                 }
@@ -88,11 +177,11 @@ nb::str xml_rows(nb::list labels, Values values) {
         for (auto &t : helpers) t.join();
     }
     std::size_t total = 0;
-    for (auto &piece : pieces) total += piece.size();
+    for (unsigned part = 0; part < parts; ++part) total += pieces[part].size();
     if (!ascii) {
         std::string joined;
         joined.reserve(total);
-        for (auto &piece : pieces) joined.append(piece.data(), piece.size());
+        for (unsigned part = 0; part < parts; ++part) joined.append(pieces[part].data(), pieces[part].size());
         PyObject *s = PyUnicode_DecodeUTF8(joined.data(), static_cast<Py_ssize_t>(joined.size()), "strict");
         if (!s) throw nb::python_error();
         return nb::steal<nb::str>(s);
@@ -100,10 +189,22 @@ nb::str xml_rows(nb::list labels, Values values) {
     PyObject *s = PyUnicode_New(static_cast<Py_ssize_t>(total), 127);
     if (!s) throw nb::python_error();
     char *dst = static_cast<char *>(PyUnicode_DATA(s));
-    for (auto &piece : pieces) {
-        if (piece.size() == 0) continue;  // an empty piece's data() may be null, which memcpy may not take
-        std::memcpy(dst, piece.data(), piece.size());
-        dst += piece.size();
+    want_huge_pages(dst, total);
+    {
+        // the pieces copied in on their threads again: the new text's pages are mapped as they
+        // are first written
+        nb::gil_scoped_release nogil;
+        auto copy = [&](unsigned part) {
+            std::size_t at = 0;
+            for (unsigned i = 0; i < part; ++i) at += pieces[i].size();
+            const engine::json::TextBuffer &piece = pieces[part];
+            // an empty piece's data() may be null, which memcpy may not take
+            if (piece.size() != 0) std::memcpy(dst + at, piece.data(), piece.size());
+        };
+        std::vector<std::thread> helpers;
+        for (unsigned part = 1; part < parts; ++part) helpers.emplace_back(copy, part);
+        copy(0);
+        for (auto &t : helpers) t.join();
     }
     return nb::steal<nb::str>(s);
 }

@@ -5,6 +5,7 @@
 #include "bindings/gzip_compress.h"
 #include "bindings/json_writer.h"
 #include "bindings/xml_rows.h"
+#include "bindings/xml_tables.h"
 
 #include "engine/base64/base64.h"
 
@@ -103,6 +104,7 @@ NB_MODULE(_native, m) {
     m.doc() = "Native helpers shared by the kit's modules.";
     norvale::bind::json::add_json_functions(m);
     norvale::bind::add_xml_rows(m);
+    norvale::bind::add_xml_tables(m);
     m.def(
         "gzip_compress",
         [](nb::bytes data, int level, bool zlib_ng) {

@@ -49,7 +49,14 @@ def test_a_model_gets_summary_nodes_and_the_tables_of_its_load_case():
     assert sum(float(r[1]) for r in rows) == pytest.approx(-99.0, rel=1e-12)
 
 
-def test_rows_that_differ_from_one_another_keep_their_own_cells():
+#: The two readings of a model's tables: the package's XML engine (what the stand-in uses) and the
+#: ElementTree one it leaves the documents to that the engine does not take.
+READERS = {"engine": lambda xml: standin.read_input(xml.encode())[1],
+           "tree": lambda xml: standin.model_tables(ET.fromstring(xml))}
+
+
+@pytest.mark.parametrize("read", READERS.values(), ids=list(READERS))
+def test_rows_that_differ_from_one_another_keep_their_own_cells(read):
     # rows of a hand-written table need not share the header's cells: missing, extra (no title),
     # repeated and reordered cells, an empty row, a header placed after the rows
     xml = f"""<project xmlns="{TARSIS_NAMESPACE}" xmlns:o="urn:other"><container>
@@ -66,7 +73,7 @@ def test_rows_that_differ_from_one_another_keep_their_own_cells():
       <table name="headless"><row><p0 v="1"/></row></table>
       <table name="empty"><h><h0 t="a"/></h></table>
     </container></project>"""
-    tables = standin.model_tables(ET.fromstring(xml))
+    tables = read(xml)
     assert list(tables) == ["uniform", "ragged", "empty"]
     assert tables["uniform"] == [{"a": "1", "b": "2"}, {"a": "3", "b": None}]
     ragged = tables["ragged"]
@@ -87,3 +94,37 @@ def test_summary_counts_the_elements_of_any_namespace_but_not_markup_in_comments
     nodes = root.find("t:container/t:table[@name='Nodes']", ns)
     assert nodes is not None
     assert [row[0].get("v") for row in nodes.iterfind("t:obj/t:block/t:row", ns)] == ["n1", "n2"]
+
+
+def test_the_engine_reads_every_table_as_the_tree_does():
+    # entities and non-ASCII text, titles that repeat or are missing, a cell without a header cell,
+    # a second header, a table inside a row's cell, a name given twice (the later table counts)
+    xml = f"""<?xml version="1.0" encoding="UTF-8"?>
+    <project xmlns="{TARSIS_NAMESPACE}"><container>
+      <table name="a &amp; b"><h><h0 t="x&lt;y"/><h1 t="Zürich"/></h><h><h0 t="ignored"/></h>
+        <row><p0 v="&#65;&quot;"/><p1 v="ä"/></row><row><p0 v=""/><p1 v="2"/></row></table>
+      <table name="twice"><h><h0 t="t"/><h1 t="t"/></h><row><p0 v="1"/><p1 v="2"/></row></table>
+      <table name="untitled"><h><h0/><h1 t="b"/></h><row><p0 v="1"/><p1 v="2"/><p2 v="3"/></row></table>
+      <table><h><h0 t="n"/></h><row><p0 v="no name"/></row></table>
+      <table name="outer"><h><h0 t="c"/></h>
+        <row><p0 v="1"><table name="inner"><h><h0 t="d"/></h><row><p0 v="in"/></row></table></p0></row>
+      </table>
+      <table name="twice"><h><h0 t="u"/></h><row><p0 v="later"/></row></table>
+    </container></project>"""
+    counts, by_engine, _ = standin.read_input(xml.encode())
+    root = ET.fromstring(xml)
+    by_tree = standin.model_tables(root)
+    assert list(by_engine) == list(by_tree) == ["a & b", "twice", "untitled", None, "outer", "inner"]
+    assert {name: list(rows) for name, rows in by_engine.items()} == by_tree
+    assert by_engine["a & b"][0] == {"x<y": 'A"', "Zürich": "ä"}
+    assert by_engine["twice"] == [{"u": "later"}]
+    assert counts == standin._element_counts(root)
+
+
+def test_documents_the_engine_leaves_to_the_tree_are_read_or_refused_by_it():
+    table = f'<table name="nodes"><h><h0 t="name"/></h><row><p0 v="K1"/></row></table>'
+    doctype = f'<?xml version="1.0"?><!DOCTYPE project><project xmlns="{TARSIS_NAMESPACE}">{table}</project>'
+    counts, tables, ids = standin.read_input(doctype.encode())
+    assert list(tables["nodes"]) == [{"name": "K1"}] and ids == ["K1"] and counts["row"] == 1
+    with pytest.raises(ET.ParseError):
+        standin.read_input(f'<project xmlns="{TARSIS_NAMESPACE}">{table}'.encode())

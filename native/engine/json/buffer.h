@@ -36,6 +36,9 @@ public:
 
     const char *data() const { return data_; }
     std::size_t size() const { return size_; }
+    std::size_t capacity() const { return cap_; }
+    /// Drops the content and keeps the memory, for the next text.
+    void clear() { size_ = 0; }
     /// Drops the content and gives the memory back.
     void release() {
         std::free(data_);

@@ -226,3 +226,20 @@ def test_the_big_systems_solver_gives_the_same_results_and_finds_mechanisms(monk
     m.create_point_load_node(b_, lc, -100.0)
     with pytest.raises(AnalysisRefused, match=r"^the structure can move freely: node [AB], rotation about X$"):
         output(m)
+
+
+@pytest.mark.parametrize("pardiso_from", [0, 10**9], ids=["PARDISO", "CHOLMOD"])
+def test_a_node_without_beams_or_support_is_named_as_free(monkeypatch, pardiso_from):
+    from norvale.worker.standins.frame import solve
+
+    monkeypatch.setattr(solve, "PARDISO_FROM", pardiso_from)
+    m = model()
+    section = m.create_rectangular_cross_section("R", STEEL, 0.1, 0.2)
+    a_, b_ = m.create_node("A", 0, 0, 0), m.create_node("B", 3, 0, 0)
+    m.create_node("LOOSE", 9, 9, 0)
+    m.create_beam(a_, b_, section)
+    support(m, a_)
+    (lc,) = cases(m, "LC1")
+    m.create_point_load_node(b_, lc, -100.0)
+    with pytest.raises(AnalysisRefused, match=r"^the structure can move freely: node LOOSE, displacement along X$"):
+        output(m)

@@ -40,6 +40,23 @@ def test_every_cell_is_the_repr_of_its_double_in_row_order(rows):
     assert xml_rows(labels, values) == rows_by_repr(labels, values)
 
 
+def test_numbers_met_again_in_a_column_are_written_as_their_own_repr():
+    # numbers repeat within a column (copied from their text) and across columns (each column
+    # keeps its own): zeros of both signs, NaN beside infinities, values that differ in one bit,
+    # more distinct values than a column keeps, then the first ones again
+    few = [0.0, -0.0, 0.1, math.nextafter(0.1, 1), 1e16, 1e-5, 3.5, -3.5]
+    many = awkward_doubles(600, seed=3)
+    column = (few * 40 + many + many[:50] + few * 3)
+    values = np.array([column, column[::-1], [-c for c in column]]).T.copy()
+    labels = [f'"B{r}"' for r in range(len(values))]
+    assert xml_rows(labels, values) == rows_by_repr(labels, values)
+    special = np.array([[math.nan, 0.0], [math.inf, -0.0], [math.nan, 0.0], [-math.inf, -0.0]] * 2)
+    assert xml_rows(['"a"'] * 8, special).count('"NaN"') == 4
+    assert xml_rows(['"a"'] * 8, special).split("\n")[:4] == [
+        '<row><p0 v="a"/><p1 v="NaN"/><p2 v="0.0"/></row>', '<row><p0 v="a"/><p1 v="Infinity"/><p2 v="-0.0"/></row>',
+        '<row><p0 v="a"/><p1 v="NaN"/><p2 v="0.0"/></row>', '<row><p0 v="a"/><p1 v="-Infinity"/><p2 v="-0.0"/></row>']
+
+
 def test_labels_are_copied_as_given_including_quotes_and_non_ascii_names():
     labels = ['"N1"', "'say \"hi\"'", '"&amp;&lt;"', '"Stütze β"', '"柱"']
     values = np.arange(15.0).reshape(5, 3) / 7

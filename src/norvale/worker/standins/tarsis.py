@@ -21,13 +21,14 @@ from __future__ import annotations
 import collections
 import contextlib
 import gc
+import importlib
 import itertools
 import json
 import os
 import re
 import sys
 import xml.etree.ElementTree as ET
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator, Sequence
 from operator import attrgetter, methodcaller
 from typing import IO, Any, Optional, cast
 from xml.sax.saxutils import quoteattr
@@ -42,7 +43,16 @@ _VALUE = methodcaller("get", "v")
 #: Blocks of an output table: block key -> (column titles, rows of cell texts).
 Blocks = dict[str, tuple[list[str], list[list[str]]]]
 #: Rows of the tables of a template-filled input XML: table name -> rows of column title -> cell text.
-Tables = dict[Optional[str], list[dict[Optional[str], Optional[str]]]]
+Tables = dict[Optional[str], Sequence[dict[Optional[str], Optional[str]]]]
+#: A table as the package's XML engine reads it: name, rows, and its columns (title -> the values)
+#: when its rows share their cells, its rows (title -> value) otherwise.
+_EngineTable = tuple[Optional[str], int, Optional[dict[Optional[str], list[Optional[str]]]],
+                     Optional[list[dict[Optional[str], Optional[str]]]]]
+#: The engine's reading of a document's tables (`norvale._native.xml_tables`, compiled, without a
+#: stub of its own): element counts by name and the tables, or None for a document it leaves to
+#: a full parser.
+_xml_tables: Callable[[bytes, str], Optional[tuple[dict[str, int], list[_EngineTable]]]] = (
+    importlib.import_module("norvale._native").xml_tables)
 
 
 def _table(name: str, blocks: Blocks) -> str:
@@ -133,6 +143,17 @@ def read_input(input_xml: bytes) -> tuple[collections.Counter[str], Tables, list
     (`model_tables`, empty when it is not a model) and the ids of its first 1 000 nodes (of its
     elements with an "id" attribute when it is not a model). Raises ET.ParseError."""
     with _without_gc():
+        # the package's XML engine reads a model's tables straight into columns; a document it
+        # leaves to a full parser, and one without tables, go to ElementTree
+        native = _xml_tables(input_xml, TARSIS_NAMESPACE)
+        if native is not None:
+            by_name, found = native
+            read: Tables = {}
+            for name, n, columns, records in found:
+                read[name] = frame.Table(columns, n) if columns is not None else (records or [])
+            if read:
+                node_ids = [v or "" for v in frame.column(read.get("nodes", []), "name")[:1000]]
+                return collections.Counter(by_name), read, node_ids
         root = ET.fromstring(input_xml)
         counts = _element_counts(root)
         tables = model_tables(root)

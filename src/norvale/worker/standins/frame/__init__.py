@@ -12,12 +12,12 @@ from dataclasses import dataclass
 from typing import IO
 
 from .errors import AnalysisRefused
-from .model import Frame, Tables, read
+from .model import Frame, Table, Tables, column, read
 from .output import write_results
 from .results import Stations, internal_forces, stations
 from .solve import Solution, analyse as _solve
 
-__all__ = ["AnalysisRefused", "Analysis", "analyse", "write"]
+__all__ = ["AnalysisRefused", "Analysis", "Table", "analyse", "column", "write"]
 
 
 @dataclass

@@ -7,8 +7,9 @@ from __future__ import annotations
 
 import json
 import math
+from collections.abc import Iterator, Sequence
 from dataclasses import dataclass, field
-from typing import Any, Optional
+from typing import Any, Optional, cast, overload
 
 import numpy as np
 
@@ -17,7 +18,68 @@ from .errors import AnalysisRefused
 from .materials import material
 
 Row = dict[Optional[str], Optional[str]]
-Tables = dict[Optional[str], list[Row]]
+
+
+class Table(Sequence[Row]):
+    """The rows of a table whose rows all have the same cells, kept as its columns (title -> the
+    values, one per row); the rows as mappings are made when asked for."""
+
+    __slots__ = ("columns", "_n", "_rows")
+
+    def __init__(self, columns: dict[Optional[str], list[Optional[str]]], n: int):
+        self.columns = columns
+        self._n = n
+        self._rows: Optional[list[Row]] = None
+
+    def rows(self) -> list[Row]:
+        if self._rows is None:
+            keys = list(self.columns)
+            self._rows = ([dict(zip(keys, values)) for values in zip(*self.columns.values())] if keys
+                          else [{} for _ in range(self._n)])
+        return self._rows
+
+    def __len__(self) -> int:
+        return self._n
+
+    @overload
+    def __getitem__(self, i: int) -> Row: ...
+    @overload
+    def __getitem__(self, i: slice) -> list[Row]: ...
+    def __getitem__(self, i: Any) -> Any:
+        return self.rows()[i]
+
+    def __iter__(self) -> Iterator[Row]:
+        return iter(self.rows())
+
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, Sequence) and list(self) == list(other)
+
+    def __repr__(self) -> str:
+        return f"Table({self.rows()!r})"
+
+
+Tables = dict[Optional[str], Sequence[Row]]
+
+
+def column(rows: Sequence[Row], key: str) -> list[Optional[str]]:
+    """The values of one column of a table (None where a row has no such cell)."""
+    if isinstance(rows, Table):
+        values = rows.columns.get(key)
+        return values if values is not None else [None] * len(rows)
+    return [r.get(key) for r in rows]
+
+
+def texts(rows: Sequence[Row], key: str, default: str = "") -> list[str]:
+    """`text` of every row."""
+    return [default if v is None else v for v in column(rows, key)]
+
+
+def numbers(rows: Sequence[Row], key: str, default: float) -> np.ndarray:
+    """`num` of every row, with a default."""
+    values = column(rows, key)
+    if None in values or "" in values:
+        return np.array([default if v is None or v == "" else float(v) for v in values], dtype=float)
+    return np.fromiter(map(float, cast(list[str], values)), dtype=float, count=len(values))
 
 #: Tables whose objects the frame analysis does not analyse: table -> what to call the object.
 REFUSED = {
@@ -91,6 +153,38 @@ class Case:
 
 
 @dataclass
+class LineLoads:
+    """Distributed loads on beams, in local axes: per load its case, beam, span [x1, x2] and its six
+    components per length (forces, then moments) at both ends. Iterating gives (case, beam, x1,
+    x2, q1, q2) per load."""
+    case: np.ndarray                     # (k,) int
+    beam: np.ndarray                     # (k,) int
+    x1: np.ndarray                       # (k,)
+    x2: np.ndarray                       # (k,)
+    q1: np.ndarray                       # (k, 6)
+    q2: np.ndarray                       # (k, 6)
+
+    @classmethod
+    def of(cls, rows: Sequence[tuple[int, int, float, float, np.ndarray, np.ndarray]]) -> "LineLoads":
+        return cls(np.array([r[0] for r in rows], dtype=np.int64), np.array([r[1] for r in rows], dtype=np.int64),
+                   np.array([r[2] for r in rows], dtype=float), np.array([r[3] for r in rows], dtype=float),
+                   np.array([r[4] for r in rows], dtype=float).reshape(-1, 6),
+                   np.array([r[5] for r in rows], dtype=float).reshape(-1, 6))
+
+    def __add__(self, other: "LineLoads") -> "LineLoads":
+        return LineLoads(*(np.concatenate([a, b]) for a, b in zip(self.fields(), other.fields())))
+
+    def fields(self) -> tuple[np.ndarray, ...]:
+        return self.case, self.beam, self.x1, self.x2, self.q1, self.q2
+
+    def __len__(self) -> int:
+        return len(self.case)
+
+    def __iter__(self) -> Iterator[tuple[int, int, float, float, np.ndarray, np.ndarray]]:
+        return zip(self.case.tolist(), self.beam.tolist(), self.x1.tolist(), self.x2.tolist(), self.q1, self.q2)
+
+
+@dataclass
 class Frame:
     node_names: list[str]
     xyz: np.ndarray                      # (n, 3)
@@ -120,7 +214,7 @@ class Frame:
     # loads, per case index
     nodal: list[tuple[int, int, np.ndarray]]                 # case, node, 6 global components
     points: list[tuple[int, int, float, np.ndarray]]         # case, beam, x, 6 local components
-    lines: list[tuple[int, int, float, float, np.ndarray, np.ndarray]]  # case, beam, x1, x2, q1(6), q2(6) local
+    lines: LineLoads                                         # local
     thermal: list[tuple[int, int, float, float, float, float, float]]   # case, beam, x1, x2, eps, kappa_y, kappa_z
     self_weight: list[tuple[int, np.ndarray]]                # case, unit direction (global)
     sections_at: list[tuple[int, float]]                     # beam, x of result sections
@@ -182,16 +276,73 @@ def _direction(axis: str, what: Any) -> int:
     return COMPONENTS.index(axis)
 
 
+class _Irregular(Exception):
+    """A row that the reading of a whole table at once leaves to the reading row by row."""
+
+
+def _line_loads_at_once(rows: Sequence[Row], length: np.ndarray, beam_ids: dict[str, int],
+                        case_ids: dict[str, int]) -> Optional[np.ndarray]:
+    """The line loads of non-zero span as the rows (case, beam, x1, x2, axis, local, q1, q2, ey, ez)
+    of one array, read column by column; None when a row is one the analysis refuses, or a cell
+    is not a number (the row by row reading then names the first row at fault)."""
+    n = len(rows)
+    if not n:
+        return None
+    try:
+        if not set(column(rows, "load_type")) <= {None, "FORCE"}:
+            raise _Irregular
+        found = list(map(beam_ids.get, texts(rows, "beam.id")))
+        if None in found:
+            raise _Irregular
+        b = np.array(found, dtype=np.int64)
+        L = length[b]
+        relative = np.array([v is None or v == "RELATIVE" for v in column(rows, "c_def")], dtype=bool)
+        from_end = np.array([v == "FROM_END" for v in column(rows, "origin")], dtype=bool)
+
+        def position(key: str) -> np.ndarray:
+            p = numbers(rows, key, 0.0)
+            x = np.where(relative, p * L, p)
+            x = np.where(from_end, L - x, x)
+            if ((x < -1e-9 * L) | (x > L * (1 + 1e-9))).any():
+                raise _Irregular
+            return np.minimum(np.maximum(x, 0.0), L)
+
+        x1, x2 = position("position_start"), position("position_end")
+        start, end = column(rows, "load_start"), column(rows, "load_end")
+        if None in start or "" in start:
+            raise _Irregular
+        a1 = np.fromiter(map(float, cast(list[str], start)), dtype=float, count=n)
+        if None in end or "" in end:     # the value at the end defaults to the one at the start
+            a2 = np.array([a if v is None or v == "" else float(v) for a, v in zip(a1.tolist(), end)], dtype=float)
+        else:
+            a2 = np.fromiter(map(float, cast(list[str], end)), dtype=float, count=n)
+        swap = x2 < x1
+        x1, x2, a1, a2 = np.where(swap, x2, x1), np.where(swap, x1, x2), np.where(swap, a2, a1), np.where(swap, a1, a2)
+        kept = np.flatnonzero(x2 > x1)
+        axes = {c: float(i) for i, c in enumerate(COMPONENTS)}
+        axis = [axes.get(v) for v in texts(rows, "direction", "Z")]
+        case = list(map(case_ids.get, texts(rows, "load_case.id")))
+        if (None in axis or None in case) and any(axis[i] is None or case[i] is None for i in kept.tolist()):
+            raise _Irregular
+        local = np.array([v == "LOCAL" for v in column(rows, "c_sys")], dtype=float)
+        ey, ez = numbers(rows, "ey", 0.0), numbers(rows, "ez", 0.0)
+    except (_Irregular, ValueError):
+        return None
+    return np.stack([np.array([case[i] for i in kept.tolist()], dtype=float).reshape(-1), b[kept].astype(float),
+                     x1[kept], x2[kept], np.array([axis[i] for i in kept.tolist()], dtype=float).reshape(-1),
+                     local[kept], a1[kept], a2[kept], ey[kept], ez[kept]], axis=1)
+
+
 def read(tables: Tables) -> Frame:
     refuse_unsupported(tables)
     nodes = tables.get("nodes", [])
-    node_names = [text(r, "name") for r in nodes]
-    node_ids = {text(r, "id"): i for i, r in enumerate(nodes)}
-    xyz = np.array([[num(r, "x", 0.0), num(r, "y", 0.0), num(r, "z", 0.0)] for r in nodes],
-                   dtype=float).reshape(-1, 3)
+    node_names = texts(nodes, "name")
+    node_ids = {v: i for i, v in enumerate(texts(nodes, "id"))}
+    xyz = np.stack([numbers(nodes, "x", 0.0), numbers(nodes, "y", 0.0), numbers(nodes, "z", 0.0)],
+                   axis=1).reshape(-1, 3)
     solver = (tables.get("solver_setup") or [{}])[0]
     shear = text(solver, "neglect_shear_force_deformation", "false") != "true"
-    overrides = {text(r, "name"): r for r in tables.get("concrete_en1992_1_1", []) + tables.get("concrete_en1992_2", [])}
+    overrides = {text(r, "name"): r for r in [*tables.get("concrete_en1992_1_1", []), *tables.get("concrete_en1992_2", [])]}
 
     sections: dict[str, tuple[Any, sec.Section]] = {}
     for r in tables.get("cross_sections", []):
@@ -224,22 +375,32 @@ def read(tables: Tables) -> Frame:
 
     beams = tables.get("beams", [])
     m = len(beams)
-    beam_names = [text(r, "name") for r in beams]
-    beam_ids = {text(r, "id"): i for i, r in enumerate(beams)}
+    beam_names = texts(beams, "name")
+    beam_ids = {v: i for i, v in enumerate(texts(beams, "id"))}
     bn = np.zeros((m, 2), dtype=np.int64)
     props = np.zeros((m, 14))
-    for i, r in enumerate(beams):
-        try:
-            bn[i, 0] = node_ids[text(r, "begin_node.id")]
-            bn[i, 1] = node_ids[text(r, "end_node.id")]
-        except KeyError:
-            raise AnalysisRefused(f"the beam {r.get('name')!r} refers to a node that is not in the model") from None
-        got = sections.get(text(r, "cross_section.id"))
-        if got is None:
-            raise AnalysisRefused(f"the beam {r.get('name')!r} has no cross-section the frame analysis knows")
-        mat, s = got
-        props[i] = (mat.E, mat.G, mat.alpha, s.A, s.Ay, s.Az, s.Iy, s.Iz, s.It, s.height, s.width, mat.density,
-                    num(r, "ez", 0.0), num(r, "lcs_rotation", 0.0))
+    section_ids = list(sections)
+    section_props = np.array([(mat.E, mat.G, mat.alpha, s.A, s.Ay, s.Az, s.Iy, s.Iz, s.It, s.height, s.width,
+                               mat.density) for mat, s in sections.values()], dtype=float).reshape(-1, 12)
+    index_of_section = {key: i for i, key in enumerate(section_ids)}
+    begin, end = texts(beams, "begin_node.id"), texts(beams, "end_node.id")
+    which = list(map(index_of_section.get, texts(beams, "cross_section.id")))
+    try:
+        bn[:, 0] = list(map(node_ids.__getitem__, begin))
+        bn[:, 1] = list(map(node_ids.__getitem__, end))
+        props[:, :12] = section_props[cast(list[int], which)] if m else 0.0
+    except (KeyError, TypeError, IndexError):
+        # the first beam at fault, named
+        for i in range(m):
+            if begin[i] not in node_ids or end[i] not in node_ids:
+                raise AnalysisRefused(f"the beam {beams[i].get('name')!r} refers to a node that is not in the "
+                                      "model") from None
+            if which[i] is None:
+                raise AnalysisRefused(f"the beam {beams[i].get('name')!r} has no cross-section the frame "
+                                      "analysis knows") from None
+        raise
+    props[:, 12] = numbers(beams, "ez", 0.0)
+    props[:, 13] = numbers(beams, "lcs_rotation", 0.0)
     if m and (bn[:, 0] == bn[:, 1]).any():
         i = int(np.argmax(bn[:, 0] == bn[:, 1]))
         raise AnalysisRefused(f"the beam {beam_names[i]!r} begins and ends in the same node")
@@ -367,33 +528,37 @@ def read(tables: Tables) -> Frame:
         ecc = np.array([0.0, num(r, "ey", 0.0), num(r, "ez", 0.0)])
         points.append((case_of(r), b, x, np.concatenate([f, np.cross(ecc, f)])))
 
-    lines = []
-    raw = []   # case, beam, x1, x2, axis, local, q1, q2, ey, ez
-    for r in tables.get("line_loads", []):
-        name = r.get("name")
-        if text(r, "load_type", "FORCE") != "FORCE":
-            raise AnalysisRefused(f"the frame analysis does not analyse the self-weight line load {name!r}")
-        b = beam_of(r)
-        x1, x2, q1, q2 = _span(r, length[b], ("position_start", "position_end"), ("load_start", "load_end"))
-        if x2 > x1:
-            raw.append((case_of(r), b, x1, x2, _direction(text(r, "direction", "Z"), name),
-                        text(r, "c_sys", "GLOBAL") == "LOCAL", q1, q2, num(r, "ey", 0.0), num(r, "ez", 0.0)))
-    if raw:
-        arr = np.array(raw, dtype=float)
+    lines = []   # line moments
+    rows = tables.get("line_loads", [])
+    arr = _line_loads_at_once(rows, length, beam_ids, case_ids)
+    if arr is None:
+        raw = []   # case, beam, x1, x2, axis, local, q1, q2, ey, ez
+        for r in rows:
+            name = r.get("name")
+            if text(r, "load_type", "FORCE") != "FORCE":
+                raise AnalysisRefused(f"the frame analysis does not analyse the self-weight line load {name!r}")
+            b = beam_of(r)
+            x1, x2, q1, q2 = _span(r, length[b], ("position_start", "position_end"), ("load_start", "load_end"))
+            if x2 > x1:
+                raw.append((case_of(r), b, x1, x2, _direction(text(r, "direction", "Z"), name),
+                            text(r, "c_sys", "GLOBAL") == "LOCAL", q1, q2, num(r, "ey", 0.0), num(r, "ez", 0.0)))
+        arr = np.array(raw, dtype=float).reshape(-1, 10)
+    if len(arr):
         b = arr[:, 1].astype(np.int64)
         axis = arr[:, 4].astype(np.int64)
-        unit = np.zeros((len(raw), 3))
-        unit[np.arange(len(raw)), axis] = 1.0
+        unit = np.zeros((len(arr), 3))
+        unit[np.arange(len(arr)), axis] = 1.0
         # a global direction in local axes: the rows of the beam's axes hold the local axes in global terms
         glob = np.einsum("kij,kj->ki", frame_rot[b], unit)
         unit = np.where(arr[:, 5:6] > 0, unit, glob)
-        ecc = np.zeros((len(raw), 3))
+        ecc = np.zeros((len(arr), 3))
         ecc[:, 1], ecc[:, 2] = arr[:, 8], arr[:, 9]
         moment = np.cross(ecc, unit)
         v = np.concatenate([unit, moment], axis=1)
         v1, v2 = v * arr[:, 6:7], v * arr[:, 7:8]
-        lines.extend(zip(arr[:, 0].astype(int).tolist(), b.tolist(), arr[:, 2].tolist(), arr[:, 3].tolist(),
-                         list(v1), list(v2)))
+        loads = LineLoads(arr[:, 0].astype(np.int64), b, arr[:, 2].copy(), arr[:, 3].copy(), v1, v2)
+    else:
+        loads = LineLoads.of([])
     for r in tables.get("line_moments_on_beam", []):
         b = beam_of(r)
         x1, x2, m1, m2 = _span(r, length[b], ("position_x1", "position_x2"), ("m1", "m2"))
@@ -444,7 +609,7 @@ def read(tables: Tables) -> Frame:
 
     frame = Frame(node_names, xyz, beam_names, bn, *(props[:, k].copy() for k in range(14)), shear=shear,
                   release=release, supports=supports, arms=arms, cases=cases, combinations=combinations,
-                  nodal=nodal, points=points, lines=lines, thermal=thermal, self_weight=self_weight,
+                  nodal=nodal, points=points, lines=loads + LineLoads.of(lines), thermal=thermal, self_weight=self_weight,
                   sections_at=sections_at)
     frame.rotations, frame.length = frame_rot, length
     return frame

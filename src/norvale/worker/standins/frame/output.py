@@ -39,11 +39,14 @@ def _block(out: IO[str], key: str, titles: Sequence[str], labels: list[str], col
     the shortest decimal text that reads back to its double (Python's repr)."""
     out.write(f"<block h={quoteattr(key)}>")
     out.write(_header(titles))
-    values = np.empty((len(labels), len(columns)))
-    for k, c in enumerate(columns):
-        values[:, k] = c
+    k = len(columns)
+    # the rows of numbers of each piece, made in one array used again from piece to piece
+    values = np.empty((min(len(labels), ROWS_PER_PIECE), k))
     for s in range(0, len(labels), ROWS_PER_PIECE):
-        out.write(xml_rows(labels[s:s + ROWS_PER_PIECE], values[s:s + ROWS_PER_PIECE]))
+        piece = values[:min(ROWS_PER_PIECE, len(labels) - s)]
+        for i, c in enumerate(columns):
+            piece[:, i] = c[s:s + len(piece)]
+        out.write(xml_rows(labels[s:s + ROWS_PER_PIECE], piece))
     out.write("</block>")
 
 
@@ -103,6 +106,10 @@ def _applied(frame: Frame, solution: Solution) -> np.ndarray:
     R = frame.rotations
     for case, b, _, f in frame.points:
         total[case] += R[b].T @ f[:3]
-    for case, b, x1, x2, q1, q2 in frame.lines:
-        total[case] += R[b].T @ ((q1[:3] + q2[:3]) / 2 * (x2 - x1))
+    if len(frame.lines):
+        c, b, x1, x2, q1, q2 = frame.lines.fields()
+        q = (q1[:, :3] + q2[:, :3]) / 2 * (x2 - x1)[:, None]                    # local resultants
+        glob = np.einsum("kji,kj->ki", R[b], q)
+        for k in range(3):
+            total[:, k] += np.bincount(c, weights=glob[:, k], minlength=nc)
     return total

@@ -94,13 +94,8 @@ def internal_forces(solution: Solution, st: Stations) -> np.ndarray:
         contrib = np.concatenate([f[:, :3], np.stack([f[:, 3], -arm * f[:, 2] + f[:, 4], arm * f[:, 1] + f[:, 5]],
                                                       axis=1)], axis=1)
         np.add.at(acc, (c[rec], s), contrib)
-    if frame.lines:
-        c = np.array([p[0] for p in frame.lines])
-        b = np.array([p[1] for p in frame.lines])
-        x1 = np.array([p[2] for p in frame.lines])
-        x2 = np.array([p[3] for p in frame.lines])
-        q1 = np.array([p[4] for p in frame.lines])
-        q2 = np.array([p[5] for p in frame.lines])
+    if len(frame.lines):
+        c, b, x1, x2, q1, q2 = frame.lines.fields()
         rec, s = _pairs(st, b)
         x = st.x[s]
         end = np.minimum(x, x2[rec])
@@ -117,15 +112,13 @@ def internal_forces(solution: Solution, st: Stations) -> np.ndarray:
             contrib += w * np.concatenate([q[:, :3], np.stack([q[:, 3], -arm * q[:, 2] + q[:, 4],
                                                                arm * q[:, 1] + q[:, 5]], axis=1)], axis=1)
         np.add.at(acc, (c[rec], s), contrib)
-    F0 = solution.end_forces[:, st.beam, :6]         # (nc, S, 6): the forces at the begin node
+    # minus the forces at the begin node, then the moments of its shear forces about the section
+    out = solution.end_forces[:, st.beam, :6]        # (nc, S, 6), a new array
+    np.negative(out, out=out)
     x = st.x[None, :]
-    out = np.empty((nc, S, 6))
-    out[..., 0] = -F0[..., 0] - acc[..., 0]
-    out[..., 1] = -F0[..., 1] - acc[..., 1]
-    out[..., 2] = -F0[..., 2] - acc[..., 2]
-    out[..., 3] = -F0[..., 3] - acc[..., 3]
-    out[..., 4] = -F0[..., 4] - x * F0[..., 2] - acc[..., 4]
-    out[..., 5] = -F0[..., 5] + x * F0[..., 1] - acc[..., 5]
+    out[..., 4] += x * out[..., 2]
+    out[..., 5] -= x * out[..., 1]
+    out -= acc
     return out
 
 
@@ -136,8 +129,14 @@ def combine(case_values: np.ndarray, combination: Case) -> tuple[np.ndarray, ...
         zero = np.zeros(case_values.shape[1:])
         return (zero, zero) if combination.envelope else (zero,)
     if combination.envelope:
-        parts = np.stack([f * case_values[i] for i, f in combination.coefficients])
-        return parts.max(axis=0), parts.min(axis=0)
+        (i, f), *rest = combination.coefficients
+        high = f * case_values[i]
+        low = high.copy()
+        for i, f in rest:
+            part = f * case_values[i]
+            np.maximum(high, part, out=high)
+            np.minimum(low, part, out=low)
+        return high, low
     total = np.zeros(case_values.shape[1:])
     for i, f in combination.coefficients:
         total += f * case_values[i]

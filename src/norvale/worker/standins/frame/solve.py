@@ -12,7 +12,7 @@ import scipy.sparse as sp
 
 from . import elements as el
 from .errors import AnalysisRefused
-from .model import DOF_NAMES, G_ACC, Frame
+from .model import DOF_NAMES, G_ACC, Frame, LineLoads
 
 #: From this many unknowns on, PARDISO (Intel's MKL, through pypardiso) factorises: several times faster
 #: than CHOLMOD through cholespy on building frames; below it, loading MKL and starting its threads
@@ -46,9 +46,11 @@ MatrixType: Any = getattr(_cholespy, "MatrixType", None)
 class Beams:
     """What the analysis keeps per beam to give the internal forces."""
     k: np.ndarray          # (m, 12, 12) local stiffness of the beam itself (at its axis)
-    # maps of node DOFs (local, 12) to beam-end DOFs: b = C n + D p  (hinges and eccentricity)
-    C: np.ndarray          # (m, 12, 12)
-    D: np.ndarray          # (m, 12, 12) applies to the beam's own equivalent loads
+    # the beams with a hinge or an eccentricity, and for them the maps of node DOFs (local, 12) to
+    # beam-end DOFs: b = C n + D p; every other beam's ends are its nodes (C = I, D = 0)
+    special: np.ndarray    # (s,) beam indices
+    C: np.ndarray          # (s, 12, 12)
+    D: np.ndarray          # (s, 12, 12) applies to the beam's own equivalent loads
     loads: np.ndarray      # (ncases, m, 12) equivalent end loads at the beam's ends (local)
 
 
@@ -105,22 +107,24 @@ def _condense(k: np.ndarray, release: np.ndarray, ecc: np.ndarray):
 
 
 def _global(k_local: np.ndarray, R: np.ndarray) -> np.ndarray:
+    """(m, 12, 12) matrices in local axes turned to global ones: T^T k T, T four blocks R."""
     m = k_local.shape[0]
-    k5 = k_local.reshape(m, 4, 3, 4, 3)
-    return np.einsum("mpi,mapbq,mqj->maibj", R, k5, R, optimize=True).reshape(m, 12, 12)
+    right = k_local.reshape(m, 4, 3, 4, 3) @ R[:, None, None]                 # k T
+    Rt = np.ascontiguousarray(np.transpose(R, (0, 2, 1)))
+    return (Rt[:, None] @ right.reshape(m, 4, 3, 12)).reshape(m, 12, 12)      # T^T (k T)
 
 
 def _to_local(vectors: np.ndarray, R: np.ndarray) -> np.ndarray:
     """(..., m, 12) global -> local per beam."""
     shape = vectors.shape
     v = vectors.reshape(shape[:-1] + (4, 3))
-    return np.einsum("mij,...mbj->...mbi", R, v).reshape(shape)
+    return (v @ np.transpose(R, (0, 2, 1))).reshape(shape)          # rows b: R v_b
 
 
 def _to_global(vectors: np.ndarray, R: np.ndarray) -> np.ndarray:
     shape = vectors.shape
     v = vectors.reshape(shape[:-1] + (4, 3))
-    return np.einsum("mji,...mbj->...mbi", R, v).reshape(shape)
+    return (v @ R).reshape(shape)                                   # rows b: R^T v_b
 
 
 class Solution:
@@ -145,21 +149,16 @@ def _beam_loads(frame: Frame, py, pz) -> np.ndarray:
         x = np.array([p[2] for p in frame.points])
         f = np.array([p[3] for p in frame.points])
         np.add.at(loads, (c, b), el.point_loads(L[b], py[b], pz[b], x, f))
-    lines = list(frame.lines)
+    lines = frame.lines
     for case, direction in frame.self_weight:
         q = (frame.density * G_ACC * frame.A)[:, None] * direction[None, :]      # global, per length
         local = np.einsum("mij,mj->mi", frame.rotations, q)
         full = np.concatenate([local, np.zeros_like(local)], axis=1)
-        for bi in range(m):
-            lines.append((case, bi, 0.0, float(L[bi]), full[bi], full[bi]))
-    if lines:
-        c = np.array([p[0] for p in lines])
-        b = np.array([p[1] for p in lines])
-        x1 = np.array([p[2] for p in lines])
-        x2 = np.array([p[3] for p in lines])
-        q1 = np.array([p[4] for p in lines])
-        q2 = np.array([p[5] for p in lines])
-        np.add.at(loads, (c, b), el.line_loads(L[b], py[b], pz[b], x1, x2, q1, q2))
+        lines = lines + LineLoads(np.full(m, case, dtype=np.int64), np.arange(m, dtype=np.int64), np.zeros(m),
+                                  L.astype(float), full, full.copy())
+    if len(lines):
+        c, b = lines.case, lines.beam
+        np.add.at(loads, (c, b), el.line_loads(L[b], py[b], pz[b], lines.x1, lines.x2, lines.q1, lines.q2))
         frame.lines = lines
     frame.self_weight = []
     if frame.thermal:
@@ -168,6 +167,13 @@ def _beam_loads(frame: Frame, py, pz) -> np.ndarray:
         np.add.at(loads, (c, b), el.thermal_loads(frame.E[b], frame.A[b], frame.Iy[b], frame.Iz[b], L[b], py[b],
                                                  pz[b], t[:, 2], t[:, 3], t[:, 4], t[:, 5], t[:, 6]))
     return loads
+
+
+def _close_to_identity(frame: Frame, rtol: float, atol: float) -> np.ndarray:
+    """For each support, whether its axes are the global ones (np.allclose with rtol and atol)."""
+    axes = np.array([s[4] for s in frame.supports]).reshape(-1, 3, 3)
+    eye = np.eye(3)
+    return (np.abs(axes - eye) <= atol + rtol * np.abs(eye)).all(axis=(1, 2))
 
 
 def _constraints(frame: Frame, ndof: int):
@@ -180,6 +186,7 @@ def _constraints(frame: Frame, ndof: int):
     plain = True
     axes_of = {}
     support_nodes = {}
+    turned = ~_close_to_identity(frame, 0.0, 1e-15)
     for si, (name, node, freedom, stiffness, axes) in enumerate(frame.supports):
         support_nodes[node] = si
         base = 6 * node
@@ -188,7 +195,7 @@ def _constraints(frame: Frame, ndof: int):
                 dropped[base + k] = True
             elif f == "FLEXIBLE":
                 springs[base + k] = stiffness[k]
-        if not np.allclose(axes, np.eye(3), rtol=0, atol=1e-15):
+        if turned[si]:
             axes_of[node] = axes
             plain = False
     slaves: dict[int, tuple[int, bool, bool, str]] = {}
@@ -250,19 +257,70 @@ def _constraints(frame: Frame, ndof: int):
     return T, np.nonzero(~dropped)[0], springs
 
 
-class _Factor:
-    """The factorised reduced stiffness matrix: PARDISO (symmetric positive definite) for big systems
-    where pypardiso is installed, CHOLMOD through cholespy otherwise, scipy's LU without either.
-    `ok` is False when the factorisation breaks down (not positive definite: a mechanism)."""
+def _blocks(Kg: np.ndarray, beam_nodes: np.ndarray, n: int, diagonal: np.ndarray,
+            upper: bool) -> sp.csr_matrix:
+    """The sum of the beams' global matrices Kg (m, 12, 12) as a sparse matrix of 6 n unknowns, from
+    the 6 x 6 blocks that join their nodes, plus `diagonal` (6 n) on the diagonal. upper: only the
+    blocks on and above the diagonal (the diagonal blocks whole)."""
+    m = Kg.shape[0]
+    quarters = Kg.reshape(m, 2, 6, 2, 6).transpose(0, 1, 3, 2, 4)          # (m, I, J, 6, 6) view
+    a, b = beam_nodes[:, 0], beam_nodes[:, 1]
+    node_blocks = np.zeros((n, 6, 6))
+    node_blocks[:, np.arange(6), np.arange(6)] = diagonal.reshape(n, 6)
+    if upper:
+        forward = (a < b)[:, None, None]
+        off = np.where(forward, quarters[:, 0, 1], quarters[:, 1, 0])
+        parts = [quarters[:, 0, 0], quarters[:, 1, 1], off, node_blocks]
+        rows = np.concatenate([a, b, np.minimum(a, b), np.arange(n)])
+        cols = np.concatenate([a, b, np.maximum(a, b), np.arange(n)])
+    else:
+        parts = [quarters[:, 0, 0], quarters[:, 1, 1], quarters[:, 0, 1], quarters[:, 1, 0], node_blocks]
+        rows = np.concatenate([a, b, a, b, np.arange(n)])
+        cols = np.concatenate([a, b, b, a, np.arange(n)])
+    key = rows.astype(np.int64) * n + cols
+    order = np.argsort(key, kind="stable")
+    key = key[order]
+    first = np.flatnonzero(np.concatenate([[True], key[1:] != key[:-1]]))
+    data = np.add.reduceat(np.concatenate(parts)[order], first, axis=0)
+    key = key[first]
+    indptr = np.searchsorted(key // n, np.arange(n + 1))
+    return sp.csr_matrix(sp.bsr_matrix((data, key % n, indptr), shape=(6 * n, 6 * n)).tocsr())
 
-    def __init__(self, K: Any):
-        self.n: int = K.shape[0]
+
+def _reduced_upper(K: Any, keep: np.ndarray) -> sp.csr_matrix:
+    """The upper triangle of K's rows and columns `keep` (ascending), without stored zeros: the
+    canonical matrix the sparse Cholesky solvers take. K's rows must have sorted columns."""
+    ridx = np.full(K.shape[0], -1, dtype=np.int64)
+    ridx[keep] = np.arange(keep.size)
+    rr = np.repeat(ridx, np.diff(K.indptr))
+    rc = ridx[K.indices]
+    mask = (rr >= 0) & (rc >= rr) & (K.data != 0)
+    indptr = np.zeros(keep.size + 1, dtype=np.int64)
+    np.cumsum(np.bincount(rr[mask], minlength=keep.size), out=indptr[1:])
+    U = sp.csr_matrix((K.data[mask], rc[mask].astype(np.int32), indptr.astype(np.int32)),
+                      shape=(keep.size, keep.size))
+    U.has_sorted_indices = True
+    return U
+
+
+def _symmetric(U: sp.csr_matrix) -> sp.csr_matrix:
+    """The whole symmetric matrix of its upper triangle."""
+    return (U + sp.triu(U, k=1, format="csr").T).tocsr()
+
+
+class _Factor:
+    """The factorised reduced stiffness matrix, given by its upper triangle U (canonical CSR):
+    PARDISO (symmetric positive definite) for big systems where pypardiso is installed, CHOLMOD
+    through cholespy otherwise, scipy's LU without either. `ok` is False when the factorisation
+    breaks down (not positive definite: a mechanism)."""
+
+    def __init__(self, U: Any):
+        self.n: int = U.shape[0]
         self.ok = True
         pypardiso = _pardiso() if self.n >= PARDISO_FROM else None
         if pypardiso is not None:
             self._kind = "pardiso"
-            self._upper = sp.csr_matrix(sp.triu(K))
-            self._upper.sort_indices()
+            self._upper = U
             self._solver = pypardiso.PyPardisoSolver(mtype=2)
             self._solver.set_statistical_info_off()
             try:
@@ -271,7 +329,7 @@ class _Factor:
                 self.ok = False
         elif CholeskySolverD is not None:
             self._kind = "cholmod"
-            coo = K.tocoo()
+            coo = _symmetric(U).tocoo()
             # CHOLMOD reports a failed factorisation on the C standard error stream; keep it quiet
             saved = os.dup(2)
             try:
@@ -290,7 +348,7 @@ class _Factor:
             import scipy.sparse.linalg as sla
             self._kind = "lu"
             try:
-                self._lu = sla.splu(K.tocsc())
+                self._lu = sla.splu(_symmetric(U).tocsc())
             except RuntimeError:
                 self.ok = False
 
@@ -341,64 +399,100 @@ def analyse(frame: Frame) -> Solution:
     py = el.phi(frame.E, frame.G, frame.Iz, frame.Ay, frame.length, frame.shear)
     pz = el.phi(frame.E, frame.G, frame.Iy, frame.Az, frame.length, frame.shear)
     k = el.stiffness(frame.E, frame.G, frame.A, frame.Iy, frame.Iz, frame.It, frame.length, py, pz)
-    K_node, C, D, P = _condense(k, frame.release, frame.ez)
+    loads = _beam_loads(frame, py, pz)                                     # (nc, m, 12) at the beam ends
+    # hinges and eccentricities are folded in for the beams that have them; the others' ends are
+    # their nodes
+    special = np.flatnonzero(~np.isinf(frame.release).all(axis=1) | (frame.ez != 0))
+    K_node, at_nodes = k, loads
+    C = D = np.zeros((0, 12, 12))
+    if special.size:
+        Ks, C, D, P = _condense(k[special], frame.release[special], frame.ez[special])
+        K_node, at_nodes = k.copy(), loads.copy()
+        K_node[special] = Ks
+        at_nodes[:, special] = np.einsum("mij,cmj->cmi", P, loads[:, special])
+        del Ks, P
     R = frame.rotations
     Kg = _global(K_node, R)
-    loads = _beam_loads(frame, py, pz)                                     # (nc, m, 12) at the beam ends
-    node_loads = _to_global(np.einsum("mij,cmj->cmi", P, loads), R)        # (nc, m, 12) global
+    node_loads = _to_global(at_nodes, R)                                   # (nc, m, 12) global
+    del K_node, at_nodes
 
     dofs = (6 * frame.beam_nodes[:, :, None] + np.arange(6)[None, None, :]).reshape(m, 12)
-    rows = np.repeat(dofs, 12, axis=1).reshape(-1)
-    cols = np.tile(dofs, (1, 12)).reshape(-1)
-    K = sp.csr_matrix((Kg.reshape(-1), (rows, cols)), shape=(ndof, ndof))
-    del Kg, rows, cols
     F = np.zeros((nc, ndof))
     for case, node, v in frame.nodal:
         F[case, 6 * node: 6 * node + 6] += v
     flat = dofs.reshape(-1)
     for c in range(nc):
         F[c] += np.bincount(flat, weights=node_loads[c].reshape(-1), minlength=ndof)
+    del node_loads
 
     T, keep, springs = _constraints(frame, ndof)
+    K: Any = None
     if T is None:
-        Kr = K[keep][:, keep]
+        # the matrix of the kept unknowns straight from the beams' blocks: its upper triangle, the
+        # springs on its diagonal
+        U = _reduced_upper(_blocks(Kg, frame.beam_nodes, n, springs, upper=True), keep)
         Fr = F[:, keep]
     else:
+        K = _blocks(Kg, frame.beam_nodes, n, np.zeros(ndof), upper=False)
         Kall = (T.T @ K @ T).tocsr()
-        Kr = Kall[keep][:, keep]
+        Kr = (Kall[keep][:, keep] + sp.diags(springs[keep])).tocsr()
+        del Kall
+        Kr.sort_indices()
+        U = _reduced_upper(Kr, np.arange(keep.size))
+        del Kr
         Fr = (T.T @ F.T).T[:, keep]
-    Kr = (Kr + sp.diags(springs[keep])).tocsr()
-    supported = {node: True for (_, node, _, _, axes) in frame.supports if not np.allclose(axes, np.eye(3))}
+    supported = {frame.supports[i][1]: True for i in np.flatnonzero(~_close_to_identity(frame, 1e-5, 1e-8))}
 
     q = np.zeros((nc, keep.size))
     if keep.size:
-        factor = _Factor(Kr)
+        diag = U.diagonal()
+        if (diag <= 0).any():
+            # an unknown without stiffness of its own (an empty row, which PARDISO does not take)
+            dof = _free_dof(_symmetric(U))
+            raise _mechanism(frame, int(keep[max(dof, 0)]), supported)
+        factor = _Factor(U)
         if not factor.ok:
-            dof = _free_dof(Kr)
+            dof = _free_dof(_symmetric(U))
             raise _mechanism(frame, int(keep[dof]) if dof >= 0 else int(keep[0]), supported)
         # one more right-hand side, a fixed pseudo-random one: a nearly singular matrix can factorise,
         # and its solution then exceeds by far what any load can cause, whatever the cases' loads are
-        probe = np.random.default_rng(12345).uniform(0.5, 1.5, keep.size) * np.abs(Kr.diagonal())
+        probe = np.random.default_rng(12345).uniform(0.5, 1.5, keep.size) * np.abs(diag)
         solved = factor.solve(np.concatenate([Fr.T, probe[:, None]], axis=1))
+        del factor
         q = solved[:, :nc].T
         x = solved[:, nc]
         if not np.isfinite(solved).all() or np.abs(x).max() > 1e10:
-            dof = _free_dof(Kr)
+            dof = _free_dof(_symmetric(U))
             raise _mechanism(frame, int(keep[max(dof, 0)]), supported)
+    del U
     qall = np.zeros((nc, ndof))
     qall[:, keep] = q
     u = qall if T is None else (T @ qall.T).T
+    u_g = u[:, dofs]                                                        # (nc, m, 12) global
     # reactions: what the supports exert, from the residual of the structure without its springs
-    residual = (K @ u.T).T - F
-    if T is not None:
-        residual = (T.T @ residual.T).T
-    reactions = np.zeros((nc, len(frame.supports), 6))
-    for si, (_, node, freedom, stiffness, axes) in enumerate(frame.supports):
-        r = residual[:, 6 * node: 6 * node + 6]
-        reactions[:, si, :3] = r[:, :3] @ axes.T
-        reactions[:, si, 3:] = r[:, 3:] @ axes.T
+    if T is None:
+        # what the beams at the supports take from their nodes
+        at_support = np.zeros(n, dtype=bool)
+        at_support[[s[1] for s in frame.supports]] = True
+        near = np.flatnonzero(at_support[frame.beam_nodes].any(axis=1))
+        forces = np.einsum("mij,cmj->cmi", Kg[near], u_g[:, near], optimize=True)
+        residual = -F
+        for c in range(nc):
+            residual[c] += np.bincount(dofs[near].reshape(-1), weights=forces[c].reshape(-1), minlength=ndof)
+        del forces
+    else:
+        residual = (T.T @ ((K @ u.T).T - F).T).T
+    del Kg, K
+    support_nodes = np.array([s[1] for s in frame.supports], dtype=np.int64)
+    r = residual[:, 6 * support_nodes[:, None] + np.arange(6)]                # (nc, ns, 6)
+    axes = np.array([s[4] for s in frame.supports]).reshape(-1, 3, 3)
+    reactions = np.concatenate([np.einsum("csj,sij->csi", r[..., :3], axes),
+                                np.einsum("csj,sij->csi", r[..., 3:], axes)], axis=2)
     # beam end forces (local): what the nodes exert on the beam at its axis ends
-    u_e = _to_local(u[:, dofs], R)                                          # (nc, m, 12)
-    b = np.einsum("mij,cmj->cmi", C, u_e) + np.einsum("mij,cmj->cmi", D, loads)
-    end_forces = np.einsum("mij,cmj->cmi", k, b) - loads
-    return Solution(frame, u.reshape(nc, n, 6), reactions, end_forces, Beams(k, C, D, loads))
+    b = _to_local(u_g, R)                                                   # (nc, m, 12)
+    del u_g
+    if special.size:
+        b[:, special] = (np.einsum("mij,cmj->cmi", C, b[:, special])
+                         + np.einsum("mij,cmj->cmi", D, loads[:, special]))
+    end_forces = np.einsum("mij,cmj->cmi", k, b, optimize=True) - loads
+    return Solution(frame, u.reshape(nc, n, 6), reactions, end_forces, Beams(k, special, C, D, loads))
