@@ -185,7 +185,6 @@ class ClusterWorker:
         queue = routing.job_queue(self.prefix, integration, header.get("script_key"))
         submitted = False
         try:
-            self._results.call(lambda: self.redis.set(keys.client, "1", ex=settings.CLIENT_TTL), deadline)
             self._files.call(lambda: self.store.put(job_path, self.store.job_file(job_id)), deadline)
             budget = max(0.1, deadline - time.monotonic())
             kwargs = {"job_id": job_id, "integration": integration, "timeout": float(timeout), "budget": budget,
@@ -216,7 +215,7 @@ class ClusterWorker:
     def _wait(self, job_id: str, integration: str, queue: str, keys: settings.Keys, deadline: float,
               timeout: float, callback: Optional[Callable[[Progress], object]], generation: int) -> dict[str, Any]:
         last_report, last_state = 0.0, ""
-        last_sign = time.monotonic()
+        last_sign = -settings.CLIENT_EVERY  # the first sign of life goes with the first look
         queued_since = time.monotonic()
         no_worker_since: Optional[float] = None
         served: Optional[bool] = None  # what the broker last said: does a node consume the queue?
@@ -229,14 +228,15 @@ class ClusterWorker:
                 raise _TimedOut(message)
             if self._cancelled != generation:
                 raise _Interrupted()
-            item = self._results.call(lambda: self.redis.blpop([keys.done], timeout=min(SLICE, left)), deadline)
+            now = time.monotonic()
+            sign = now - last_sign >= settings.CLIENT_EVERY
+            item = self._results.call(lambda: self._look(keys, min(SLICE, left), sign), deadline)
+            if sign:
+                last_sign = now
             if item is not None:
                 outcome: dict[str, Any] = json.loads(item[1])
                 return outcome
             now = time.monotonic()
-            if now - last_sign >= settings.CLIENT_EVERY:
-                last_sign = now
-                self._results.call(lambda: self.redis.set(keys.client, "1", ex=settings.CLIENT_TTL), deadline)
             raw = self._results.call(lambda: self.redis.get(keys.progress), deadline)
             report: dict[str, Any] = json.loads(raw) if raw else {"state": "queued"}
             state = str(report.get("state"))
@@ -261,6 +261,16 @@ class ClusterWorker:
                         and now - no_worker_since >= self.no_worker_timeout):
                     raise _TimedOut(f"The {integration} job was not started: {no_worker_message(integration)} "
                                     f"(the queue {queue} has no consumer)")
+
+    def _look(self, keys: settings.Keys, wait: float, sign: bool) -> Any:
+        """Waits up to `wait` s for the job's end; with `sign`, renews the client's sign of life in
+        the same round trip first."""
+        if not sign:
+            return self.redis.blpop([keys.done], timeout=wait)
+        pipe = self.redis.pipeline(transaction=False)
+        pipe.set(keys.client, "1", ex=settings.CLIENT_TTL)
+        pipe.blpop([keys.done], timeout=wait)
+        return pipe.execute()[1]
 
     def _queue_state(self, queue: str) -> tuple[Optional[int], Optional[int]]:
         """Jobs waiting in `queue` and the nodes consuming it, as the broker tells now (None, None: it cannot)."""
@@ -287,7 +297,7 @@ class ClusterWorker:
             def download(ref: Any) -> str:
                 remote = self.store.result_path(job_id, ref)  # checks the reference
                 local = os.path.join(directory, ref)
-                self._files.call(lambda: self.store.get(remote, local), deadline + 5.0)
+                self._files.call(lambda: self.store.get(remote, local, link=True), deadline + 5.0)
                 return local
 
             content = decode_content(outcome.get("content") or {}, download)

@@ -16,7 +16,6 @@ import argparse
 import json
 import logging
 import os
-import shutil
 import sys
 import tempfile
 import threading
@@ -60,10 +59,52 @@ redis.call('SET', KEYS[4], '1', 'EX', ARGV[4])
 redis.call('ZADD', KEYS[5], ARGV[5], ARGV[6])
 return 1
 """
+# Takes the lease of a delivered job in one step: 0 when the job has ended, 1 when it was
+# cancelled before it started, {2, holder} when another run holds the lease, else {3, lease,
+# attempt}: the run is numbered (the fence), its attempt counted, and "started" reported unless
+# the job has been lost too often.
+_TAKE = """
+if redis.call('EXISTS', KEYS[1]) == 1 then return {0} end
+if redis.call('EXISTS', KEYS[2]) == 1 then return {1} end
+local token = redis.call('INCR', KEYS[3])
+redis.call('EXPIRE', KEYS[3], ARGV[3])
+local value = token .. ARGV[1]
+if not redis.call('SET', KEYS[4], value, 'NX', 'PX', ARGV[2]) then
+  return {2, redis.call('GET', KEYS[4]) or ''}
+end
+local attempt = redis.call('INCR', KEYS[5])
+redis.call('EXPIRE', KEYS[5], ARGV[3])
+if attempt <= tonumber(ARGV[4]) then
+  redis.call('SET', KEYS[6], ARGV[5] .. attempt .. '}', 'EX', ARGV[3])
+end
+return {3, value, attempt}
+"""
 _RELEASE = """
 if redis.call('GET', KEYS[1]) == ARGV[1] then return redis.call('DEL', KEYS[1]) end
 return 0
 """
+
+
+def _text(value: Any) -> str:
+    return value.decode(errors="replace") if isinstance(value, bytes) else str(value or "")
+
+
+def _unlink(path: str) -> None:
+    try:
+        os.unlink(path)
+    except OSError:
+        pass
+
+
+def _work_root_problem(config: WorkerConfig) -> str:
+    """What is wrong with the work root, in the embedded worker's words ("" when nothing is)."""
+    try:
+        os.rmdir(make_dir(config, JOB_DIR_PREFIX))
+    except WorkerFailure as failure:
+        return failure.message
+    except OSError:
+        pass
+    return ""
 
 
 def lost_message(integration: str, times: int) -> str:
@@ -276,14 +317,20 @@ class Node:
                 max_attempts: int) -> None:
         with self.lock:
             self.active += 1
+        later: list[Callable[[], None]] = []  # a run's clean-up, done once its end is reported
         try:
-            self._run_job(task, job_id, integration, timeout, budget, max_attempts)
+            self._run_job(task, job_id, integration, timeout, budget, max_attempts, later)
         finally:
+            for clean_up in later:
+                try:
+                    clean_up()
+                except Exception as exc:  # noqa: BLE001  (a folder left behind is no reason to fail the job)
+                    log.debug("clean-up after job %s failed: %s", job_id[:8], exc)
             with self.lock:
                 self.active -= 1
 
     def _run_job(self, task: Any, job_id: str, integration: str, timeout: float, budget: float,
-                 max_attempts: int) -> None:
+                 max_attempts: int, later: list[Callable[[], None]]) -> None:
         from celery.exceptions import Reject
 
         settings.check_job_id(job_id)
@@ -307,11 +354,8 @@ class Node:
         log.info("job %s (%s) started on %s, attempt %d", job_id[:8], integration, self.name, attempt)
         uploaded: list[str] = []
         try:
-            try:
-                self._progress(keys, "started", 0.0, "", attempt)
-            except self.outage:
-                pass  # the watch keeps trying
-            result: dict[str, Any] = self._run(job_id, integration, timeout, budget, keys, lease, started, attempt, uploaded)
+            result: dict[str, Any] = self._run(job_id, integration, timeout, budget, keys, lease, started, attempt,
+                                               uploaded, later)
         except HandBack:
             self._hand_back(keys, lease)
             log.info("job %s (%s) handed back to the queue: the worker is stopping", job_id[:8], integration)
@@ -339,7 +383,7 @@ class Node:
         result["fence"] = lease.token
         elapsed = time.monotonic() - started
         outcome = result["status"] if result["status"] != "failure" else "failed: " + result["message"].splitlines()[0]
-        if self._finish(keys, lease, result):
+        if self._finish(keys, lease, result, uploaded):
             log.info("job %s (%s) ended after %.1f s: %s", job_id[:8], integration, elapsed, outcome)
             return
         self._drop(job_id, uploaded)
@@ -349,37 +393,35 @@ class Node:
         """The lease of a delivered job: a Lease to run it, "busy" when another run holds it, None
         when the job has ended (nothing to run)."""
         r = self.redis
-        pipe = r.pipeline(transaction=False)
-        pipe.exists(keys.ended)
-        pipe.exists(keys.cancel)
-        ended, cancelled = pipe.execute()
-        if ended:
-            log.info("job %s (%s) has ended already: this delivery is dropped", job_id[:8], integration)
-            return None
-        if cancelled:
-            self._push_end(keys, {"status": "cancelled"})
-            return None
-        token = r.incr(keys.fence)
-        r.expire(keys.fence, settings.KEY_TTL)
-        value = f"{token} {self.name} {os.getpid()}"
-        if not r.set(keys.lease, value, nx=True, px=int(settings.LEASE_TTL * 1000)):
-            raw = r.get(keys.lease)
-            holder = raw.decode(errors="replace") if isinstance(raw, bytes) else str(raw)
-            if not (self._dead_sibling(holder) and r.eval(_RELEASE, 1, keys.lease, holder)
-                    and r.set(keys.lease, value, nx=True, px=int(settings.LEASE_TTL * 1000))):
-                log.info("job %s (%s) runs elsewhere (lease %s): not started here, looked at again soon",
-                         job_id[:8], integration, holder)
-                return "busy"
-        lease = Lease(r, keys, value)
-        pipe = r.pipeline(transaction=False)
-        pipe.incr(keys.attempts)
-        pipe.expire(keys.attempts, settings.KEY_TTL)
-        attempt = lease.attempt = int(pipe.execute()[0])
-        if attempt > max_attempts:
-            log.warning("job %s (%s) given up: lost %d times", job_id[:8], integration, attempt - 1)
-            self._finish(keys, lease, {"status": "failure", "message": lost_message(integration, attempt - 1)})
-            return None
-        return lease
+        suffix = f" {self.name} {os.getpid()}"
+        started = json.dumps({"state": "started", "worker": self.name, "elapsed": 0.0, "last_line": ""})
+        for _ in range(2):  # a second look once the lease of a dead sibling node is freed
+            taken = time.monotonic()  # the lease's life counts from before it was set
+            answer = r.eval(_TAKE, 6, keys.ended, keys.cancel, keys.fence, keys.lease, keys.attempts, keys.progress,
+                            suffix, int(settings.LEASE_TTL * 1000), settings.KEY_TTL, max_attempts,
+                            started[:-1] + ', "attempt": ')
+            code = int(answer[0])
+            if code == 0:
+                log.info("job %s (%s) has ended already: this delivery is dropped", job_id[:8], integration)
+                return None
+            if code == 1:
+                self._push_end(keys, {"status": "cancelled"})
+                return None
+            if code == 3:
+                lease = Lease(r, keys, _text(answer[1]))
+                lease.renewed, lease.attempt = taken, int(answer[2])
+                if lease.attempt > max_attempts:
+                    log.warning("job %s (%s) given up: lost %d times", job_id[:8], integration, lease.attempt - 1)
+                    self._finish(keys, lease, {"status": "failure",
+                                               "message": lost_message(integration, lease.attempt - 1)})
+                    return None
+                return lease
+            holder = _text(answer[1])
+            if not (self._dead_sibling(holder) and r.eval(_RELEASE, 1, keys.lease, holder)):
+                break
+        log.info("job %s (%s) runs elsewhere (lease %s): not started here, looked at again soon",
+                 job_id[:8], integration, holder)
+        return "busy"
 
     def _dead_sibling(self, holder: str) -> bool:
         """Whether a lease holder ("<fence> <worker> <pid>") is a node of this worker that has died."""
@@ -395,44 +437,45 @@ class Node:
         return False
 
     def _run(self, job_id: str, integration: str, timeout: float, budget: float, keys: settings.Keys,
-             lease: Lease, started: float, attempt: int, uploaded: list[str]) -> dict[str, Any]:
+             lease: Lease, started: float, attempt: int, uploaded: list[str],
+             later: list[Callable[[], None]]) -> dict[str, Any]:
+        """Runs the job; what it leaves on disk goes on `later` (removed once the client may go on)."""
+        # a file of its own in the work root, no folder (a folder's removal is the dearer); its
+        # name tells the job supervisor, and this node's daemon should the node die, to remove it
+        local_job = os.path.join(self.config.work_root or tempfile.gettempdir(),
+                                 f"{JOB_DIR_PREFIX}{deployment.node_dir_tag()}{job_id}.json")
+        later.append(lambda: _unlink(local_job))
         try:
-            download = make_dir(self.config, JOB_DIR_PREFIX)
-        except WorkerFailure as failure:
-            return {"status": "failure", "message": failure.message}
-        try:
-            local_job = os.path.join(download, "job.json")
-            try:
-                self.store.get(self.store.job_file(job_id), local_job)
-            except FileNotFoundError:
+            self.store.get(self.store.job_file(job_id), local_job, link=True)  # only read here
+        except Exception as exc:  # noqa: BLE001  (whatever the store's library raises)
+            problem = _work_root_problem(self.config)
+            if problem:
+                return {"status": "failure", "message": problem}
+            if isinstance(exc, FileNotFoundError):
                 return {"status": "failure", "message": "Invalid job: the job file is not in the file store"}
-            except Exception as exc:  # noqa: BLE001  (whatever the store's library raises)
-                raise StoreDown() from exc
-            watch = self._watch(keys, lease, started, attempt)
-            try:
-                result = execute_job(local_job, config=self.config, timeout=timeout,
-                                     deadline=time.monotonic() + budget, watch=watch, integration=integration,
-                                     dir_tag=deployment.node_dir_tag())
-            except JobCancelled:
-                return {"status": "cancelled"}
-            except WorkerFailure as failure:
-                return {"status": "failure", "message": failure.message, "exit_status": failure.exit_status,
-                        "output": failure.output}
-            try:
-                lease.renew()  # a run that lost its lease uploads nothing
+            raise StoreDown() from exc
+        watch = self._watch(keys, lease, started, attempt)
+        try:
+            result = execute_job(local_job, config=self.config, timeout=timeout,
+                                 deadline=time.monotonic() + budget, watch=watch, integration=integration,
+                                 dir_tag=deployment.node_dir_tag())
+        except JobCancelled:
+            return {"status": "cancelled"}
+        except WorkerFailure as failure:
+            return {"status": "failure", "message": failure.message, "exit_status": failure.exit_status,
+                    "output": failure.output}
+        later.append(result.release)
 
-                def upload(path: str) -> str:
-                    ref = f"{lease.token}-{len(uploaded)}-{os.path.basename(path)}"
-                    self.store.put(path, self.store.result_path(job_id, ref))
-                    uploaded.append(ref)
-                    return ref
+        # the upload carries this run's fence in its names; a run that has lost its lease
+        # meanwhile is refused when it reports its end, and removes what it uploaded
+        def upload(path: str) -> str:
+            ref = f"{lease.token}-{len(uploaded)}-{os.path.basename(path)}"
+            self.store.put(path, self.store.result_path(job_id, ref), link=True)  # the run is over
+            uploaded.append(ref)
+            return ref
 
-                return {"status": "ok", "content": encode_content(result.content, upload),
-                        "exit_status": result.exit_status, "output": result.output}
-            finally:
-                result.release()
-        finally:
-            shutil.rmtree(download, ignore_errors=True)
+        return {"status": "ok", "content": encode_content(result.content, upload),
+                "exit_status": result.exit_status, "output": result.output}
 
     def _watch(self, keys: settings.Keys, lease: Lease, started: float, attempt: int) -> Callable[[str, str], None]:
         """What a run checks about ten times a second while its program runs."""
@@ -509,7 +552,7 @@ class Node:
         pipe.set(keys.ended, "1", ex=settings.ENDED_TTL)
         pipe.execute()
 
-    def _finish(self, keys: settings.Keys, lease: Lease, result: dict[str, Any]) -> bool:
+    def _finish(self, keys: settings.Keys, lease: Lease, result: dict[str, Any], uploaded: tuple[str, ...] | list[str] = ()) -> bool:
         """Reports the end while the run holds its lease; False when it could not (the result is dropped)."""
         result = dict(result, worker=self.name)  # the client says which worker reported a failure
         delay = 0.2
@@ -524,8 +567,8 @@ class Node:
                     log.warning("job %s: another run holds its lease; this run's result is dropped",
                                 keys.lease.split(":")[-2][:8])
                     return False
-                if done == 2:
-                    return True  # its client has stopped waiting: nothing to report
+                if done == 2:  # its client has stopped waiting: nothing to report, nothing to keep
+                    self._drop(keys.lease.split(":")[-2], uploaded)
                 return True
             except self.outage:
                 if lease.expired():
