@@ -189,8 +189,11 @@ class ClusterWorker:
             budget = max(0.1, deadline - time.monotonic())
             kwargs = {"job_id": job_id, "integration": integration, "timeout": float(timeout), "budget": budget,
                       "max_attempts": self.max_attempts}
+            # the monitoring view of the arguments, given (Celery's own is a costly safe repr)
+            shown = repr(kwargs)
             self._broker.call(lambda: self.app.send_task(settings.TASK_NAME, task_id=job_id, queue=queue,
-                                                         routing_key=queue, kwargs=kwargs), deadline)
+                                                         routing_key=queue, kwargs=kwargs, argsrepr="()",
+                                                         kwargsrepr=shown), deadline)
             submitted = True
             outcome = self._wait(job_id, integration, queue, keys, deadline, timeout, callback, generation)
             return self._result(job_id, integration, outcome, deadline)

@@ -347,7 +347,9 @@ class Node:
         if lease == "busy":
             # the first look again comes soon: the lease of a node that just died is freed by its daemon
             first = not getattr(task.request, "retries", 0)
-            raise task.retry(countdown=1.0 if first else settings.LEASE_BUSY_RETRY, max_retries=None)
+            with settings.confirmed_connection(self.app) as conn:  # the job is not lost on its way back
+                raise task.retry(countdown=1.0 if first else settings.LEASE_BUSY_RETRY, max_retries=None,
+                                 producer=conn.Producer())
         assert isinstance(lease, Lease)
         started = time.monotonic()
         attempt = lease.attempt
@@ -648,7 +650,9 @@ def main(argv: Optional[list[str]] = None) -> int:
     else:
         urls = deployment.from_daemon()
         args.broker, args.results, args.store, store_options = urls.broker, urls.results, urls.store, urls.store_options
-    app = settings.make_app(args.broker, args.results)
+    # what a node publishes through its application is monitoring (task events, heartbeats) and
+    # remote-control replies: no confirm for each, which would hold up its consumer between jobs
+    app = settings.make_app(args.broker, args.results, confirm=False)
     node = Node(app=app, redis=settings.redis_client(args.results), store=FileStore(args.store, store_options),
                 config=config, integration=args.integration, name=args.name, prefix=args.prefix,
                 results_url=args.results, store_url=args.store)
