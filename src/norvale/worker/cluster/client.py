@@ -7,6 +7,7 @@ import logging
 import os
 import shutil
 import tempfile
+import threading
 import time
 import uuid
 from dataclasses import dataclass
@@ -152,6 +153,11 @@ class ClusterWorker:
         checks.check_cluster(broker, results, store, store_options=store_options,
                              broker_transport_options=broker_options, result_root=result_root)
         self.app = settings.make_app(broker, results, broker_options=broker_options)
+        # the "task-sent" event goes by a connection without publisher confirms (Celery would
+        # send it on the job's own, confirmed, channel: a second wait for the broker per job)
+        self.app.conf.task_send_sent_event = False
+        self._events: Any = None
+        self._events_lock = threading.Lock()
         self.redis = settings.redis_client(results)
         self.store = FileStore(store, store_options)
         self._cancelled = 0  # raised by cancel(); runs begun before a raise stop
@@ -195,6 +201,7 @@ class ClusterWorker:
                                                          routing_key=queue, kwargs=kwargs, argsrepr="()",
                                                          kwargsrepr=shown), deadline)
             submitted = True
+            self._sent_event(job_id, queue, shown)
             outcome = self._wait(job_id, integration, queue, keys, deadline, timeout, callback, generation)
             return self._result(job_id, integration, outcome, deadline)
         except _TimedOut as ended:
@@ -214,6 +221,26 @@ class ClusterWorker:
             raise
         finally:
             self._cleanup(job_id, keys)
+
+    def _sent_event(self, job_id: str, queue: str, shown: str) -> None:
+        """Celery's "task-sent" event of a job (what `celery events` and Flower show it queued by)."""
+        with self._events_lock:
+            try:
+                if self._events is None:
+                    conn = self.app.connection_for_write(transport_options={"confirm_publish": False})
+                    conn.ensure_connection(max_retries=1, timeout=2.0)
+                    self._events = self.app.events.Dispatcher(conn, buffer_while_offline=False)
+                self._events.send("task-sent", uuid=job_id, root_id=job_id, parent_id=None, name=settings.TASK_NAME,
+                                  args="()", kwargs=shown, retries=0, eta=None, expires=None, queue=queue,
+                                  exchange=queue, routing_key=queue)
+            except Exception as exc:  # noqa: BLE001  (monitoring only: the job goes on; the next one reconnects)
+                log.debug("the task-sent event of job %s could not be sent: %s", job_id[:8], exc)
+                events, self._events = self._events, None
+                if events is not None:
+                    try:
+                        events.connection.close()
+                    except Exception:  # noqa: BLE001
+                        pass
 
     def _wait(self, job_id: str, integration: str, queue: str, keys: settings.Keys, deadline: float,
               timeout: float, callback: Optional[Callable[[Progress], object]], generation: int) -> dict[str, Any]:
