@@ -16,6 +16,7 @@ import argparse
 import json
 import logging
 import os
+import queue
 import sys
 import tempfile
 import threading
@@ -35,6 +36,7 @@ log = logging.getLogger("norvale.worker")
 PROGRESS_EVERY = 1.0
 HEALTH_EVERY = 2.0    # the node looks at the result store and the file store this often
 JANITOR_EVERY = 10.0  # and cleans up after jobs whose client is gone this often
+PROBE_LIMIT = 3.0     # an object store that does not answer a look within this long counts as unreachable
 QUIT_LIMIT = 5.0      # a stopping node ends at the latest this long after its programs were told to stop
 
 # Renews the lease when this run holds it, or takes it back when the result store lost it (a
@@ -185,7 +187,22 @@ class Node:
         self.outage = settings.outage_errors()
         self.down: dict[str, str] = {}   # services this node cannot reach now, with the cause
         self.paused = False               # consumption stopped because of them
+        self._probes: list[threading.Thread] = []  # looks at an object store still waiting for an answer
         self.wake = threading.Event()     # a run met an outage: look at the services now
+        # what runs leave on disk is removed by a thread of its own, once the run has reported its
+        # end: its licence and its job's acknowledgement need not wait for it (should the node
+        # end first, its daemon removes what is left by the node's process id)
+        self.cleanups: queue.SimpleQueue[tuple[str, list[Callable[[], None]]]] = queue.SimpleQueue()
+        threading.Thread(target=self._clean_up, daemon=True, name="norvale-cleanup").start()
+
+    def _clean_up(self) -> None:
+        while True:
+            job_id, later = self.cleanups.get()
+            for clean_up in later:
+                try:
+                    clean_up()
+                except Exception as exc:  # noqa: BLE001  (a folder left behind is no reason to stop)
+                    log.debug("clean-up after job %s failed: %s", job_id[:8], exc)
 
     # -- the node's life ----------------------------------------------------------------------
     def quit_when_idle(self, grace: float = 0.5) -> None:
@@ -197,7 +214,7 @@ class Node:
             limit = time.monotonic() + QUIT_LIMIT
             while time.monotonic() < limit:
                 with self.lock:
-                    if self.active == 0:
+                    if self.active == 0 and self.cleanups.empty():
                         break
                 time.sleep(0.05)
             time.sleep(grace)
@@ -247,7 +264,7 @@ class Node:
         except self.outage as exc:
             down["result store"] = str(exc) or type(exc).__name__
         try:
-            self._probe_store()
+            self._probe_store_within(PROBE_LIMIT)
         except Exception as exc:  # noqa: BLE001  (whatever the store's library raises)
             down["file store"] = str(exc) or type(exc).__name__
         gone = [(service, cause) for service, cause in down.items() if service not in self.down]
@@ -263,13 +280,36 @@ class Node:
         for service in back:  # said once the node consumes again (or would, with another service down)
             log.info("the %s is reachable again: this node takes jobs again", service)
 
-    def _probe_store(self) -> None:
-        fs = self.store.fs
-        protocol = fs.protocol if isinstance(fs.protocol, str) else fs.protocol[0]
-        if protocol in ("file", "local"):
+    def _probe_store_within(self, limit: float) -> None:
+        """Looks at the file store; an object store that gives no answer within `limit` s counts as
+        unreachable (its client library would retry for half a minute or more, the while this node
+        would not look at the result store either)."""
+        if self.store.local:
             if not os.path.isdir(self.store.root):
                 raise FileNotFoundError(f"the folder {self.store.root} does not exist")
             return
+        self._probes = [t for t in self._probes if t.is_alive()]
+        if len(self._probes) >= 3:
+            raise TimeoutError(f"no answer within {limit:g} s")  # the last looks still wait
+        failed: list[BaseException] = []
+
+        def probe() -> None:
+            try:
+                self._probe_store()
+            except BaseException as exc:  # noqa: BLE001  (reported by the caller)
+                failed.append(exc)
+
+        look = threading.Thread(target=probe, daemon=True, name="norvale-store-probe")
+        self._probes.append(look)
+        look.start()
+        look.join(limit)
+        if look.is_alive():
+            raise TimeoutError(f"no answer within {limit:g} s")
+        if failed:
+            raise failed[0]
+
+    def _probe_store(self) -> None:
+        fs = self.store.fs
         fs.invalidate_cache()
         try:
             fs.info(self.store.root)
@@ -317,15 +357,12 @@ class Node:
                 max_attempts: int) -> None:
         with self.lock:
             self.active += 1
-        later: list[Callable[[], None]] = []  # a run's clean-up, done once its end is reported
+        later: list[Callable[[], None]] = []  # a run's clean-up, done after its end is reported
         try:
             self._run_job(task, job_id, integration, timeout, budget, max_attempts, later)
         finally:
-            for clean_up in later:
-                try:
-                    clean_up()
-                except Exception as exc:  # noqa: BLE001  (a folder left behind is no reason to fail the job)
-                    log.debug("clean-up after job %s failed: %s", job_id[:8], exc)
+            if later:
+                self.cleanups.put((job_id, later))
             with self.lock:
                 self.active -= 1
 
@@ -441,11 +478,11 @@ class Node:
     def _run(self, job_id: str, integration: str, timeout: float, budget: float, keys: settings.Keys,
              lease: Lease, started: float, attempt: int, uploaded: list[str],
              later: list[Callable[[], None]]) -> dict[str, Any]:
-        """Runs the job; what it leaves on disk goes on `later` (removed once the client may go on)."""
+        """Runs the job; what it leaves on disk goes on `later` (removed once its end is reported)."""
         # a file of its own in the work root, no folder (a folder's removal is the dearer); its
         # name tells the job supervisor, and this node's daemon should the node die, to remove it
         local_job = os.path.join(self.config.work_root or tempfile.gettempdir(),
-                                 f"{JOB_DIR_PREFIX}{deployment.node_dir_tag()}{job_id}.json")
+                                 f"{JOB_DIR_PREFIX}{deployment.node_dir_tag()}{job_id}-{lease.token}.json")
         later.append(lambda: _unlink(local_job))
         try:
             self.store.get(self.store.job_file(job_id), local_job, link=True)  # only read here
