@@ -60,6 +60,16 @@ class Progress:
 
 T = TypeVar("T")
 
+# The end of a job for its client: marked ended (a late delivery of it is dropped), its keys
+# removed, its entry among those the nodes' clean-up looks at removed. KEYS: ended, the ended
+# jobs' set, then the job's other keys.
+_END = """
+redis.call('SET', KEYS[1], '1', 'EX', ARGV[1])
+redis.call('DEL', unpack(KEYS, 3))
+redis.call('ZREM', KEYS[2], ARGV[2])
+return 1
+"""
+
 
 class _Interrupted(Exception):
     pass
@@ -159,6 +169,7 @@ class ClusterWorker:
         self._events: Any = None
         self._events_lock = threading.Lock()
         self.redis = settings.redis_client(results)
+        self._end_script = self.redis.register_script(_END)
         self.store = FileStore(store, store_options)
         self._cancelled = 0  # raised by cancel(); runs begun before a raise stop
         self._broker_text = settings.mask_url(broker)
@@ -355,11 +366,8 @@ class ClusterWorker:
     def _cleanup(self, job_id: str, keys: settings.Keys) -> None:
         """The job has ended for this client: its store objects and keys go, a late delivery is dropped."""
         try:
-            pipe = self.redis.pipeline()
-            pipe.set(keys.ended, "1", ex=settings.ENDED_TTL)
-            pipe.delete(*keys.transient())
-            pipe.zrem(settings.orphans_key(self.prefix), job_id)
-            pipe.execute()
+            self._end_script(keys=[keys.ended, settings.orphans_key(self.prefix), *keys.transient()],
+                             args=[settings.ENDED_TTL, job_id])
         except Exception as exc:
             log.warning("could not remove the keys of job %s: %s (they expire)", job_id[:8], type(exc).__name__)
         try:

@@ -185,6 +185,9 @@ class Node:
         self.active = 0
         self.lock = threading.Lock()
         self.outage = settings.outage_errors()
+        # the scripts of every run, sent by their digest (Redis loads them again after a restart)
+        self._take_script = redis.register_script(_TAKE)
+        self._finish_script = redis.register_script(_FINISH)
         self.down: dict[str, str] = {}   # services this node cannot reach now, with the cause
         self.paused = False               # consumption stopped because of them
         self._probes: list[threading.Thread] = []  # looks at an object store still waiting for an answer
@@ -436,9 +439,10 @@ class Node:
         started = json.dumps({"state": "started", "worker": self.name, "elapsed": 0.0, "last_line": ""})
         for _ in range(2):  # a second look once the lease of a dead sibling node is freed
             taken = time.monotonic()  # the lease's life counts from before it was set
-            answer = r.eval(_TAKE, 6, keys.ended, keys.cancel, keys.fence, keys.lease, keys.attempts, keys.progress,
-                            suffix, int(settings.LEASE_TTL * 1000), settings.KEY_TTL, max_attempts,
-                            started[:-1] + ', "attempt": ')
+            answer = self._take_script(
+                keys=[keys.ended, keys.cancel, keys.fence, keys.lease, keys.attempts, keys.progress],
+                args=[suffix, int(settings.LEASE_TTL * 1000), settings.KEY_TTL, max_attempts,
+                      started[:-1] + ', "attempt": '])
             code = int(answer[0])
             if code == 0:
                 log.info("job %s (%s) has ended already: this delivery is dropped", job_id[:8], integration)
@@ -599,9 +603,10 @@ class Node:
             try:
                 # the end and the job's entry among those a sweep may clean up go together, so the
                 # client's removal of that entry, after it read the end, never comes first
-                done = self.redis.eval(_FINISH, 5, keys.lease, keys.done, keys.progress, keys.ended,
-                                       settings.orphans_key(self.prefix), lease.value, json.dumps(result),
-                                       settings.KEY_TTL, settings.ENDED_TTL, time.time(), keys.lease.split(":")[-2])
+                done = self._finish_script(
+                    keys=[keys.lease, keys.done, keys.progress, keys.ended, settings.orphans_key(self.prefix)],
+                    args=[lease.value, json.dumps(result), settings.KEY_TTL, settings.ENDED_TTL, time.time(),
+                          keys.lease.split(":")[-2]])
                 if not done:
                     log.warning("job %s: another run holds its lease; this run's result is dropped",
                                 keys.lease.split(":")[-2][:8])
