@@ -190,6 +190,7 @@ class Node:
         self._finish_script = redis.register_script(_FINISH)
         self.down: dict[str, str] = {}   # services this node cannot reach now, with the cause
         self.paused = False               # consumption stopped because of them
+        self.checking = threading.Lock()
         self._probes: list[threading.Thread] = []  # looks at an object store still waiting for an answer
         self.wake = threading.Event()     # a run met an outage: look at the services now
         # what runs leave on disk is removed by a thread of its own, once the run has reported its
@@ -261,6 +262,10 @@ class Node:
         threading.Thread(target=loop, daemon=True, name="norvale-health").start()
 
     def check_services(self) -> None:
+        with self.checking:  # the health thread, and a run that met an outage
+            self._check_services()
+
+    def _check_services(self) -> None:
         down: dict[str, str] = {}
         try:
             self.redis.ping()
@@ -274,9 +279,11 @@ class Node:
         back = [service for service in self.down if service not in down]
         self.down = down
         if down and not self.paused:
-            self.paused = self._consume(False)
+            # paused once the command went out, answered or not: a late answer still stops the
+            # consumer, and a node that took itself for consuming would never start it again
+            self.paused = self._consume(False) is not None
         elif not down and self.paused:
-            self.paused = not self._consume(True)
+            self.paused = not self._consume(True)  # sent again until answered (a second start is harmless)
         for service, cause in gone:  # said once the node has stopped consuming
             log.warning("the %s at %s is unreachable (%s): this node takes no new jobs until it is back",
                         service, settings.mask_url(self.urls[service]), cause)
@@ -319,8 +326,9 @@ class Node:
         except FileNotFoundError:
             pass  # an empty store: the service answered
 
-    def _consume(self, on: bool) -> bool:
-        """Starts or stops this node's consumption of its queue (through the broker's remote control)."""
+    def _consume(self, on: bool) -> Optional[bool]:
+        """Starts or stops this node's consumption of its queues (through the broker's remote control):
+        whether the node answered, None when the command could not be sent."""
         try:
             control = self.app.control
             answered = True
@@ -333,7 +341,7 @@ class Node:
             return answered
         except Exception as exc:  # noqa: BLE001  (the broker is away too: the next round tries again)
             log.debug("could not %s consuming: %s", "resume" if on else "stop", exc)
-            return False
+            return None
 
     def clean_up_orphans(self) -> None:
         """Removes the store objects and keys of ended jobs whose client stopped waiting."""
