@@ -256,7 +256,9 @@ class ClusterWorker:
     def _wait(self, job_id: str, integration: str, queue: str, keys: settings.Keys, deadline: float,
               timeout: float, callback: Optional[Callable[[Progress], object]], generation: int) -> dict[str, Any]:
         last_report, last_state = 0.0, ""
-        last_sign = -settings.CLIENT_EVERY  # the first sign of life goes with the first look
+        # the first sign of life after CLIENT_EVERY s: a node gives up on a job only after 15 s
+        # without one, so a short job needs none
+        last_sign = time.monotonic()
         queued_since = time.monotonic()
         no_worker_since: Optional[float] = None
         served: Optional[bool] = None  # what the broker last said: does a node consume the queue?
