@@ -22,7 +22,7 @@ import tempfile
 import threading
 import time
 import warnings
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Optional, Sequence
 
 from norvale.worker.cluster import deployment, routing, settings
 from norvale.worker.cluster.runner import HandBack, last_line
@@ -445,6 +445,7 @@ class Node:
         r = self.redis
         suffix = f" {self.name} {os.getpid()}"
         started = json.dumps({"state": "started", "worker": self.name, "elapsed": 0.0, "last_line": ""})
+        holder = ""
         for _ in range(2):  # a second look once the lease of a dead sibling node is freed
             taken = time.monotonic()  # the lease's life counts from before it was set
             answer = self._take_script(
@@ -577,7 +578,7 @@ class Node:
             pass
         lease.release()
 
-    def _drop(self, job_id: str, uploaded: list[str]) -> None:
+    def _drop(self, job_id: str, uploaded: Sequence[str]) -> None:
         for ref in uploaded:
             try:
                 self.store.fs.rm(self.store.result_path(job_id, ref))
@@ -603,7 +604,8 @@ class Node:
         pipe.set(keys.ended, "1", ex=settings.ENDED_TTL)
         pipe.execute()
 
-    def _finish(self, keys: settings.Keys, lease: Lease, result: dict[str, Any], uploaded: tuple[str, ...] | list[str] = ()) -> bool:
+    def _finish(self, keys: settings.Keys, lease: Lease, result: dict[str, Any],
+                uploaded: Sequence[str] = ()) -> bool:
         """Reports the end while the run holds its lease; False when it could not (the result is dropped)."""
         result = dict(result, worker=self.name)  # the client says which worker reported a failure
         delay = 0.2
