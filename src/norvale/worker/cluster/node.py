@@ -191,6 +191,7 @@ class Node:
         self.down: dict[str, str] = {}   # services this node cannot reach now, with the cause
         self.paused = False               # consumption stopped because of them
         self.checking = threading.Lock()
+        self.job_files: Optional[str] = None  # see _job_files
         self._probes: list[threading.Thread] = []  # looks at an object store still waiting for an answer
         self.wake = threading.Event()     # a run met an outage: look at the services now
         # what runs leave on disk is removed by a thread of its own, once the run has reported its
@@ -492,12 +493,13 @@ class Node:
              lease: Lease, started: float, attempt: int, uploaded: list[str],
              later: list[Callable[[], None]]) -> dict[str, Any]:
         """Runs the job; what it leaves on disk goes on `later` (removed once its end is reported)."""
-        # a file of its own in the work root, no folder (a folder's removal is the dearer); its
-        # name tells the job supervisor, and this node's daemon should the node die, to remove it
-        local_job = os.path.join(self.config.work_root or tempfile.gettempdir(),
-                                 f"{JOB_DIR_PREFIX}{deployment.node_dir_tag()}{job_id}-{lease.token}.json")
+        # a file of its own, no folder a job (a folder's removal is the dearer), in this node's
+        # private folder (the file may be a link to the store's, readable by others); its name
+        # tells the job supervisor to remove it, and the folder's this node's daemon
+        local_job = ""
         later.append(lambda: _unlink(local_job))
         try:
+            local_job = os.path.join(self._job_files(), f"{JOB_DIR_PREFIX}{job_id}-{lease.token}.json")
             self.store.get(self.store.job_file(job_id), local_job, link=True)  # only read here
         except Exception as exc:  # noqa: BLE001  (whatever the store's library raises)
             problem = _work_root_problem(self.config)
@@ -528,6 +530,13 @@ class Node:
 
         return {"status": "ok", "content": encode_content(result.content, upload),
                 "exit_status": result.exit_status, "output": result.output}
+
+    def _job_files(self) -> str:
+        """This node's folder for the job files it fetches (created again should it go)."""
+        with self.lock:
+            if self.job_files is None or not os.path.isdir(self.job_files):
+                self.job_files = make_dir(self.config, f"{JOB_DIR_PREFIX}{deployment.node_dir_tag()}")
+            return self.job_files
 
     def _watch(self, keys: settings.Keys, lease: Lease, started: float, attempt: int) -> Callable[[str, str], None]:
         """What a run checks about ten times a second while its program runs."""
