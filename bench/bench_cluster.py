@@ -13,6 +13,7 @@ import base64
 import json
 import os
 import signal
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -26,6 +27,7 @@ from norvale.worker import LocalWorker, WorkerConfig
 from norvale.worker.cluster.localservers import RabbitServer, RedisServer
 
 SMALL_JOBS = 200
+PAIRS = 3
 BIG_MB = 300
 SCRIPT = "import os\nopen('out.txt', 'w').write(str(os.path.getsize('model.esa')))\n"
 
@@ -102,17 +104,25 @@ def main() -> int:
         # warm both roads once
         worker.run_all(small_jobs()[:8], timeout=60, max_parallel=8)
         worker.set_worker(local)
-        t = time.perf_counter()
-        outcomes = worker.run_all(small_jobs(), timeout=60, max_parallel=8)
-        local_time = time.perf_counter() - t
-        assert outcomes == [None] * SMALL_JOBS, outcomes
-        worker.set_worker(cluster)
-        t = time.perf_counter()
-        outcomes = worker.run_all(small_jobs(), timeout=60, max_parallel=8)
-        cluster_time = time.perf_counter() - t
-        assert outcomes == [None] * SMALL_JOBS, outcomes
-        print(f"{SMALL_JOBS} small script analyses: local (8 threads) {local_time:.2f} s, "
-              f"cluster (2 workers x4) {cluster_time:.2f} s, ratio {cluster_time / local_time:.2f} (target <= 1.3)")
+        worker.run_all(small_jobs()[:8], timeout=60, max_parallel=8)
+        # side by side several times, the two in turn: the machine's speed drifts between runs
+        ratios = []
+        for _ in range(PAIRS):
+            worker.set_worker(local)
+            t = time.perf_counter()
+            outcomes = worker.run_all(small_jobs(), timeout=60, max_parallel=8)
+            local_time = time.perf_counter() - t
+            assert outcomes == [None] * SMALL_JOBS, outcomes
+            worker.set_worker(cluster)
+            t = time.perf_counter()
+            outcomes = worker.run_all(small_jobs(), timeout=60, max_parallel=8)
+            cluster_time = time.perf_counter() - t
+            assert outcomes == [None] * SMALL_JOBS, outcomes
+            ratios.append(cluster_time / local_time)
+            print(f"{SMALL_JOBS} small script analyses: local (8 threads) {local_time:.2f} s, "
+                  f"cluster (2 workers x4) {cluster_time:.2f} s, ratio {ratios[-1]:.2f}")
+        print(f"{SMALL_JOBS} small script analyses: median ratio of {PAIRS} runs {statistics.median(ratios):.2f} "
+              f"(range {min(ratios):.2f}-{max(ratios):.2f}; target <= 1.3)")
 
         # one big job
         model = os.path.join(tmp, "model.esa")

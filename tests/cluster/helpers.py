@@ -63,3 +63,73 @@ def in_thread(fn, *args, **kwargs):
 
 def script_job(text, output="out.txt", files=()):
     return PythonAnalysis(script=File.from_data(text.encode()), files=list(files), output_filenames=[output])
+
+
+class Relay:
+    """A TCP relay on loopback to a local server, which a test can cut (every connection through it
+    closed, new ones refused: the server as its clients see it when it is down) and restore on the
+    same port."""
+
+    def __init__(self, target_port: int) -> None:
+        from norvale.worker.cluster.localservers import free_port
+
+        self.target, self.port = target_port, free_port()
+        self.lock = threading.Lock()
+        self.sockets: set = set()
+        self.listener = None
+        self.restore()
+
+    def restore(self) -> None:
+        import socket
+
+        self.listener = socket.create_server(("127.0.0.1", self.port))
+        threading.Thread(target=self._accept, args=(self.listener,), daemon=True).start()
+
+    def cut(self) -> None:
+        import socket
+
+        listener, self.listener = self.listener, None
+        for s in [listener, *self._take_sockets()]:
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
+
+    def _take_sockets(self):
+        with self.lock:
+            taken, self.sockets = self.sockets, set()
+        return taken
+
+    def _accept(self, listener) -> None:
+        import socket
+
+        while True:
+            try:
+                client, _ = listener.accept()
+            except OSError:
+                return  # cut
+            try:
+                upstream = socket.create_connection(("127.0.0.1", self.target))
+            except OSError:
+                client.close()
+                continue
+            with self.lock:
+                self.sockets.update((client, upstream))
+            for a, b in ((client, upstream), (upstream, client)):
+                threading.Thread(target=self._pipe, args=(a, b), daemon=True).start()
+
+    @staticmethod
+    def _pipe(a, b) -> None:
+        import socket
+
+        try:
+            while data := a.recv(65536):
+                b.sendall(data)
+        except OSError:
+            pass
+        for s in (a, b):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass

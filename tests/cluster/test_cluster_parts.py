@@ -23,7 +23,7 @@ def test_urls_lose_their_passwords_in_messages(url, shown):
     assert settings.mask_url(url) == shown
 
 
-@pytest.mark.parametrize("ref", ["../other/out/0-x", "0-x/../../y", "", ".", "..", ".hidden", "a\\b", None, 3])
+@pytest.mark.parametrize("ref", ["../other/0-x", "job.json", "0-x/../../y", "", ".", "..", ".hidden", "a\\b", None, 3])
 def test_references_cannot_leave_their_job(tmp_path, ref):
     store = FileStore(tmp_path.as_uri())
     with pytest.raises(ValueError, match="invalid result reference"):

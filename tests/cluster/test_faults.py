@@ -16,7 +16,7 @@ from norvale.external.moraine import MoraineAnalysis
 from norvale.worker.cluster import localservers, settings
 
 from .conftest import Daemon
-from .helpers import alive, in_thread, read_pid, script_job, wait_for
+from .helpers import Relay, alive, in_thread, read_pid, script_job, wait_for
 
 
 def counting_script(tmp_path, tag, seconds):
@@ -114,6 +114,31 @@ def test_a_result_store_gone_for_good_fails_the_job_naming_it_and_the_node_stops
     finally:
         daemon.stop()
         private.stop()
+
+
+def test_a_file_store_outage_pauses_the_node_until_the_store_is_back(daemons, connect_to, rabbit, s3):
+    relay = Relay(s3.port)  # the S3 endpoint as both sides reach it, cut and restored below
+    options = dict(s3.options, client_kwargs={"endpoint_url": f"http://127.0.0.1:{relay.port}",
+                                              "region_name": "us-east-1"})
+    store = f"s3://{s3.bucket}/outage"
+    daemon = daemons("s3gone", {"moraine": 1}, name="w-s3gone", store=store, store_options=options)
+    connect_to("s3gone", store, store_options=options)
+    relay.cut()
+    try:
+        wait_for(lambda: f"the file store at {store} is unreachable (" in daemon.output(), limit=30,
+                 what="the node to say the file store is gone")
+        assert "this node takes no new jobs until it is back" in daemon.output()
+        wait_for(lambda: _consumers(rabbit, "s3gone.moraine") == 0, limit=5, what="the node to stop consuming")
+    finally:
+        relay.restore()
+    wait_for(lambda: "the file store is reachable again: this node takes jobs again" in daemon.output(), limit=30,
+             what="the node to consume again")
+    wait_for(lambda: _consumers(rabbit, "s3gone.moraine") == 1, limit=5, what="the broker to see the consumer")
+    job = MoraineAnalysis(io.BytesIO(b"slope after the outage\n"))
+    job.execute(timeout=60)
+    assert job.get_output_file(".sto").getvalue()
+    daemon.stop()
+    relay.cut()
 
 
 def _consumers(rabbit, queue):

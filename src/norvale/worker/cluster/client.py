@@ -7,6 +7,7 @@ import logging
 import os
 import shutil
 import tempfile
+import threading
 import time
 import uuid
 from dataclasses import dataclass
@@ -58,6 +59,16 @@ class Progress:
 
 
 T = TypeVar("T")
+
+# The end of a job for its client: marked ended (a late delivery of it is dropped), its keys
+# removed, its entry among those the nodes' clean-up looks at removed. KEYS: ended, the ended
+# jobs' set, then the job's other keys.
+_END = """
+redis.call('SET', KEYS[1], '1', 'EX', ARGV[1])
+redis.call('DEL', unpack(KEYS, 3))
+redis.call('ZREM', KEYS[2], ARGV[2])
+return 1
+"""
 
 
 class _Interrupted(Exception):
@@ -152,7 +163,13 @@ class ClusterWorker:
         checks.check_cluster(broker, results, store, store_options=store_options,
                              broker_transport_options=broker_options, result_root=result_root)
         self.app = settings.make_app(broker, results, broker_options=broker_options)
+        # the "task-sent" event goes by a connection without publisher confirms (Celery would
+        # send it on the job's own, confirmed, channel: a second wait for the broker per job)
+        self.app.conf.task_send_sent_event = False
+        self._events: Any = None
+        self._events_lock = threading.Lock()
         self.redis = settings.redis_client(results)
+        self._end_script = self.redis.register_script(_END)
         self.store = FileStore(store, store_options)
         self._cancelled = 0  # raised by cancel(); runs begun before a raise stop
         self._broker_text = settings.mask_url(broker)
@@ -185,14 +202,17 @@ class ClusterWorker:
         queue = routing.job_queue(self.prefix, integration, header.get("script_key"))
         submitted = False
         try:
-            self._results.call(lambda: self.redis.set(keys.client, "1", ex=settings.CLIENT_TTL), deadline)
             self._files.call(lambda: self.store.put(job_path, self.store.job_file(job_id)), deadline)
             budget = max(0.1, deadline - time.monotonic())
             kwargs = {"job_id": job_id, "integration": integration, "timeout": float(timeout), "budget": budget,
                       "max_attempts": self.max_attempts}
+            # the monitoring view of the arguments, given (Celery's own is a costly safe repr)
+            shown = repr(kwargs)
             self._broker.call(lambda: self.app.send_task(settings.TASK_NAME, task_id=job_id, queue=queue,
-                                                         routing_key=queue, kwargs=kwargs), deadline)
+                                                         routing_key=queue, kwargs=kwargs, argsrepr="()",
+                                                         kwargsrepr=shown), deadline)
             submitted = True
+            self._sent_event(job_id, queue, shown)
             outcome = self._wait(job_id, integration, queue, keys, deadline, timeout, callback, generation)
             return self._result(job_id, integration, outcome, deadline)
         except _TimedOut as ended:
@@ -213,9 +233,31 @@ class ClusterWorker:
         finally:
             self._cleanup(job_id, keys)
 
+    def _sent_event(self, job_id: str, queue: str, shown: str) -> None:
+        """Celery's "task-sent" event of a job (what `celery events` and Flower show it queued by)."""
+        with self._events_lock:
+            try:
+                if self._events is None:
+                    conn = self.app.connection_for_write(transport_options={"confirm_publish": False})
+                    conn.ensure_connection(max_retries=1, timeout=2.0)
+                    self._events = self.app.events.Dispatcher(conn, buffer_while_offline=False)
+                self._events.send("task-sent", uuid=job_id, root_id=job_id, parent_id=None, name=settings.TASK_NAME,
+                                  args="()", kwargs=shown, retries=0, eta=None, expires=None, queue=queue,
+                                  exchange=queue, routing_key=queue)
+            except Exception as exc:  # noqa: BLE001  (monitoring only: the job goes on; the next one reconnects)
+                log.debug("the task-sent event of job %s could not be sent: %s", job_id[:8], exc)
+                events, self._events = self._events, None
+                if events is not None:
+                    try:
+                        events.connection.close()
+                    except Exception:  # noqa: BLE001
+                        pass
+
     def _wait(self, job_id: str, integration: str, queue: str, keys: settings.Keys, deadline: float,
               timeout: float, callback: Optional[Callable[[Progress], object]], generation: int) -> dict[str, Any]:
         last_report, last_state = 0.0, ""
+        # the first sign of life after CLIENT_EVERY s: a node gives up on a job only after 15 s
+        # without one, so a short job needs none
         last_sign = time.monotonic()
         queued_since = time.monotonic()
         no_worker_since: Optional[float] = None
@@ -229,14 +271,15 @@ class ClusterWorker:
                 raise _TimedOut(message)
             if self._cancelled != generation:
                 raise _Interrupted()
-            item = self._results.call(lambda: self.redis.blpop([keys.done], timeout=min(SLICE, left)), deadline)
+            now = time.monotonic()
+            sign = now - last_sign >= settings.CLIENT_EVERY
+            item = self._results.call(lambda: self._look(keys, min(SLICE, left), sign), deadline)
+            if sign:
+                last_sign = now
             if item is not None:
                 outcome: dict[str, Any] = json.loads(item[1])
                 return outcome
             now = time.monotonic()
-            if now - last_sign >= settings.CLIENT_EVERY:
-                last_sign = now
-                self._results.call(lambda: self.redis.set(keys.client, "1", ex=settings.CLIENT_TTL), deadline)
             raw = self._results.call(lambda: self.redis.get(keys.progress), deadline)
             report: dict[str, Any] = json.loads(raw) if raw else {"state": "queued"}
             state = str(report.get("state"))
@@ -261,6 +304,16 @@ class ClusterWorker:
                         and now - no_worker_since >= self.no_worker_timeout):
                     raise _TimedOut(f"The {integration} job was not started: {no_worker_message(integration)} "
                                     f"(the queue {queue} has no consumer)")
+
+    def _look(self, keys: settings.Keys, wait: float, sign: bool) -> Any:
+        """Waits up to `wait` s for the job's end; with `sign`, renews the client's sign of life in
+        the same round trip first."""
+        if not sign:
+            return self.redis.blpop([keys.done], timeout=wait)
+        pipe = self.redis.pipeline(transaction=False)
+        pipe.set(keys.client, "1", ex=settings.CLIENT_TTL)
+        pipe.blpop([keys.done], timeout=wait)
+        return pipe.execute()[1]
 
     def _queue_state(self, queue: str) -> tuple[Optional[int], Optional[int]]:
         """Jobs waiting in `queue` and the nodes consuming it, as the broker tells now (None, None: it cannot)."""
@@ -287,7 +340,7 @@ class ClusterWorker:
             def download(ref: Any) -> str:
                 remote = self.store.result_path(job_id, ref)  # checks the reference
                 local = os.path.join(directory, ref)
-                self._files.call(lambda: self.store.get(remote, local), deadline + 5.0)
+                self._files.call(lambda: self.store.get(remote, local, link=True), deadline + 5.0)
                 return local
 
             content = decode_content(outcome.get("content") or {}, download)
@@ -315,11 +368,8 @@ class ClusterWorker:
     def _cleanup(self, job_id: str, keys: settings.Keys) -> None:
         """The job has ended for this client: its store objects and keys go, a late delivery is dropped."""
         try:
-            pipe = self.redis.pipeline()
-            pipe.set(keys.ended, "1", ex=settings.ENDED_TTL)
-            pipe.delete(*keys.transient())
-            pipe.zrem(settings.orphans_key(self.prefix), job_id)
-            pipe.execute()
+            self._end_script(keys=[keys.ended, settings.orphans_key(self.prefix), *keys.transient()],
+                             args=[settings.ENDED_TTL, job_id])
         except Exception as exc:
             log.warning("could not remove the keys of job %s: %s (they expire)", job_id[:8], type(exc).__name__)
         try:

@@ -153,7 +153,7 @@ def node_dir_tag() -> str:
 
 
 def remove_dirs_of(work_root: Optional[str], pid: int) -> int:
-    """Removes the job folders of the (dead) node `pid` in `work_root`; returns how many there were."""
+    """Removes the job folders and job files of the (dead) node `pid` in `work_root`; returns how many there were."""
     import shutil
     import tempfile
 
@@ -162,7 +162,14 @@ def remove_dirs_of(work_root: Optional[str], pid: int) -> int:
         names = os.listdir(root)
     except OSError:
         return 0
-    mine = [n for n in names if n.startswith((f"norvale-run-n{pid}-", f"norvale-result-n{pid}-"))]
+    mine = [n for n in names if n.startswith((f"norvale-run-n{pid}-", f"norvale-result-n{pid}-", f"norvale-job-n{pid}-"))]
     for name in mine:
-        shutil.rmtree(os.path.join(root, name), ignore_errors=True)
+        path = os.path.join(root, name)
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path, ignore_errors=True)
+        else:
+            try:
+                os.unlink(path)  # a node's copy of a job file
+            except OSError:
+                pass
     return len(mine)

@@ -16,13 +16,13 @@ import argparse
 import json
 import logging
 import os
-import shutil
+import queue
 import sys
 import tempfile
 import threading
 import time
 import warnings
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Optional, Sequence
 
 from norvale.worker.cluster import deployment, routing, settings
 from norvale.worker.cluster.runner import HandBack, last_line
@@ -36,6 +36,7 @@ log = logging.getLogger("norvale.worker")
 PROGRESS_EVERY = 1.0
 HEALTH_EVERY = 2.0    # the node looks at the result store and the file store this often
 JANITOR_EVERY = 10.0  # and cleans up after jobs whose client is gone this often
+PROBE_LIMIT = 3.0     # an object store that does not answer a look within this long counts as unreachable
 QUIT_LIMIT = 5.0      # a stopping node ends at the latest this long after its programs were told to stop
 
 # Renews the lease when this run holds it, or takes it back when the result store lost it (a
@@ -60,10 +61,52 @@ redis.call('SET', KEYS[4], '1', 'EX', ARGV[4])
 redis.call('ZADD', KEYS[5], ARGV[5], ARGV[6])
 return 1
 """
+# Takes the lease of a delivered job in one step: 0 when the job has ended, 1 when it was
+# cancelled before it started, {2, holder} when another run holds the lease, else {3, lease,
+# attempt}: the run is numbered (the fence), its attempt counted, and "started" reported unless
+# the job has been lost too often.
+_TAKE = """
+if redis.call('EXISTS', KEYS[1]) == 1 then return {0} end
+if redis.call('EXISTS', KEYS[2]) == 1 then return {1} end
+local token = redis.call('INCR', KEYS[3])
+redis.call('EXPIRE', KEYS[3], ARGV[3])
+local value = token .. ARGV[1]
+if not redis.call('SET', KEYS[4], value, 'NX', 'PX', ARGV[2]) then
+  return {2, redis.call('GET', KEYS[4]) or ''}
+end
+local attempt = redis.call('INCR', KEYS[5])
+redis.call('EXPIRE', KEYS[5], ARGV[3])
+if attempt <= tonumber(ARGV[4]) then
+  redis.call('SET', KEYS[6], ARGV[5] .. attempt .. '}', 'EX', ARGV[3])
+end
+return {3, value, attempt}
+"""
 _RELEASE = """
 if redis.call('GET', KEYS[1]) == ARGV[1] then return redis.call('DEL', KEYS[1]) end
 return 0
 """
+
+
+def _text(value: Any) -> str:
+    return value.decode(errors="replace") if isinstance(value, bytes) else str(value or "")
+
+
+def _unlink(path: str) -> None:
+    try:
+        os.unlink(path)
+    except OSError:
+        pass
+
+
+def _work_root_problem(config: WorkerConfig) -> str:
+    """What is wrong with the work root, in the embedded worker's words ("" when nothing is)."""
+    try:
+        os.rmdir(make_dir(config, JOB_DIR_PREFIX))
+    except WorkerFailure as failure:
+        return failure.message
+    except OSError:
+        pass
+    return ""
 
 
 def lost_message(integration: str, times: int) -> str:
@@ -142,9 +185,29 @@ class Node:
         self.active = 0
         self.lock = threading.Lock()
         self.outage = settings.outage_errors()
+        # the scripts of every run, sent by their digest (Redis loads them again after a restart)
+        self._take_script = redis.register_script(_TAKE)
+        self._finish_script = redis.register_script(_FINISH)
         self.down: dict[str, str] = {}   # services this node cannot reach now, with the cause
         self.paused = False               # consumption stopped because of them
+        self.checking = threading.Lock()
+        self.job_files: Optional[str] = None  # see _job_files
+        self._probes: list[threading.Thread] = []  # looks at an object store still waiting for an answer
         self.wake = threading.Event()     # a run met an outage: look at the services now
+        # what runs leave on disk is removed by a thread of its own, once the run has reported its
+        # end: its licence and its job's acknowledgement need not wait for it (should the node
+        # end first, its daemon removes what is left by the node's process id)
+        self.cleanups: queue.SimpleQueue[tuple[str, list[Callable[[], None]]]] = queue.SimpleQueue()
+        threading.Thread(target=self._clean_up, daemon=True, name="norvale-cleanup").start()
+
+    def _clean_up(self) -> None:
+        while True:
+            job_id, later = self.cleanups.get()
+            for clean_up in later:
+                try:
+                    clean_up()
+                except Exception as exc:  # noqa: BLE001  (a folder left behind is no reason to stop)
+                    log.debug("clean-up after job %s failed: %s", job_id[:8], exc)
 
     # -- the node's life ----------------------------------------------------------------------
     def quit_when_idle(self, grace: float = 0.5) -> None:
@@ -156,7 +219,7 @@ class Node:
             limit = time.monotonic() + QUIT_LIMIT
             while time.monotonic() < limit:
                 with self.lock:
-                    if self.active == 0:
+                    if self.active == 0 and self.cleanups.empty():
                         break
                 time.sleep(0.05)
             time.sleep(grace)
@@ -200,43 +263,73 @@ class Node:
         threading.Thread(target=loop, daemon=True, name="norvale-health").start()
 
     def check_services(self) -> None:
+        with self.checking:  # the health thread, and a run that met an outage
+            self._check_services()
+
+    def _check_services(self) -> None:
         down: dict[str, str] = {}
         try:
             self.redis.ping()
         except self.outage as exc:
             down["result store"] = str(exc) or type(exc).__name__
         try:
-            self._probe_store()
+            self._probe_store_within(PROBE_LIMIT)
         except Exception as exc:  # noqa: BLE001  (whatever the store's library raises)
             down["file store"] = str(exc) or type(exc).__name__
         gone = [(service, cause) for service, cause in down.items() if service not in self.down]
         back = [service for service in self.down if service not in down]
         self.down = down
         if down and not self.paused:
-            self.paused = self._consume(False)
+            # paused once the command went out, answered or not: a late answer still stops the
+            # consumer, and a node that took itself for consuming would never start it again
+            self.paused = self._consume(False) is not None
         elif not down and self.paused:
-            self.paused = not self._consume(True)
+            self.paused = not self._consume(True)  # sent again until answered (a second start is harmless)
         for service, cause in gone:  # said once the node has stopped consuming
             log.warning("the %s at %s is unreachable (%s): this node takes no new jobs until it is back",
                         service, settings.mask_url(self.urls[service]), cause)
         for service in back:  # said once the node consumes again (or would, with another service down)
             log.info("the %s is reachable again: this node takes jobs again", service)
 
-    def _probe_store(self) -> None:
-        fs = self.store.fs
-        protocol = fs.protocol if isinstance(fs.protocol, str) else fs.protocol[0]
-        if protocol in ("file", "local"):
+    def _probe_store_within(self, limit: float) -> None:
+        """Looks at the file store; an object store that gives no answer within `limit` s counts as
+        unreachable (its client library would retry for half a minute or more, the while this node
+        would not look at the result store either)."""
+        if self.store.local:
             if not os.path.isdir(self.store.root):
                 raise FileNotFoundError(f"the folder {self.store.root} does not exist")
             return
+        self._probes = [t for t in self._probes if t.is_alive()]
+        if len(self._probes) >= 3:
+            raise TimeoutError(f"no answer within {limit:g} s")  # the last looks still wait
+        failed: list[BaseException] = []
+
+        def probe() -> None:
+            try:
+                self._probe_store()
+            except BaseException as exc:  # noqa: BLE001  (reported by the caller)
+                failed.append(exc)
+
+        look = threading.Thread(target=probe, daemon=True, name="norvale-store-probe")
+        self._probes.append(look)
+        look.start()
+        look.join(limit)
+        if look.is_alive():
+            raise TimeoutError(f"no answer within {limit:g} s")
+        if failed:
+            raise failed[0]
+
+    def _probe_store(self) -> None:
+        fs = self.store.fs
         fs.invalidate_cache()
         try:
             fs.info(self.store.root)
         except FileNotFoundError:
             pass  # an empty store: the service answered
 
-    def _consume(self, on: bool) -> bool:
-        """Starts or stops this node's consumption of its queue (through the broker's remote control)."""
+    def _consume(self, on: bool) -> Optional[bool]:
+        """Starts or stops this node's consumption of its queues (through the broker's remote control):
+        whether the node answered, None when the command could not be sent."""
         try:
             control = self.app.control
             answered = True
@@ -249,7 +342,7 @@ class Node:
             return answered
         except Exception as exc:  # noqa: BLE001  (the broker is away too: the next round tries again)
             log.debug("could not %s consuming: %s", "resume" if on else "stop", exc)
-            return False
+            return None
 
     def clean_up_orphans(self) -> None:
         """Removes the store objects and keys of ended jobs whose client stopped waiting."""
@@ -276,14 +369,17 @@ class Node:
                 max_attempts: int) -> None:
         with self.lock:
             self.active += 1
+        later: list[Callable[[], None]] = []  # a run's clean-up, done after its end is reported
         try:
-            self._run_job(task, job_id, integration, timeout, budget, max_attempts)
+            self._run_job(task, job_id, integration, timeout, budget, max_attempts, later)
         finally:
+            if later:
+                self.cleanups.put((job_id, later))
             with self.lock:
                 self.active -= 1
 
     def _run_job(self, task: Any, job_id: str, integration: str, timeout: float, budget: float,
-                 max_attempts: int) -> None:
+                 max_attempts: int, later: list[Callable[[], None]]) -> None:
         from celery.exceptions import Reject
 
         settings.check_job_id(job_id)
@@ -300,18 +396,17 @@ class Node:
         if lease == "busy":
             # the first look again comes soon: the lease of a node that just died is freed by its daemon
             first = not getattr(task.request, "retries", 0)
-            raise task.retry(countdown=1.0 if first else settings.LEASE_BUSY_RETRY, max_retries=None)
+            with settings.confirmed_connection(self.app) as conn:  # the job is not lost on its way back
+                raise task.retry(countdown=1.0 if first else settings.LEASE_BUSY_RETRY, max_retries=None,
+                                 producer=conn.Producer())
         assert isinstance(lease, Lease)
         started = time.monotonic()
         attempt = lease.attempt
         log.info("job %s (%s) started on %s, attempt %d", job_id[:8], integration, self.name, attempt)
         uploaded: list[str] = []
         try:
-            try:
-                self._progress(keys, "started", 0.0, "", attempt)
-            except self.outage:
-                pass  # the watch keeps trying
-            result: dict[str, Any] = self._run(job_id, integration, timeout, budget, keys, lease, started, attempt, uploaded)
+            result: dict[str, Any] = self._run(job_id, integration, timeout, budget, keys, lease, started, attempt,
+                                               uploaded, later)
         except HandBack:
             self._hand_back(keys, lease)
             log.info("job %s (%s) handed back to the queue: the worker is stopping", job_id[:8], integration)
@@ -339,7 +434,7 @@ class Node:
         result["fence"] = lease.token
         elapsed = time.monotonic() - started
         outcome = result["status"] if result["status"] != "failure" else "failed: " + result["message"].splitlines()[0]
-        if self._finish(keys, lease, result):
+        if self._finish(keys, lease, result, uploaded):
             log.info("job %s (%s) ended after %.1f s: %s", job_id[:8], integration, elapsed, outcome)
             return
         self._drop(job_id, uploaded)
@@ -349,37 +444,37 @@ class Node:
         """The lease of a delivered job: a Lease to run it, "busy" when another run holds it, None
         when the job has ended (nothing to run)."""
         r = self.redis
-        pipe = r.pipeline(transaction=False)
-        pipe.exists(keys.ended)
-        pipe.exists(keys.cancel)
-        ended, cancelled = pipe.execute()
-        if ended:
-            log.info("job %s (%s) has ended already: this delivery is dropped", job_id[:8], integration)
-            return None
-        if cancelled:
-            self._push_end(keys, {"status": "cancelled"})
-            return None
-        token = r.incr(keys.fence)
-        r.expire(keys.fence, settings.KEY_TTL)
-        value = f"{token} {self.name} {os.getpid()}"
-        if not r.set(keys.lease, value, nx=True, px=int(settings.LEASE_TTL * 1000)):
-            raw = r.get(keys.lease)
-            holder = raw.decode(errors="replace") if isinstance(raw, bytes) else str(raw)
-            if not (self._dead_sibling(holder) and r.eval(_RELEASE, 1, keys.lease, holder)
-                    and r.set(keys.lease, value, nx=True, px=int(settings.LEASE_TTL * 1000))):
-                log.info("job %s (%s) runs elsewhere (lease %s): not started here, looked at again soon",
-                         job_id[:8], integration, holder)
-                return "busy"
-        lease = Lease(r, keys, value)
-        pipe = r.pipeline(transaction=False)
-        pipe.incr(keys.attempts)
-        pipe.expire(keys.attempts, settings.KEY_TTL)
-        attempt = lease.attempt = int(pipe.execute()[0])
-        if attempt > max_attempts:
-            log.warning("job %s (%s) given up: lost %d times", job_id[:8], integration, attempt - 1)
-            self._finish(keys, lease, {"status": "failure", "message": lost_message(integration, attempt - 1)})
-            return None
-        return lease
+        suffix = f" {self.name} {os.getpid()}"
+        started = json.dumps({"state": "started", "worker": self.name, "elapsed": 0.0, "last_line": ""})
+        holder = ""
+        for _ in range(2):  # a second look once the lease of a dead sibling node is freed
+            taken = time.monotonic()  # the lease's life counts from before it was set
+            answer = self._take_script(
+                keys=[keys.ended, keys.cancel, keys.fence, keys.lease, keys.attempts, keys.progress],
+                args=[suffix, int(settings.LEASE_TTL * 1000), settings.KEY_TTL, max_attempts,
+                      started[:-1] + ', "attempt": '])
+            code = int(answer[0])
+            if code == 0:
+                log.info("job %s (%s) has ended already: this delivery is dropped", job_id[:8], integration)
+                return None
+            if code == 1:
+                self._push_end(keys, {"status": "cancelled"})
+                return None
+            if code == 3:
+                lease = Lease(r, keys, _text(answer[1]))
+                lease.renewed, lease.attempt = taken, int(answer[2])
+                if lease.attempt > max_attempts:
+                    log.warning("job %s (%s) given up: lost %d times", job_id[:8], integration, lease.attempt - 1)
+                    self._finish(keys, lease, {"status": "failure",
+                                               "message": lost_message(integration, lease.attempt - 1)})
+                    return None
+                return lease
+            holder = _text(answer[1])
+            if not (self._dead_sibling(holder) and r.eval(_RELEASE, 1, keys.lease, holder)):
+                break
+        log.info("job %s (%s) runs elsewhere (lease %s): not started here, looked at again soon",
+                 job_id[:8], integration, holder)
+        return "busy"
 
     def _dead_sibling(self, holder: str) -> bool:
         """Whether a lease holder ("<fence> <worker> <pid>") is a node of this worker that has died."""
@@ -395,44 +490,53 @@ class Node:
         return False
 
     def _run(self, job_id: str, integration: str, timeout: float, budget: float, keys: settings.Keys,
-             lease: Lease, started: float, attempt: int, uploaded: list[str]) -> dict[str, Any]:
+             lease: Lease, started: float, attempt: int, uploaded: list[str],
+             later: list[Callable[[], None]]) -> dict[str, Any]:
+        """Runs the job; what it leaves on disk goes on `later` (removed once its end is reported)."""
+        # a file of its own, no folder a job (a folder's removal is the dearer), in this node's
+        # private folder (the file may be a link to the store's, readable by others); its name
+        # tells the job supervisor to remove it, and the folder's this node's daemon
+        local_job = ""
+        later.append(lambda: _unlink(local_job))
         try:
-            download = make_dir(self.config, JOB_DIR_PREFIX)
-        except WorkerFailure as failure:
-            return {"status": "failure", "message": failure.message}
-        try:
-            local_job = os.path.join(download, "job.json")
-            try:
-                self.store.get(self.store.job_file(job_id), local_job)
-            except FileNotFoundError:
+            local_job = os.path.join(self._job_files(), f"{JOB_DIR_PREFIX}{job_id}-{lease.token}.json")
+            self.store.get(self.store.job_file(job_id), local_job, link=True)  # only read here
+        except Exception as exc:  # noqa: BLE001  (whatever the store's library raises)
+            problem = _work_root_problem(self.config)
+            if problem:
+                return {"status": "failure", "message": problem}
+            if isinstance(exc, FileNotFoundError):
                 return {"status": "failure", "message": "Invalid job: the job file is not in the file store"}
-            except Exception as exc:  # noqa: BLE001  (whatever the store's library raises)
-                raise StoreDown() from exc
-            watch = self._watch(keys, lease, started, attempt)
-            try:
-                result = execute_job(local_job, config=self.config, timeout=timeout,
-                                     deadline=time.monotonic() + budget, watch=watch, integration=integration,
-                                     dir_tag=deployment.node_dir_tag())
-            except JobCancelled:
-                return {"status": "cancelled"}
-            except WorkerFailure as failure:
-                return {"status": "failure", "message": failure.message, "exit_status": failure.exit_status,
-                        "output": failure.output}
-            try:
-                lease.renew()  # a run that lost its lease uploads nothing
+            raise StoreDown() from exc
+        watch = self._watch(keys, lease, started, attempt)
+        try:
+            result = execute_job(local_job, config=self.config, timeout=timeout,
+                                 deadline=time.monotonic() + budget, watch=watch, integration=integration,
+                                 dir_tag=deployment.node_dir_tag())
+        except JobCancelled:
+            return {"status": "cancelled"}
+        except WorkerFailure as failure:
+            return {"status": "failure", "message": failure.message, "exit_status": failure.exit_status,
+                    "output": failure.output}
+        later.append(result.release)
 
-                def upload(path: str) -> str:
-                    ref = f"{lease.token}-{len(uploaded)}-{os.path.basename(path)}"
-                    self.store.put(path, self.store.result_path(job_id, ref))
-                    uploaded.append(ref)
-                    return ref
+        # the upload carries this run's fence in its names; a run that has lost its lease
+        # meanwhile is refused when it reports its end, and removes what it uploaded
+        def upload(path: str) -> str:
+            ref = f"{lease.token}-{len(uploaded)}-{os.path.basename(path)}"
+            self.store.put(path, self.store.result_path(job_id, ref), link=True)  # the run is over
+            uploaded.append(ref)
+            return ref
 
-                return {"status": "ok", "content": encode_content(result.content, upload),
-                        "exit_status": result.exit_status, "output": result.output}
-            finally:
-                result.release()
-        finally:
-            shutil.rmtree(download, ignore_errors=True)
+        return {"status": "ok", "content": encode_content(result.content, upload),
+                "exit_status": result.exit_status, "output": result.output}
+
+    def _job_files(self) -> str:
+        """This node's folder for the job files it fetches (created again should it go)."""
+        with self.lock:
+            if self.job_files is None or not os.path.isdir(self.job_files):
+                self.job_files = make_dir(self.config, f"{JOB_DIR_PREFIX}{deployment.node_dir_tag()}")
+            return self.job_files
 
     def _watch(self, keys: settings.Keys, lease: Lease, started: float, attempt: int) -> Callable[[str, str], None]:
         """What a run checks about ten times a second while its program runs."""
@@ -483,7 +587,7 @@ class Node:
             pass
         lease.release()
 
-    def _drop(self, job_id: str, uploaded: list[str]) -> None:
+    def _drop(self, job_id: str, uploaded: Sequence[str]) -> None:
         for ref in uploaded:
             try:
                 self.store.fs.rm(self.store.result_path(job_id, ref))
@@ -509,7 +613,8 @@ class Node:
         pipe.set(keys.ended, "1", ex=settings.ENDED_TTL)
         pipe.execute()
 
-    def _finish(self, keys: settings.Keys, lease: Lease, result: dict[str, Any]) -> bool:
+    def _finish(self, keys: settings.Keys, lease: Lease, result: dict[str, Any],
+                uploaded: Sequence[str] = ()) -> bool:
         """Reports the end while the run holds its lease; False when it could not (the result is dropped)."""
         result = dict(result, worker=self.name)  # the client says which worker reported a failure
         delay = 0.2
@@ -517,15 +622,16 @@ class Node:
             try:
                 # the end and the job's entry among those a sweep may clean up go together, so the
                 # client's removal of that entry, after it read the end, never comes first
-                done = self.redis.eval(_FINISH, 5, keys.lease, keys.done, keys.progress, keys.ended,
-                                       settings.orphans_key(self.prefix), lease.value, json.dumps(result),
-                                       settings.KEY_TTL, settings.ENDED_TTL, time.time(), keys.lease.split(":")[-2])
+                done = self._finish_script(
+                    keys=[keys.lease, keys.done, keys.progress, keys.ended, settings.orphans_key(self.prefix)],
+                    args=[lease.value, json.dumps(result), settings.KEY_TTL, settings.ENDED_TTL, time.time(),
+                          keys.lease.split(":")[-2]])
                 if not done:
                     log.warning("job %s: another run holds its lease; this run's result is dropped",
                                 keys.lease.split(":")[-2][:8])
                     return False
-                if done == 2:
-                    return True  # its client has stopped waiting: nothing to report
+                if done == 2:  # its client has stopped waiting: nothing to report, nothing to keep
+                    self._drop(keys.lease.split(":")[-2], uploaded)
                 return True
             except self.outage:
                 if lease.expired():
@@ -605,7 +711,9 @@ def main(argv: Optional[list[str]] = None) -> int:
     else:
         urls = deployment.from_daemon()
         args.broker, args.results, args.store, store_options = urls.broker, urls.results, urls.store, urls.store_options
-    app = settings.make_app(args.broker, args.results)
+    # what a node publishes through its application is monitoring (task events, heartbeats) and
+    # remote-control replies: no confirm for each, which would hold up its consumer between jobs
+    app = settings.make_app(args.broker, args.results, confirm=False)
     node = Node(app=app, redis=settings.redis_client(args.results), store=FileStore(args.store, store_options),
                 config=config, integration=args.integration, name=args.name, prefix=args.prefix,
                 results_url=args.results, store_url=args.store)

@@ -96,6 +96,11 @@ OUTAGE_LIMIT = 60.0
 WORKER_TTL = 15
 
 
+def confirmed_connection(app: Any) -> Any:
+    """A broker connection of `app` whose every published message the broker confirms."""
+    return app.connection_for_write(transport_options={"confirm_publish": True})
+
+
 class ServiceDown(Exception):
     """A service of the cluster (broker, result store, file store) cannot be reached."""
 
@@ -136,14 +141,19 @@ def mask_url(url: str) -> str:
     return urllib.parse.urlunsplit((parts.scheme, netloc, parts.path, "", ""))
 
 
-def make_app(broker: str, results: str, *, broker_options: Optional[dict[str, Any]] = None) -> Any:
-    """The Celery application both sides use. Every setting here guards against something; see docs/cluster.md."""
+def make_app(broker: str, results: str, *, broker_options: Optional[dict[str, Any]] = None,
+             confirm: bool = True) -> Any:
+    """The Celery application both sides use. Every setting here guards against something; see docs/cluster.md.
+
+    confirm: whether the broker confirms every message published through it (a node's application
+    publishes only monitoring events and remote-control replies; it confirms the jobs it sends
+    back to the queue through `confirmed_connection`)."""
     from celery import Celery
 
     # No Celery result backend: ends travel through the job's own keys (its result consumer gives up
     # for good after a few failed reconnections, and every task would leave a key behind).
     app = Celery("norvale", broker=broker, set_as_current=False)
-    transport_options: dict[str, Any] = {"confirm_publish": True}
+    transport_options: dict[str, Any] = {"confirm_publish": confirm}
     transport_options.update(broker_options or {})
     app.conf.update(
         # only JSON crosses the broker and the result store
