@@ -64,6 +64,18 @@ void answer(const std::string &line) {
     }
 }
 
+/// Answers that the program could not be started, with errno `e`.
+void answer_error(int e, const std::string &text) { answer("error " + std::to_string(e) + " " + text); }
+void answer_error(int e) { answer_error(e, std::strerror(e)); }
+
+/// Waits for `pid` to end; its wait status.
+int reap(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
 /// Parent pid of every process, read from /proc/<pid>/stat (fields after the last ')').
 std::unordered_map<pid_t, std::vector<pid_t>> children_map() {
     std::unordered_map<pid_t, std::vector<pid_t>> children;
@@ -131,9 +143,7 @@ void kill_tree(pid_t pid) {
     std::vector<pid_t> all = descendants(pid);
     all.insert(all.end(), pids.begin(), pids.end());
     signal_all(pid, all, SIGKILL);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    reap(pid);
 }
 
 int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
@@ -145,7 +155,8 @@ void cleanup(const std::vector<std::string> &paths) {
     for (const std::string &path : paths) nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-struct Spec {
+/// What to run: the command line the supervisor was given.
+struct Command {
     const char *user = nullptr;
     const char *stdout_path = nullptr;
     const char *stderr_path = nullptr;
@@ -154,23 +165,23 @@ struct Spec {
     std::vector<char *> argv;
 };
 
-bool parse(int argc, char **argv, Spec &spec) {
+bool parse(int argc, char **argv, Command &command) {
     int i = 1;
     if (i + 1 < argc && std::strcmp(argv[i], "-u") == 0) {
-        spec.user = argv[i + 1];
+        command.user = argv[i + 1];
         i += 2;
     }
     if (argc - i < 4) return false;
-    spec.stdout_path = argv[i++];
-    spec.stderr_path = argv[i++];
-    spec.cwd = argv[i++];
+    command.stdout_path = argv[i++];
+    command.stderr_path = argv[i++];
+    command.cwd = argv[i++];
     char *end = nullptr;
     const long n = std::strtol(argv[i++], &end, 10);
     if (*end != '\0' || n < 0 || n > argc - i) return false;
-    for (long k = 0; k < n; ++k) spec.cleanup.emplace_back(argv[i++]);
+    for (long k = 0; k < n; ++k) command.cleanup.emplace_back(argv[i++]);
     if (i >= argc) return false;
-    for (; i < argc; ++i) spec.argv.push_back(argv[i]);
-    spec.argv.push_back(nullptr);
+    for (; i < argc; ++i) command.argv.push_back(argv[i]);
+    command.argv.push_back(nullptr);
     return true;
 }
 
@@ -199,7 +210,7 @@ void close_from(int first, int keep) {
 }
 
 /// In the child, after fork: never returns. A failure is written to `report` as its errno.
-[[noreturn]] void start_program(const Spec &spec, const User *user, int out, int err, int report) {
+[[noreturn]] void start_program(const Command &command, const User *user, int out, int err, int report) {
     setpgid(0, 0);
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
@@ -213,14 +224,14 @@ void close_from(int first, int keep) {
     if (devnull < 0 || dup2(devnull, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 ||
         dup2(err, STDERR_FILENO) < 0) {
         error = errno;
-    } else if (chdir(spec.cwd) != 0) {
+    } else if (chdir(command.cwd) != 0) {
         error = errno;
     } else if (user && !become(*user)) {
         error = errno;
     } else {
         // Close everything else; `report` is close-on-exec and tells the supervisor if exec fails.
         close_from(3, report);
-        execvp(spec.argv[0], spec.argv.data());
+        execvp(command.argv[0], command.argv.data());
         error = errno;
     }
     [[maybe_unused]] ssize_t n = write(report, &error, sizeof error);
@@ -235,8 +246,8 @@ int status_of(int status) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    Spec spec;
-    if (!parse(argc, argv, spec)) {
+    Command command;
+    if (!parse(argc, argv, command)) {
         std::fprintf(stderr, "usage: norvale-supervise [-u USER] STDOUT STDERR CWD N CLEANUP... ARGV...\n");
         return 2;
     }
@@ -250,37 +261,33 @@ int main(int argc, char **argv) {
     signal(SIGPIPE, SIG_IGN);
 
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC;
-    const int out = open(spec.stdout_path, flags, 0666);
-    const int err = out < 0 ? -1 : open(spec.stderr_path, flags, 0666);
+    const int out = open(command.stdout_path, flags, 0666);
+    const int err = out < 0 ? -1 : open(command.stderr_path, flags, 0666);
     if (out < 0 || err < 0) {
-        const int e = errno;
-        answer("error " + std::to_string(e) + " " + std::strerror(e));
+        answer_error(errno);
         return 0;
     }
     User user;
-    if (spec.user) {
+    if (command.user) {
         errno = 0;
-        const passwd *pw = getpwnam(spec.user);
+        const passwd *pw = getpwnam(command.user);
         if (!pw) {
-            const int e = errno ? errno : EINVAL;
-            answer("error " + std::to_string(e) + " no such user: " + spec.user);
+            answer_error(errno ? errno : EINVAL, std::string("no such user: ") + command.user);
             return 0;
         }
         user = User{pw->pw_name, pw->pw_uid, pw->pw_gid};
     }
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
-        const int e = errno;
-        answer("error " + std::to_string(e) + " " + std::strerror(e));
+        answer_error(errno);
         return 0;
     }
     const pid_t pid = fork();
     if (pid < 0) {
-        const int e = errno;
-        answer("error " + std::to_string(e) + " " + std::strerror(e));
+        answer_error(errno);
         return 0;
     }
-    if (pid == 0) start_program(spec, spec.user ? &user : nullptr, out, err, report[1]);
+    if (pid == 0) start_program(command, command.user ? &user : nullptr, out, err, report[1]);
     close(report[1]);
     close(out);
     close(err);
@@ -291,10 +298,8 @@ int main(int argc, char **argv) {
     } while (got < 0 && errno == EINTR);
     close(report[0]);
     if (got == static_cast<ssize_t>(sizeof error)) {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        answer("error " + std::to_string(error) + " " + std::strerror(error));
+        reap(pid);
+        answer_error(error);
         return 0;
     }
     answer("started " + std::to_string(pid));
@@ -335,7 +340,7 @@ int main(int argc, char **argv) {
     signal(SIGTERM, SIG_IGN);  // finish the clean-up whatever arrives now
     signal(SIGHUP, SIG_IGN);
     kill_tree(pid);
-    if (abandoned) cleanup(spec.cleanup);
+    if (abandoned) cleanup(command.cleanup);
     else answer("killed");
     return 0;
 }
