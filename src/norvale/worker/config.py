@@ -139,6 +139,12 @@ class WorkerConfig:
                 raise ValueError(f"worker configuration {where!r} is not valid JSON: {exc}") from None
         if not isinstance(data, dict):
             raise ValueError(f"worker configuration {where!r} must hold a JSON object")
+        return cls.from_mapping(data, where)
+
+    @classmethod
+    def from_mapping(cls, data: Mapping[str, Any], where: str) -> "WorkerConfig":
+        """A configuration from the JSON object of the file `where` (as `from_file` reads it); script
+        paths are relative to that file, and errors name it."""
         unknown = set(data) - {"programs", "scripts", "local_scripts_only", "work_root", "run_as"}
         if unknown:
             raise ValueError(f"unknown worker configuration members: {', '.join(sorted(unknown))} (in {where!r})")
@@ -155,7 +161,7 @@ class WorkerConfig:
                     f"(program, then arguments), not {json.dumps(command)}"
                 )
         config = cls()
-        base = os.path.dirname(os.path.abspath(path))
+        base = os.path.dirname(os.path.abspath(where))
         config.update(programs=data.get("programs"), scripts={k: os.path.join(base, v) for k, v in scripts.items()},
                       local_scripts_only=flag, work_root=data.get("work_root"))
         if data.get("run_as") is not None:

@@ -20,7 +20,8 @@ if (not v) or v == ARGV[2] or v == ARGV[1] then
   redis.call('SET', KEYS[1], ARGV[1], 'EX', ARGV[3]) return 1 end
 return 0
 """
-_RELEASE = """
+# Removes KEYS[1] while it still holds ARGV[1] (a mark given up by the one holding it).
+RELEASE = """
 if redis.call('GET', KEYS[1]) == ARGV[1] then return redis.call('DEL', KEYS[1]) end
 return 0
 """
@@ -30,17 +31,15 @@ class NameInUse(ValueError):
     """Another live worker has this name."""
 
 
-def _text(value: Any) -> str:
-    return value.decode(errors="replace") if isinstance(value, bytes) else str(value)
+def text(value: Any) -> str:
+    """A value read from the result store as text ("" for none)."""
+    return value.decode(errors="replace") if isinstance(value, bytes) else str(value or "")
 
 
-def _stale(holder: str) -> bool:
-    """Whether `holder` ("<host> <pid>") is a daemon of this machine that is no longer alive."""
-    host, _, pid = holder.rpartition(" ")
-    if host != socket.gethostname() or not pid.isdigit():
-        return False
+def process_gone(pid: int) -> bool:
+    """Whether no process of this machine has the id `pid` (one of another user counts as alive)."""
     try:
-        os.kill(int(pid), 0)
+        os.kill(pid, 0)
     except ProcessLookupError:
         return True
     except PermissionError:
@@ -48,12 +47,18 @@ def _stale(holder: str) -> bool:
     return False
 
 
+def _stale(holder: str) -> bool:
+    """Whether `holder` ("<host> <pid>") is a daemon of this machine that is no longer alive."""
+    host, _, pid = holder.rpartition(" ")
+    return host == socket.gethostname() and pid.isdigit() and process_gone(int(pid))
+
+
 def live_holder(redis: Any, prefix: str, name: str) -> Optional[str]:
     """The live daemon ("<host> <pid>") that holds `name`, None when the name is free (or stale)."""
     raw = redis.get(settings.worker_key(prefix, name))
     if raw is None:
         return None
-    holder = _text(raw)
+    holder = text(raw)
     return None if _stale(holder) or holder == f"{socket.gethostname()} {os.getpid()}" else holder
 
 
@@ -76,7 +81,7 @@ class WorkerName:
 
     def claim(self) -> None:
         raw = self.redis.get(self.key)
-        stale = _text(raw) if raw is not None and _stale(_text(raw)) else ""
+        stale = text(raw) if raw is not None and _stale(text(raw)) else ""
         if not self.redis.eval(_CLAIM, 1, self.key, self.value, stale, settings.WORKER_TTL):
             check_name_free(self.redis, self.prefix, self.name)
             raise NameInUse(f"the worker name {self.name!r} is in use by another worker: give this worker "
@@ -86,4 +91,4 @@ class WorkerName:
         self.redis.eval(_CLAIM, 1, self.key, self.value, "", settings.WORKER_TTL)
 
     def release(self) -> None:
-        self.redis.eval(_RELEASE, 1, self.key, self.value)
+        self.redis.eval(RELEASE, 1, self.key, self.value)

@@ -18,13 +18,13 @@ import logging
 import os
 import queue
 import sys
-import tempfile
 import threading
 import time
 import warnings
 from typing import Any, Callable, Optional, Sequence
 
 from norvale.worker.cluster import deployment, routing, settings
+from norvale.worker.cluster.names import RELEASE, process_gone, text
 from norvale.worker.cluster.runner import HandBack, last_line
 from norvale.worker.cluster.store import FileStore, encode_content
 from norvale.worker.config import WorkerConfig
@@ -81,14 +81,6 @@ if attempt <= tonumber(ARGV[4]) then
 end
 return {3, value, attempt}
 """
-_RELEASE = """
-if redis.call('GET', KEYS[1]) == ARGV[1] then return redis.call('DEL', KEYS[1]) end
-return 0
-"""
-
-
-def _text(value: Any) -> str:
-    return value.decode(errors="replace") if isinstance(value, bytes) else str(value or "")
 
 
 def _unlink(path: str) -> None:
@@ -155,7 +147,7 @@ class Lease:
 
     def release(self) -> None:
         try:
-            self.redis.eval(_RELEASE, 1, self.keys.lease, self.value)
+            self.redis.eval(RELEASE, 1, self.keys.lease, self.value)
         except settings.outage_errors():
             pass  # it expires
 
@@ -167,9 +159,9 @@ def release_leases(redis: Any, prefix: str, name: str, pid: int) -> int:
     suffix = f" {name} {pid}"
     for key in redis.scan_iter(match=f"{prefix}:job:*:lease", count=500):
         value = redis.get(key)
-        text = value.decode(errors="replace") if isinstance(value, bytes) else str(value or "")
-        if text.endswith(suffix):
-            freed += int(redis.eval(_RELEASE, 1, key, text) or 0)
+        holder = text(value)
+        if holder.endswith(suffix):
+            freed += int(redis.eval(RELEASE, 1, key, holder) or 0)
     return freed
 
 
@@ -461,7 +453,7 @@ class Node:
                 self._push_end(keys, {"status": "cancelled"})
                 return None
             if code == 3:
-                lease = Lease(r, keys, _text(answer[1]))
+                lease = Lease(r, keys, text(answer[1]))
                 lease.renewed, lease.attempt = taken, int(answer[2])
                 if lease.attempt > max_attempts:
                     log.warning("job %s (%s) given up: lost %d times", job_id[:8], integration, lease.attempt - 1)
@@ -469,8 +461,8 @@ class Node:
                                                "message": lost_message(integration, lease.attempt - 1)})
                     return None
                 return lease
-            holder = _text(answer[1])
-            if not (self._dead_sibling(holder) and r.eval(_RELEASE, 1, keys.lease, holder)):
+            holder = text(answer[1])
+            if not (self._dead_sibling(holder) and r.eval(RELEASE, 1, keys.lease, holder)):
                 break
         log.info("job %s (%s) runs elsewhere (lease %s): not started here, looked at again soon",
                  job_id[:8], integration, holder)
@@ -481,13 +473,7 @@ class Node:
         parts = holder.split()
         if len(parts) != 3 or parts[1] != self.name or not parts[2].isdigit() or int(parts[2]) == os.getpid():
             return False
-        try:
-            os.kill(int(parts[2]), 0)
-        except ProcessLookupError:
-            return True
-        except PermissionError:
-            return False
-        return False
+        return process_gone(int(parts[2]))
 
     def _run(self, job_id: str, integration: str, timeout: float, budget: float, keys: settings.Keys,
              lease: Lease, started: float, attempt: int, uploaded: list[str],
@@ -650,14 +636,7 @@ def load_worker_file(path: str) -> tuple[WorkerConfig, dict[str, int]]:
         settings.check_integration(name)
         if isinstance(count, bool) or not isinstance(count, int) or count < 1:
             raise ValueError(f"the licence count of {name!r} must be a whole number of at least 1, not {count!r}")
-    with tempfile.NamedTemporaryFile("w", suffix=".json", dir=os.path.dirname(os.path.abspath(path)),
-                                     delete=False, encoding="utf-8") as tmp:
-        json.dump(data, tmp)
-    try:
-        config = WorkerConfig.from_file(tmp.name)  # script paths relative to the original file
-    finally:
-        os.unlink(tmp.name)
-    return config, dict(licences)
+    return WorkerConfig.from_mapping(data, path), dict(licences)
 
 
 def _quiet_lost_acks(record: logging.LogRecord) -> bool:
