@@ -221,6 +221,12 @@ class Frame:
     rotations: np.ndarray = field(default_factory=lambda: np.zeros((0, 3, 3)))  # (m, 3, 3) rows: local x, y, z
     length: np.ndarray = field(default_factory=lambda: np.zeros(0))
 
+    def point_columns(self) -> tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray]:
+        """The point loads on beams as columns: case, beam, x and the (k, 6) local components."""
+        p = self.points
+        return (np.array([r[0] for r in p]), np.array([r[1] for r in p]), np.array([r[2] for r in p]),
+                np.array([r[3] for r in p]))
+
 
 def local_axes(xyz: np.ndarray, beam_nodes: np.ndarray, lcs_rotation: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
     """The local axes of every beam as rows of (m, 3, 3) and the lengths: x from begin to end node; z in

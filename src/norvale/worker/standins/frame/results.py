@@ -81,10 +81,7 @@ def internal_forces(solution: Solution, st: Stations) -> np.ndarray:
     S = st.x.size
     acc = np.zeros((nc, S, 6))   # loads on [0, x]: force sum and moment about the section
     if frame.points:
-        c = np.array([p[0] for p in frame.points])
-        b = np.array([p[1] for p in frame.points])
-        a = np.array([p[2] for p in frame.points])
-        P = np.array([p[3] for p in frame.points])
+        c, b, a, P = frame.point_columns()
         rec, s = _pairs(st, b)
         x = st.x[s]
         inside = (a[rec] < x) | ((a[rec] == x) & st.after[s])

@@ -144,10 +144,7 @@ def _beam_loads(frame: Frame, py, pz) -> np.ndarray:
     loads = np.zeros((nc, m, 12))
     L = frame.length
     if frame.points:
-        c = np.array([p[0] for p in frame.points])
-        b = np.array([p[1] for p in frame.points])
-        x = np.array([p[2] for p in frame.points])
-        f = np.array([p[3] for p in frame.points])
+        c, b, x, f = frame.point_columns()
         np.add.at(loads, (c, b), el.point_loads(L[b], py[b], pz[b], x, f))
     lines = frame.lines
     for case, direction in frame.self_weight:
