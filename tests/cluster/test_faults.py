@@ -6,6 +6,7 @@ import os
 import signal
 import subprocess
 import sys
+import time
 
 import pytest
 from kombu import Connection
@@ -13,7 +14,7 @@ from kombu import Connection
 from norvale import worker
 from norvale.errors import ExecutionError
 from norvale.external.moraine import MoraineAnalysis
-from norvale.worker.cluster import localservers, settings
+from norvale.worker.cluster import localservers, node, settings
 
 from .conftest import Daemon
 from .helpers import Relay, alive, in_thread, read_pid, script_job, wait_for
@@ -86,6 +87,61 @@ def test_result_store_restart_mid_job_gives_the_result_and_the_node_serves_on(da
     after, _, _ = counting_job(tmp_path, "rrestart-next", seconds=0)
     after.execute(timeout=60)
     assert after.get_output_file("out.txt").getvalue() == "answer"
+
+
+def test_a_broker_back_while_the_result_store_is_away_runs_each_job_once_and_leaves_no_node_stuck(
+        daemons, connect_to, rabbit, redis_server, store_dir, tmp_path):
+    # the nodes reconnect to the broker, and are handed their running jobs again, while the
+    # result store is down; it comes back without its keys (no lease, no attempt, no record)
+    pair = [daemons("overlap", {"python": 2}, name=f"w-overlap-{k}", store=store_dir.as_uri()) for k in "ab"]
+    connect_to("overlap", store_dir.as_uri())
+    counted = [counting_job(tmp_path, f"overlap-{i}", seconds=4) for i in range(4)]
+    box = in_thread(worker.run_all, [job for job, _, _ in counted], timeout=120, max_parallel=4)
+    wait_for(lambda: all(read_pid(pid) for _, _, pid in counted), what="the programs to start")
+    rabbit.stop_node()
+    redis_server.stop_node()
+    rabbit.start()
+    time.sleep(3.0)
+    redis_server.start()
+    box["thread"].join(100)
+    assert box.get("result") == [None] * 4, box
+    assert [run_count(runs) for _, runs, _ in counted] == [1] * 4
+    # both nodes take jobs again at once (a node whose consumer was left stuck holds the jobs it
+    # was handed until they time out)
+    before = [len(d.output()) for d in pair]
+    short = [counting_job(tmp_path, f"overlap-next-{i}", seconds=0)[0] for i in range(8)]
+    assert worker.run_all(short, timeout=20, max_parallel=8) == [None] * 8
+    for daemon, start in zip(pair, before):
+        assert "started on" in daemon.output()[start:]
+        assert "UnexpectedFrame" not in daemon.output()
+
+
+def test_a_result_store_that_lost_its_keys_starts_no_job_handed_out_before_while_a_run_may_be_alive(redis_server):
+    r = settings.redis_client(redis_server.url)
+    take, look = r.register_script(node._TAKE), r.register_script(node._LOOK)
+    record_key = settings.record_key("forgot")
+
+    def take_it(job, again, seen=""):
+        k = settings.Keys("forgot", job * 32)
+        return take(keys=[k.ended, k.cancel, k.fence, k.lease, k.attempts, k.progress, record_key],
+                    args=[" w 1", 30000, 60, 3, '{"state": "started", "attempt": ', seen, int(again), 30, 5])
+
+    r.delete(record_key)
+    assert take_it("a", again=False)[0] == 3  # a first delivery cannot have a run anywhere
+    # a store in its first use cannot tell a loss from a start: a short wait for a job handed
+    # out before, long enough for a live run to take its lease back
+    assert take_it("b", again=True) == [4, 5]
+    seen = look(keys=[record_key], args=[""]).decode()
+    assert seen.endswith(" new")
+    for key in r.scan_iter("forgot:*"):
+        r.delete(key)  # the store loses every key
+    # a node that saw the record before knows it for a loss: a whole lease's life
+    assert look(keys=[record_key], args=[seen]).decode().endswith(" lost")
+    assert take_it("c", again=True) == [4, 30]
+    assert take_it("d", again=False)[0] == 3
+    r.set(settings.Keys("forgot", "e" * 32).lease, "free")  # freed by its run or its daemon
+    assert take_it("e", again=True)[0] == 3
+    assert take_it("e", again=True)[0] == 2  # and held now
 
 
 def test_a_result_store_gone_for_good_fails_the_job_naming_it_and_the_node_stops_consuming(rabbit, store_dir,

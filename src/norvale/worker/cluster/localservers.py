@@ -198,10 +198,14 @@ class RedisServer:
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         _wait_port(self.port, self.proc, 30, "Redis", log_path)
 
-    def restart(self, down_for: float = 0.0) -> None:
-        """Stops the server (its keys are lost), keeps it down `down_for` seconds, starts it again."""
+    def stop_node(self) -> None:
+        """Stops the server at once; its keys are lost (`start()` brings back an empty one)."""
         self.proc.kill()
         self.proc.wait()
+
+    def restart(self, down_for: float = 0.0) -> None:
+        """Stops the server (its keys are lost), keeps it down `down_for` seconds, starts it again."""
+        self.stop_node()
         time.sleep(down_for)
         self.start()
 

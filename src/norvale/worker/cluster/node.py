@@ -24,7 +24,7 @@ import warnings
 from typing import Any, Callable, Optional, Sequence
 
 from norvale.worker.cluster import deployment, routing, settings
-from norvale.worker.cluster.names import RELEASE, process_gone, text
+from norvale.worker.cluster.names import process_gone, text
 from norvale.worker.cluster.runner import HandBack, last_line
 from norvale.worker.cluster.store import FileStore, encode_content
 from norvale.worker.config import WorkerConfig
@@ -61,13 +61,37 @@ redis.call('SET', KEYS[4], '1', 'EX', ARGV[4])
 redis.call('ZADD', KEYS[5], ARGV[5], ARGV[6])
 return 1
 """
+# The result store's record of runs: "<since> new|lost", since when it is whole (server time,
+# s). Missing, it is written: "lost" when this node had seen another one (the store lost its
+# keys, a restart without persistence), "new" when it cannot tell (a store in its first use);
+# a "new" one that differs from the one this node saw is a loss too. KEYS[1]: the record key,
+# ARGV[1]: the record this node saw last ("" for none). Leaves `now` and `record` set.
+_RECORD = """
+local now = tonumber(redis.call('TIME')[1])
+local record = redis.call('GET', KEYS[1])
+if not record or (ARGV[1] ~= '' and record ~= ARGV[1] and string.sub(record, -4) == ' new') then
+  record = now .. (ARGV[1] ~= '' and ' lost' or ' new')
+  redis.call('SET', KEYS[1], record)
+end
+"""
+_LOOK = _RECORD + "return record\n"
 # Takes the lease of a delivered job in one step: 0 when the job has ended, 1 when it was
-# cancelled before it started, {2, holder} when another run holds the lease, else {3, lease,
+# cancelled before it started, {2, holder} when another run holds the lease, {4, seconds} when
+# a delivery that may have started a run before finds no lease while the store's record is too
+# young to tell (a run alive elsewhere takes its lease back within that time), else {3, lease,
 # attempt}: the run is numbered (the fence), its attempt counted, and "started" reported unless
-# the job has been lost too often.
-_TAKE = """
+# the job has been lost too often. A lease freed by its run or its daemon says "free".
+_TAKE = _RECORD.replace("KEYS[1]", "KEYS[7]").replace("ARGV[1]", "ARGV[6]") + """
 if redis.call('EXISTS', KEYS[1]) == 1 then return {0} end
 if redis.call('EXISTS', KEYS[2]) == 1 then return {1} end
+local held = redis.call('GET', KEYS[4])
+if held == 'free' then
+  redis.call('DEL', KEYS[4])
+elseif not held and ARGV[7] == '1' then
+  local age = now - tonumber(string.match(record, '^%d+'))
+  local window = tonumber(string.sub(record, -4) == 'lost' and ARGV[8] or ARGV[9])
+  if age < window then return {4, window - age} end
+end
 local token = redis.call('INCR', KEYS[3])
 redis.call('EXPIRE', KEYS[3], ARGV[3])
 local value = token .. ARGV[1]
@@ -80,6 +104,15 @@ if attempt <= tonumber(ARGV[4]) then
   redis.call('SET', KEYS[6], ARGV[5] .. attempt .. '}', 'EX', ARGV[3])
 end
 return {3, value, attempt}
+"""
+# Frees a run's lease (its run handed the job back, or its node died): the next delivery takes
+# it at once, even while the store's record is too young to tell whether a run is alive.
+_FREE = """
+if redis.call('GET', KEYS[1]) == ARGV[1] then
+  redis.call('SET', KEYS[1], 'free', 'EX', ARGV[2])
+  return 1
+end
+return 0
 """
 
 
@@ -139,6 +172,9 @@ class Lease:
                                int(settings.LEASE_TTL * 1000))
         if not held:
             raise LeaseLost(elsewhere=True)
+        if held == 2:
+            log.warning("job %s: the result store had lost its lease (it lost its keys); this run took it back",
+                        self.keys.job_id[:8])
         self.renewed = time.monotonic()
 
     def expired(self) -> bool:
@@ -147,7 +183,7 @@ class Lease:
 
     def release(self) -> None:
         try:
-            self.redis.eval(RELEASE, 1, self.keys.lease, self.value)
+            self.redis.eval(_FREE, 1, self.keys.lease, self.value, settings.KEY_TTL)
         except settings.outage_errors():
             pass  # it expires
 
@@ -161,7 +197,7 @@ def release_leases(redis: Any, prefix: str, name: str, pid: int) -> int:
         value = redis.get(key)
         holder = text(value)
         if holder.endswith(suffix):
-            freed += int(redis.eval(RELEASE, 1, key, holder) or 0)
+            freed += int(redis.eval(_FREE, 1, key, holder, settings.KEY_TTL) or 0)
     return freed
 
 
@@ -179,6 +215,8 @@ class Node:
         self.outage = settings.outage_errors()
         # the scripts of every run, sent by their digest (Redis loads them again after a restart)
         self._take_script = redis.register_script(_TAKE)
+        self._look_script = redis.register_script(_LOOK)
+        self.record = ""                  # the result store's record of runs, as this node saw it last
         self._finish_script = redis.register_script(_FINISH)
         self.down: dict[str, str] = {}   # services this node cannot reach now, with the cause
         self.paused = False               # consumption stopped because of them
@@ -261,7 +299,7 @@ class Node:
     def _check_services(self) -> None:
         down: dict[str, str] = {}
         try:
-            self.redis.ping()
+            self._look_at_record()
         except self.outage as exc:
             down["result store"] = str(exc) or type(exc).__name__
         try:
@@ -282,6 +320,16 @@ class Node:
                         service, settings.mask_url(self.urls[service]), cause)
         for service in back:  # said once the node consumes again (or would, with another service down)
             log.info("the %s is reachable again: this node takes jobs again", service)
+
+    def _look_at_record(self) -> None:
+        """Looks at the result store's record of runs (and so whether the store answers); says so
+        when the store has lost its keys since the last look."""
+        record = text(self._look_script(keys=[settings.record_key(self.prefix)], args=[self.record]))
+        if self.record and record != self.record and record.endswith(" lost"):
+            log.warning("the result store at %s has lost its keys (a restart without persistence?): a job "
+                        "handed out before is started again only once no run of it can be alive (%g s)",
+                        settings.mask_url(self.urls["result store"]), settings.LEASE_TTL)
+        self.record = record
 
     def _probe_store_within(self, limit: float) -> None:
         """Looks at the file store; an object store that gives no answer within `limit` s counts as
@@ -378,19 +426,23 @@ class Node:
         if self.stopping.is_set():
             raise Reject("the worker is stopping", requeue=True)
         keys = settings.Keys(self.prefix, job_id)
+        # a delivery handed out before (by the broker again, or sent back by a node) may have
+        # started a run; a first one cannot have
+        again = bool((task.request.delivery_info or {}).get("redelivered") or task.request.retries)
         try:
-            lease = self._take(keys, job_id, integration, max_attempts)
+            lease = self._take(keys, job_id, integration, max_attempts, again)
         except self.outage as exc:
             self._outage("result store", exc)
             raise Reject("the result store is unreachable", requeue=True) from None
         if lease is None:
             return
-        if lease == "busy":
-            # the first look again comes soon: the lease of a node that just died is freed by its daemon
-            first = not getattr(task.request, "retries", 0)
+        if not isinstance(lease, Lease):
+            # the first look again comes soon: the lease of a node that just died is freed by its
+            # daemon; a record too young to tell is looked at again once it can
+            first = not task.request.retries
+            countdown = lease if isinstance(lease, float) else 1.0 if first else settings.LEASE_BUSY_RETRY
             with settings.confirmed_connection(self.app) as conn:  # the job is not lost on its way back
-                raise task.retry(countdown=1.0 if first else settings.LEASE_BUSY_RETRY, max_retries=None,
-                                 producer=conn.Producer())
+                raise task.retry(countdown=countdown, max_retries=None, producer=conn.Producer())
         assert isinstance(lease, Lease)
         started = time.monotonic()
         attempt = lease.attempt
@@ -432,9 +484,11 @@ class Node:
         self._drop(job_id, uploaded)
         raise Reject("the end of the job could not be reported", requeue=True)
 
-    def _take(self, keys: settings.Keys, job_id: str, integration: str, max_attempts: int) -> Lease | str | None:
-        """The lease of a delivered job: a Lease to run it, "busy" when another run holds it, None
-        when the job has ended (nothing to run)."""
+    def _take(self, keys: settings.Keys, job_id: str, integration: str, max_attempts: int,
+              again: bool = False) -> Lease | str | float | None:
+        """The lease of a delivered job: a Lease to run it, "busy" when another run holds it, the
+        seconds to wait when the delivery (`again`: handed out before) may have a run alive that
+        the store has forgotten, None when the job has ended (nothing to run)."""
         r = self.redis
         suffix = f" {self.name} {os.getpid()}"
         started = json.dumps({"state": "started", "worker": self.name, "elapsed": 0.0, "last_line": ""})
@@ -442,10 +496,18 @@ class Node:
         for _ in range(2):  # a second look once the lease of a dead sibling node is freed
             taken = time.monotonic()  # the lease's life counts from before it was set
             answer = self._take_script(
-                keys=[keys.ended, keys.cancel, keys.fence, keys.lease, keys.attempts, keys.progress],
+                keys=[keys.ended, keys.cancel, keys.fence, keys.lease, keys.attempts, keys.progress,
+                      settings.record_key(self.prefix)],
                 args=[suffix, int(settings.LEASE_TTL * 1000), settings.KEY_TTL, max_attempts,
-                      started[:-1] + ', "attempt": '])
+                      started[:-1] + ', "attempt": ', self.record, int(again), int(settings.LEASE_TTL),
+                      int(settings.RETAKE_WINDOW)])
             code = int(answer[0])
+            if code == 4:
+                wait = float(answer[1]) + 0.5
+                log.info("job %s (%s) was handed out before and the result store has no record of a run of "
+                         "it (it lost its keys): not started here, looked at again in %.0f s once a run "
+                         "alive elsewhere would have taken its lease back", job_id[:8], integration, wait)
+                return wait
             if code == 0:
                 log.info("job %s (%s) has ended already: this delivery is dropped", job_id[:8], integration)
                 return None
@@ -462,7 +524,7 @@ class Node:
                     return None
                 return lease
             holder = text(answer[1])
-            if not (self._dead_sibling(holder) and r.eval(RELEASE, 1, keys.lease, holder)):
+            if not (self._dead_sibling(holder) and r.eval(_FREE, 1, keys.lease, holder, settings.KEY_TTL)):
                 break
         log.info("job %s (%s) runs elsewhere (lease %s): not started here, looked at again soon",
                  job_id[:8], integration, holder)
@@ -557,7 +619,7 @@ class Node:
                 except self.outage as exc:
                     if state["reachable"]:
                         log.warning("job %s: the result store is unreachable (%s); the program goes on while "
-                                    "its lease lasts", keys.lease.split(":")[-2][:8], type(exc).__name__)
+                                    "its lease lasts", keys.job_id[:8], type(exc).__name__)
                         self.wake.set()
                     state["reachable"] = False
             if lease.expired():
@@ -611,19 +673,19 @@ class Node:
                 done = self._finish_script(
                     keys=[keys.lease, keys.done, keys.progress, keys.ended, settings.orphans_key(self.prefix)],
                     args=[lease.value, json.dumps(result), settings.KEY_TTL, settings.ENDED_TTL, time.time(),
-                          keys.lease.split(":")[-2]])
+                          keys.job_id])
                 if not done:
                     log.warning("job %s: another run holds its lease; this run's result is dropped",
-                                keys.lease.split(":")[-2][:8])
+                                keys.job_id[:8])
                     return False
                 if done == 2:  # its client has stopped waiting: nothing to report, nothing to keep
-                    self._drop(keys.lease.split(":")[-2], uploaded)
+                    self._drop(keys.job_id, uploaded)
                 return True
             except self.outage:
                 if lease.expired():
                     return False
                 time.sleep(delay)
-                delay = min(delay * 2, 2.0)
+                delay = min(delay * 2, 1.0)  # a store back forgetful: take the lease back soon
 
 
 def load_worker_file(path: str) -> tuple[WorkerConfig, dict[str, int]]:
@@ -654,6 +716,23 @@ def _quiet_hand_back(record: logging.LogRecord) -> bool:
     says it already."""
     exc = record.exc_info[1] if record.exc_info else None
     return not (exc is not None and type(exc).__name__ == "Reject" and "the worker is stopping" in str(exc))
+
+
+def _loop_thread_prefetch() -> type:
+    """A consumer step: after a broker reconnection Celery lowers the prefetch count, and raises it
+    again as the jobs received since end, from the thread that acknowledges each job. With the
+    thread pool that is a run's thread, whose blocking basic.qos then reads the consumer's
+    connection beside the event loop: the connection breaks ("UnexpectedFrame"), or the loop
+    waits for good and the node takes no job. The raise goes through the event loop instead."""
+    from celery import bootsteps
+
+    class LoopThreadPrefetch(bootsteps.Step):  # type: ignore[misc]
+        def __init__(self, c: Any, **kwargs: Any) -> None:
+            restore = c._restore_prefetch_count_after_connection_restart
+            c._restore_prefetch_count_after_connection_restart = lambda p, *args: c.call_soon(restore, p, *args)
+            super().__init__(c, **kwargs)
+
+    return LoopThreadPrefetch
 
 
 def main(argv: Optional[list[str]] = None) -> int:
@@ -693,6 +772,7 @@ def main(argv: Optional[list[str]] = None) -> int:
     # what a node publishes through its application is monitoring (task events, heartbeats) and
     # remote-control replies: no confirm for each, which would hold up its consumer between jobs
     app = settings.make_app(args.broker, args.results, confirm=False)
+    app.steps["consumer"].add(_loop_thread_prefetch())
     node = Node(app=app, redis=settings.redis_client(args.results), store=FileStore(args.store, store_options),
                 config=config, integration=args.integration, name=args.name, prefix=args.prefix,
                 results_url=args.results, store_url=args.store)

@@ -50,6 +50,7 @@ class Keys:
 
     def __init__(self, prefix: str, job_id: str) -> None:
         base = f"{prefix}:job:{job_id}"
+        self.job_id = job_id
         self.progress = base + ":progress"
         self.cancel = base + ":cancel"
         self.attempts = base + ":attempts"
@@ -69,6 +70,11 @@ def orphans_key(prefix: str) -> str:
     return f"{prefix}:ended-jobs"
 
 
+def record_key(prefix: str) -> str:
+    """The result store's record of runs: since when it knows every lease ("<time> new|lost")."""
+    return f"{prefix}:record"
+
+
 def worker_key(prefix: str, name: str) -> str:
     """The live daemon of a worker name ("<host> <pid>"), renewed while it runs."""
     return f"{prefix}:worker:{name}"
@@ -83,6 +89,12 @@ ENDED_TTL = 3600
 LEASE_TTL = 30.0
 RENEW_EVERY = 2.0
 LEASE_MARGIN = 5.0
+# A run alive while the result store lost its keys takes its lease back within this long (its
+# node looks every second while the program runs, and on reporting its end); a store whose
+# record is younger does not start a job handed out before that has no lease. When a node saw
+# the loss, the wait is a whole LEASE_TTL: by then a run that could not reach the store has
+# stopped its program.
+RETAKE_WINDOW = 5.0
 # A delivery of a job whose lease is held elsewhere comes back after this many seconds.
 LEASE_BUSY_RETRY = 3.0
 # The waiting client renews its sign of life every CLIENT_EVERY s (expiry CLIENT_TTL); a node
