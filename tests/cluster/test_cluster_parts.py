@@ -91,3 +91,27 @@ def test_daemon_command_line_errors(tmp_path, entry):
     run = subprocess.run([sys.executable, *entry, "--broker", "amqp://u:pw@h//", "--results", "redis://h",
                           "--store", tmp_path.as_uri(), "--config", str(bad)], capture_output=True, text=True)
     assert run.returncode == 2 and 'must give "licences"' in run.stderr and "pw" not in run.stderr
+
+
+def test_a_delivery_sent_back_goes_back_itself_when_the_broker_refuses_the_copy(tmp_path):
+    from unittest import mock
+
+    from celery.exceptions import Reject, Retry
+
+    from norvale.worker.cluster.node import Node
+    from norvale.worker.config import WorkerConfig
+
+    node = Node(app=mock.MagicMock(), redis=mock.MagicMock(), store=FileStore(tmp_path.as_uri()),
+                config=WorkerConfig(work_root=str(tmp_path)), integration="python", name="w", prefix="p")
+    task = mock.MagicMock()
+    task.request.kwargs = {"job_id": "a" * 32, "fresh": False}
+    task.retry.side_effect = Retry("sent back", None)
+    with pytest.raises(Retry):
+        node._send_back(task, 3.0, fresh=True)
+    assert task.retry.call_args.kwargs["kwargs"] == {"job_id": "a" * 32, "fresh": True}
+    assert task.retry.call_args.kwargs["countdown"] == 3.0
+    # Celery turns a copy the broker did not take into a rejection that drops the job
+    task.retry.side_effect = Reject("connection refused", requeue=False)
+    with pytest.raises(Reject) as info:
+        node._send_back(task, None)
+    assert info.value.requeue is True and "could not be sent back" in str(info.value.reason)

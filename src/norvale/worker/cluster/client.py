@@ -360,7 +360,9 @@ class ClusterWorker:
             self.redis.set(keys.cancel, "1", ex=settings.KEY_TTL)
             limit = time.monotonic() + CANCEL_WAIT
             while time.monotonic() < limit:
-                if not self.redis.exists(keys.lease) or self.redis.blpop([keys.done], timeout=0.1) is not None:
+                # no run holds the lease (none, or one that handed the job back freed it)
+                if (self.redis.get(keys.lease) in (None, b"free")
+                        or self.redis.blpop([keys.done], timeout=0.1) is not None):
                     break
         except Exception as exc:  # never hide the time-out or the interrupt behind this
             log.warning("could not cancel the job: %s", type(exc).__name__)

@@ -21,7 +21,7 @@ import sys
 import threading
 import time
 import warnings
-from typing import Any, Callable, Optional, Sequence
+from typing import Any, Callable, NoReturn, Optional, Sequence
 
 from norvale.worker.cluster import deployment, routing, settings
 from norvale.worker.cluster.names import process_gone, text
@@ -406,12 +406,12 @@ class Node:
 
     # -- one job ------------------------------------------------------------------------------
     def run_job(self, task: Any, job_id: str, integration: str, timeout: float, budget: float,
-                max_attempts: int) -> None:
+                max_attempts: int, fresh: bool = False) -> None:
         with self.lock:
             self.active += 1
         later: list[Callable[[], None]] = []  # a run's clean-up, done after its end is reported
         try:
-            self._run_job(task, job_id, integration, timeout, budget, max_attempts, later)
+            self._run_job(task, job_id, integration, timeout, budget, max_attempts, fresh, later)
         finally:
             if later:
                 self.cleanups.put((job_id, later))
@@ -419,30 +419,29 @@ class Node:
                 self.active -= 1
 
     def _run_job(self, task: Any, job_id: str, integration: str, timeout: float, budget: float,
-                 max_attempts: int, later: list[Callable[[], None]]) -> None:
+                 max_attempts: int, fresh: bool, later: list[Callable[[], None]]) -> None:
         from celery.exceptions import Reject
 
         settings.check_job_id(job_id)
         if self.stopping.is_set():
             raise Reject("the worker is stopping", requeue=True)
         keys = settings.Keys(self.prefix, job_id)
-        # a delivery handed out before (by the broker again, or sent back by a node) may have
-        # started a run; a first one cannot have
-        again = bool((task.request.delivery_info or {}).get("redelivered") or task.request.retries)
+        # a delivery handed out before (by the broker again, or sent back by a node once it had
+        # met a run of the job) may have started a run; a first one cannot have
+        again = bool((task.request.delivery_info or {}).get("redelivered")
+                     or (task.request.retries and not fresh))
         try:
             lease = self._take(keys, job_id, integration, max_attempts, again)
         except self.outage as exc:
             self._outage("result store", exc)
-            raise Reject("the result store is unreachable", requeue=True) from None
+            self._send_back(task, None, fresh=not again)  # no run of it began here
         if lease is None:
             return
         if not isinstance(lease, Lease):
             # the first look again comes soon: the lease of a node that just died is freed by its
             # daemon; a record too young to tell is looked at again once it can
             first = not task.request.retries
-            countdown = lease if isinstance(lease, float) else 1.0 if first else settings.LEASE_BUSY_RETRY
-            with settings.confirmed_connection(self.app) as conn:  # the job is not lost on its way back
-                raise task.retry(countdown=countdown, max_retries=None, producer=conn.Producer())
+            self._send_back(task, lease if isinstance(lease, float) else 1.0 if first else settings.LEASE_BUSY_RETRY)
         assert isinstance(lease, Lease)
         started = time.monotonic()
         attempt = lease.attempt
@@ -483,6 +482,21 @@ class Node:
             return
         self._drop(job_id, uploaded)
         raise Reject("the end of the job could not be reported", requeue=True)
+
+    def _send_back(self, task: Any, countdown: Optional[float], fresh: bool = False) -> NoReturn:
+        """Ends this delivery with a copy of it sent to its queue, confirmed by the broker, in
+        `countdown` s; `fresh`: no run of the job began from it. Should the broker not take the
+        copy, the delivery itself goes back (Celery would drop it)."""
+        from celery.exceptions import Reject
+
+        kwargs = dict(task.request.kwargs or {}, fresh=fresh)
+        try:
+            with settings.confirmed_connection(self.app) as conn:  # the job is not lost on its way back
+                raise task.retry(kwargs=kwargs, countdown=countdown, max_retries=None, producer=conn.Producer())
+        except Reject as exc:
+            if exc.requeue:
+                raise
+            raise Reject(f"it could not be sent back to its queue: {exc.reason}", requeue=True) from None
 
     def _take(self, keys: settings.Keys, job_id: str, integration: str, max_attempts: int,
               again: bool = False) -> Lease | str | float | None:
@@ -782,8 +796,8 @@ def main(argv: Optional[list[str]] = None) -> int:
     # max_retries=None: a delivery whose lease is held elsewhere comes back for as long as it is
     @app.task(name=settings.TASK_NAME, bind=True, max_retries=None)  # type: ignore[untyped-decorator]
     def run_job(task: Any, job_id: str, integration: str, timeout: float, budget: float,
-                max_attempts: int = settings.DEFAULT_MAX_ATTEMPTS) -> None:
-        node.run_job(task, job_id, integration, timeout, budget, max_attempts)
+                max_attempts: int = settings.DEFAULT_MAX_ATTEMPTS, fresh: bool = False) -> None:
+        node.run_job(task, job_id, integration, timeout, budget, max_attempts, fresh)
 
     @signals.worker_shutting_down.connect  # type: ignore[untyped-decorator]
     def _stopping(**_: Any) -> None:
