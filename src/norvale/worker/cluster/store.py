@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import os
 import posixpath
+import shutil
 import stat
 from typing import Any, Callable, Optional
 
@@ -47,18 +48,25 @@ class FileStore:
     def put(self, local_path: str, remote_path: str, *, link: bool = False) -> None:
         """Copies a local file into the store. `link`: the file is never written again (the caller
         only reads or removes it), so a `file://` store on its file system may take it as a hard link."""
+        if self.local:  # a folder of this machine: what fsspec would do, without its path handling
+            os.makedirs(posixpath.dirname(remote_path), exist_ok=True)
+            if not (link and self._link(local_path, remote_path)):
+                shutil.copyfile(local_path, remote_path)
+            return
         try:
             self.fs.makedirs(posixpath.dirname(remote_path), exist_ok=True)
         except (OSError, NotImplementedError):
             pass  # stores without folders
-        if not (link and self._link(local_path, remote_path)):
-            self.fs.put_file(local_path, remote_path)
+        self.fs.put_file(local_path, remote_path)
 
     def get(self, remote_path: str, local_path: str, *, link: bool = False) -> None:
         """Copies a store object to a local file; `link` as for `put` (the store object is never
         written again either: it is only read and removed)."""
         if not (link and self._link(remote_path, local_path)):
-            self.fs.get_file(remote_path, local_path)
+            if self.local:
+                shutil.copyfile(remote_path, local_path)
+            else:
+                self.fs.get_file(remote_path, local_path)
 
     def _link(self, source: str, target: str) -> bool:
         """Makes `target` a hard link to `source` where that gives what a copy would: a file of this
@@ -81,7 +89,10 @@ class FileStore:
     def remove_job(self, job_id: str) -> None:
         path = self.job_dir(job_id)
         try:
-            self.fs.rm(path, recursive=True)
+            if self.local:
+                shutil.rmtree(path)
+            else:
+                self.fs.rm(path, recursive=True)
         except FileNotFoundError:
             pass
 
