@@ -38,6 +38,7 @@ HEALTH_EVERY = 2.0    # the node looks at the result store and the file store th
 JANITOR_EVERY = 10.0  # and cleans up after jobs whose client is gone this often
 PROBE_LIMIT = 3.0     # an object store that does not answer a look within this long counts as unreachable
 QUIT_LIMIT = 5.0      # a stopping node ends at the latest this long after its programs were told to stop
+EVENTS_EVERY = 0.1    # a node's task events go to the broker in one message this often
 
 # Renews the lease when this run holds it, or takes it back when the result store lost it (a
 # restart); 0 when another run holds it now or the job has ended for its client.
@@ -602,7 +603,8 @@ class Node:
 
     def _watch(self, keys: settings.Keys, lease: Lease, started: float, attempt: int) -> Callable[[str, str], None]:
         """What a run checks about ten times a second while its program runs."""
-        state = {"renewed": time.monotonic(), "progress": 0.0, "client": time.monotonic(), "tried": 0.0,
+        # "started" stands until the first "running" report, a second in (a short job needs none)
+        state = {"renewed": time.monotonic(), "progress": started, "client": time.monotonic(), "tried": 0.0,
                  "reachable": True}
 
         def watch(stdout_path: str, stderr_path: str) -> None:
@@ -749,6 +751,37 @@ def _loop_thread_prefetch() -> type:
     return LoopThreadPrefetch
 
 
+def _batched_task_events() -> type:
+    """A consumer step: Celery buffers a node's task events and sends the buffer at the next turn
+    of its event loop, which with short jobs is nearly a message per event (three a job), each a
+    cost to the node and the broker. The buffer goes once per EVENTS_EVERY s instead, as Celery's
+    own batch ("task.multi", which `celery events` and Flower read as they read single events)."""
+    from celery import bootsteps
+
+    class BatchedTaskEvents(bootsteps.Step):  # type: ignore[misc]
+        def __init__(self, c: Any, **kwargs: Any) -> None:
+            planned = [0.0]  # when the next send was planned (0: none is)
+
+            def send() -> None:
+                planned[0] = 0.0  # first: an event buffered from now on plans the next send
+                c._flush_events()
+
+            def plan() -> None:  # on the event loop's thread, which alone may set its timers
+                c.hub.call_later(EVENTS_EVERY, send)
+
+            def buffered() -> None:  # from any thread, as an event is buffered
+                now = time.monotonic()
+                # planned again after a while: a plan may be lost as the loop restarts on a reconnection
+                if c.hub is not None and now - planned[0] >= 10 * EVENTS_EVERY:
+                    planned[0] = now
+                    c.hub.call_soon(plan)
+
+            c.on_send_event_buffered = buffered
+            super().__init__(c, **kwargs)
+
+    return BatchedTaskEvents
+
+
 def main(argv: Optional[list[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="norvale-worker-node")
     # URLs on the command line only when the node is started by hand; the daemon writes them on stdin
@@ -787,6 +820,7 @@ def main(argv: Optional[list[str]] = None) -> int:
     # remote-control replies: no confirm for each, which would hold up its consumer between jobs
     app = settings.make_app(args.broker, args.results, confirm=False)
     app.steps["consumer"].add(_loop_thread_prefetch())
+    app.steps["consumer"].add(_batched_task_events())
     node = Node(app=app, redis=settings.redis_client(args.results), store=FileStore(args.store, store_options),
                 config=config, integration=args.integration, name=args.name, prefix=args.prefix,
                 results_url=args.results, store_url=args.store)
