@@ -115,3 +115,58 @@ def test_a_delivery_sent_back_goes_back_itself_when_the_broker_refuses_the_copy(
     with pytest.raises(Reject) as info:
         node._send_back(task, None)
     assert info.value.requeue is True and "could not be sent back" in str(info.value.reason)
+
+
+def test_a_node_sends_its_buffered_task_events_once_per_batch_and_plans_again_when_a_plan_was_lost():
+    from unittest import mock
+
+    from norvale.worker.cluster import node
+
+    consumer = mock.MagicMock()
+    node._batched_task_events()(consumer)
+    buffered = consumer.on_send_event_buffered
+    clock = mock.patch.object(node.time, "monotonic", return_value=100.0)
+    with clock as now:
+        for _ in range(5):  # events of several runs, from their threads
+            buffered()
+        assert consumer.hub.call_soon.call_count == 1
+        plan = consumer.hub.call_soon.call_args.args[0]
+        plan()  # on the loop's thread: the send is timed there
+        delay, send = consumer.hub.call_later.call_args.args
+        assert delay == node.EVENTS_EVERY
+        send()
+        consumer._flush_events.assert_called_once_with()
+        buffered()  # the next event plans the next send
+        assert consumer.hub.call_soon.call_count == 2
+        # that plan is lost (the loop restarted): a later event plans again, not waiting for good
+        now.return_value = 100.5
+        buffered()
+        assert consumer.hub.call_soon.call_count == 2
+        now.return_value = 101.0
+        buffered()
+        assert consumer.hub.call_soon.call_count == 3
+
+
+def test_a_client_sends_the_task_sent_events_of_its_jobs_together_and_drops_them_when_the_broker_fails():
+    import threading
+    from unittest import mock
+
+    from norvale.worker.cluster import client
+
+    worker = client.ClusterWorker.__new__(client.ClusterWorker)
+    worker.app = mock.MagicMock()
+    worker._events, worker._events_lock, worker._events_due = None, threading.Lock(), False
+    timers = []
+    with mock.patch.object(client.threading, "Timer", side_effect=lambda delay, fn: timers.append(fn) or mock.Mock()):
+        for n in range(3):
+            worker._sent_event(f"{n:032x}", "norvale.python", "{}")
+        dispatcher = worker.app.events.Dispatcher.return_value
+        assert dispatcher.send.call_count == 3 and len(timers) == 1  # one send planned for the three
+        assert worker.app.events.Dispatcher.call_args.kwargs["buffer_group"] == ["task"]
+        dispatcher.flush.side_effect = ConnectionError("broker gone")
+        timers[0]()
+        # dropped with their connection; the next job's event connects again and plans a send
+        assert worker._events is None and not worker._events_due
+        dispatcher.connection.close.assert_called_once_with()
+        worker._sent_event("f" * 32, "norvale.python", "{}")
+        assert worker.app.events.Dispatcher.call_count == 2 and len(timers) == 2

@@ -26,6 +26,8 @@ SLICE = 0.25          # the client waits in slices this long
 PROGRESS_EVERY = 2.0  # and reports progress at least this often
 CANCEL_WAIT = 1.5     # after cancelling, how long it waits for the worker to confirm
 QUEUE_CHECK_AFTER = 1.0  # a job queued this long has its queue's consumers counted (every report)
+EVENTS_EVERY = 0.1    # the task-sent events of the jobs sent meanwhile go to the broker in one message
+EVENTS_LIMIT = 200    # or as soon as this many wait
 
 
 @dataclass(frozen=True)
@@ -168,6 +170,7 @@ class ClusterWorker:
         self.app.conf.task_send_sent_event = False
         self._events: Any = None
         self._events_lock = threading.Lock()
+        self._events_due = False  # a send of the waiting events is planned
         self.redis = settings.redis_client(results)
         self._end_script = self.redis.register_script(_END)
         self.store = FileStore(store, store_options)
@@ -234,24 +237,50 @@ class ClusterWorker:
             self._cleanup(job_id, keys)
 
     def _sent_event(self, job_id: str, queue: str, shown: str) -> None:
-        """Celery's "task-sent" event of a job (what `celery events` and Flower show it queued by)."""
+        """Celery's "task-sent" event of a job (what `celery events` and Flower show it queued by).
+
+        The events of the jobs sent within EVENTS_EVERY s go to the broker together, as Celery's
+        own batch of events ("task.multi"), by a thread of their own."""
         with self._events_lock:
             try:
                 if self._events is None:
                     conn = self.app.connection_for_write(transport_options={"confirm_publish": False})
                     conn.ensure_connection(max_retries=1, timeout=2.0)
-                    self._events = self.app.events.Dispatcher(conn, buffer_while_offline=False)
+                    self._events = self.app.events.Dispatcher(conn, buffer_while_offline=False, buffer_group=["task"],
+                                                              buffer_limit=EVENTS_LIMIT)
                 self._events.send("task-sent", uuid=job_id, root_id=job_id, parent_id=None, name=settings.TASK_NAME,
                                   args="()", kwargs=shown, retries=0, eta=None, expires=None, queue=queue,
                                   exchange=queue, routing_key=queue)
             except Exception as exc:  # noqa: BLE001  (monitoring only: the job goes on; the next one reconnects)
                 log.debug("the task-sent event of job %s could not be sent: %s", job_id[:8], exc)
-                events, self._events = self._events, None
-                if events is not None:
-                    try:
-                        events.connection.close()
-                    except Exception:  # noqa: BLE001
-                        pass
+                self._drop_events()
+                return
+            if not self._events_due:
+                sender = threading.Timer(EVENTS_EVERY, self._send_events)
+                sender.daemon = True
+                try:
+                    sender.start()
+                    self._events_due = True
+                except RuntimeError as exc:  # no thread to be had now: the next job's event tries again
+                    log.debug("task-sent events wait: %s", exc)
+
+    def _send_events(self) -> None:
+        with self._events_lock:
+            self._events_due = False
+            try:
+                if self._events is not None:
+                    self._events.flush(errors=False)
+            except Exception as exc:  # noqa: BLE001  (monitoring only: these events are dropped)
+                log.debug("task-sent events could not be sent: %s", exc)
+                self._drop_events()
+
+    def _drop_events(self) -> None:
+        events, self._events = self._events, None
+        if events is not None:
+            try:
+                events.connection.close()
+            except Exception:  # noqa: BLE001
+                pass
 
     def _wait(self, job_id: str, integration: str, queue: str, keys: settings.Keys, deadline: float,
               timeout: float, callback: Optional[Callable[[Progress], object]], generation: int) -> dict[str, Any]:
