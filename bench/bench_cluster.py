@@ -27,7 +27,8 @@ from norvale.worker import LocalWorker, WorkerConfig
 from norvale.worker.cluster.localservers import RabbitServer, RedisServer
 
 SMALL_JOBS = 200
-PAIRS = 3
+PAIRS = 5
+BIG_PAIRS = 3
 BIG_MB = 300
 SCRIPT = "import os\nopen('out.txt', 'w').write(str(os.path.getsize('model.esa')))\n"
 
@@ -132,28 +133,33 @@ def main() -> int:
         job_path = os.path.join(tmp, "job.json")
         write_big_job(job_path, model)
         os.unlink(model)
-        figures = {}
         nodes = [int(p) for d in daemons for p in
                  subprocess.run(["pgrep", "-P", str(d.pid)], capture_output=True, text=True).stdout.split()]
         for pid in nodes:
             with open(f"/proc/{pid}/clear_refs", "w") as f:
                 f.write("5")
         node_base = {pid: status(pid, "VmRSS") for pid in nodes}
-        for mode in ("local", "cluster"):
-            args = {"mode": mode, "broker": rabbit.url, "results": redis_server.url, "store": store_url,
-                    "work": tmp, "job": job_path}
-            out = subprocess.run([sys.executable, "-c", CLIENT, json.dumps(args)], capture_output=True, text=True)
-            if out.returncode != 0:
-                print(out.stderr[-3000:])
-                return 1
-            figures[mode] = json.loads(out.stdout.strip().splitlines()[-1])
-            assert figures[mode]["out"] == str(BIG_MB << 20), figures[mode]
+        # three times each, in turn: one run's time swings with the page cache and the machine
+        runs = {"local": [], "cluster": []}
+        for _ in range(BIG_PAIRS):
+            for mode in ("local", "cluster"):
+                args = {"mode": mode, "broker": rabbit.url, "results": redis_server.url, "store": store_url,
+                        "work": tmp, "job": job_path}
+                out = subprocess.run([sys.executable, "-c", CLIENT, json.dumps(args)], capture_output=True, text=True)
+                if out.returncode != 0:
+                    print(out.stderr[-3000:])
+                    return 1
+                run = json.loads(out.stdout.strip().splitlines()[-1])
+                assert run["out"] == str(BIG_MB << 20), run
+                runs[mode].append(run)
         node_extra = max(status(pid, "VmHWM") - node_base[pid] for pid in nodes)
+        times = {mode: statistics.median(run["time"] for run in runs[mode]) for mode in runs}
+        extra = {mode: max(run["extra"] for run in runs[mode]) for mode in runs}
         mb = 1 << 20
-        print(f"{BIG_MB} MB project file: local {figures['local']['time']:.2f} s, cluster "
-              f"{figures['cluster']['time']:.2f} s, ratio {figures['cluster']['time'] / figures['local']['time']:.2f} "
-              f"(target <= 2.5); memory beyond the inputs: client {figures['cluster']['extra'] / mb:.1f} MB, "
-              f"worker {node_extra / mb:.1f} MB (target <= 16 MB; embedded worker {figures['local']['extra'] / mb:.1f} MB)")
+        print(f"{BIG_MB} MB project file (median of {BIG_PAIRS}): local {times['local']:.2f} s, cluster "
+              f"{times['cluster']:.2f} s, ratio {times['cluster'] / times['local']:.2f} "
+              f"(target <= 2.5); memory beyond the inputs: client {extra['cluster'] / mb:.1f} MB, "
+              f"worker {node_extra / mb:.1f} MB (target <= 16 MB; embedded worker {extra['local'] / mb:.1f} MB)")
         os.unlink(job_path)
 
         # a job running while a server restarts: from the server back to the result at the client
