@@ -132,5 +132,10 @@ def main_daemon(daemons, store_dir):
 def cluster(main_daemon, rabbit, redis_server, store_dir):
     previous = worker.get_worker()
     client = worker.connect(rabbit.url, results=redis_server.url, store=store_dir.as_uri(), prefix="t")
+    # after a test that restarted the broker, its nodes may still be on their way back
+    end = time.monotonic() + 30
+    for integration in ("moraine", "korro", "tarsis", "python"):
+        while client._queue_state(f"t.{integration}")[1] in (None, 0) and time.monotonic() < end:
+            time.sleep(0.1)
     yield client
     worker.set_worker(previous)

@@ -39,6 +39,7 @@ JANITOR_EVERY = 10.0  # and cleans up after jobs whose client is gone this often
 PROBE_LIMIT = 3.0     # an object store that does not answer a look within this long counts as unreachable
 QUIT_LIMIT = 5.0      # a stopping node ends at the latest this long after its programs were told to stop
 EVENTS_EVERY = 0.1    # a node's task events go to the broker in one message this often
+RECONNECT_MAX = 5.0   # a node that lost its broker tries again 1, 2, 3, 4 s apart, then this often
 
 # Renews the lease when this run holds it, or takes it back when the result store lost it (a
 # restart); 0 when another run holds it now or the job has ended for its client.
@@ -751,6 +752,22 @@ def _loop_thread_prefetch() -> type:
     return LoopThreadPrefetch
 
 
+def _reconnecting_soon(base: type) -> type:
+    """The node's broker connection class: Celery's consumer tries a lost broker again 2, 4, 6 ...
+    up to 30 s apart, so a node came back up to half a minute after its broker did, while jobs
+    waited (and a job's time-out ran). Tried again 1, 2, 3, 4 s apart, then every RECONNECT_MAX s."""
+
+    class Connection(base):  # type: ignore[misc,valid-type]
+        def ensure_connection(self, *args: Any, **kwargs: Any) -> Any:
+            if len(args) <= 2:  # (errback, max_retries) as Celery gives them; the intervals not given
+                kwargs.setdefault("interval_start", 1.0)
+                kwargs.setdefault("interval_step", 1.0)
+                kwargs.setdefault("interval_max", RECONNECT_MAX)
+            return super().ensure_connection(*args, **kwargs)
+
+    return Connection
+
+
 def _batched_task_events() -> type:
     """A consumer step: Celery buffers a node's task events and sends the buffer at the next turn
     of its event loop, which with short jobs is nearly a message per event (three a job), each a
@@ -819,6 +836,7 @@ def main(argv: Optional[list[str]] = None) -> int:
     # what a node publishes through its application is monitoring (task events, heartbeats) and
     # remote-control replies: no confirm for each, which would hold up its consumer between jobs
     app = settings.make_app(args.broker, args.results, confirm=False)
+    app.amqp.Connection = _reconnecting_soon(app.amqp.Connection)
     app.steps["consumer"].add(_loop_thread_prefetch())
     app.steps["consumer"].add(_batched_task_events())
     node = Node(app=app, redis=settings.redis_client(args.results), store=FileStore(args.store, store_options),
