@@ -196,8 +196,9 @@ def main() -> int:
           f"without them time(2N)/time(N) = {growth_without:.2f} (target <= 2.3)")
     ok &= quick or growth_without <= 2.3
 
-    ours_call = per_call_create_node(Model)
-    base_call = per_call_create_node(BaselineModel)
+    # the two in turn, three times: a slow spell of the machine during one of them alone is no miss
+    calls = [(per_call_create_node(Model), per_call_create_node(BaselineModel)) for _ in range(3)]
+    ours_call, base_call = min(c[0] for c in calls), min(c[1] for c in calls)
     print(f"create_node on an empty model: Model {ours_call * 1e9:.0f} ns, baseline {base_call * 1e9:.0f} ns, "
           f"time / baseline time {ours_call / base_call:.2f} (target <= 1.2)")
     ok &= quick or ours_call <= base_call * 1.2
@@ -206,7 +207,9 @@ def main() -> int:
           f"time / baseline time {ours_c / base_c:.2f} (binding overhead alone)")
 
     for method in ("create_beam", "create_point_load_node"):
-        ours_m, base_m = per_call_on_small_model(Model, method), per_call_on_small_model(BaselineModel, method)
+        calls = [(per_call_on_small_model(Model, method), per_call_on_small_model(BaselineModel, method))
+                 for _ in range(3)]
+        ours_m, base_m = min(c[0] for c in calls), min(c[1] for c in calls)
         print(f"{method} on a model of two nodes: Model {ours_m * 1e9:.0f} ns, baseline {base_m * 1e9:.0f} ns, "
               f"time / baseline time {ours_m / base_m:.2f} (target <= 1.2)")
         ok &= quick or ours_m <= base_m * 1.2
