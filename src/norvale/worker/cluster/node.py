@@ -757,7 +757,7 @@ def _reconnecting_soon(base: type) -> type:
     up to 30 s apart, so a node came back up to half a minute after its broker did, while jobs
     waited (and a job's time-out ran). Tried again 1, 2, 3, 4 s apart, then every RECONNECT_MAX s."""
 
-    class Connection(base):  # type: ignore[misc,valid-type]
+    class Connection(base):  # type: ignore[misc]
         def ensure_connection(self, *args: Any, **kwargs: Any) -> Any:
             if len(args) <= 2:  # (errback, max_retries) as Celery gives them; the intervals not given
                 kwargs.setdefault("interval_start", 1.0)
