@@ -128,7 +128,10 @@ class RabbitServer:
                         RABBITMQ_PID_FILE=os.path.join(self.dir, "rabbit.pid"),
                         # Erlang distribution and epmd on loopback too, not only the AMQP listener
                         ERL_EPMD_ADDRESS="127.0.0.1",
-                        RABBITMQ_SERVER_ADDITIONAL_ERL_ARGS="-kernel inet_dist_use_interface {127,0,0,1} +sbwt none +sbwtdcpu none +sbwtdio none",
+                        # and no scheduler spinning while it waits for work: CPU the programs beside
+                        # it need on a machine of few cores
+                        RABBITMQ_SERVER_ADDITIONAL_ERL_ARGS="-kernel inet_dist_use_interface {127,0,0,1} "
+                                                            "+sbwt none +sbwtdcpu none +sbwtdio none",
                         RABBITMQ_CTL_ERL_ARGS="-kernel inet_dist_use_interface {127,0,0,1}")
         self.epmd = subprocess.Popen([shutil.which("epmd") or "/usr/lib/erlang/bin/epmd", "-port",
                                       str(self.epmd_port), "-address", "127.0.0.1"],
