@@ -56,6 +56,7 @@ class Daemon:
 
     def __init__(self, tmp, *, broker, results, store, prefix, licences, name, extra=None, store_options=None):
         self.config = os.path.join(tmp, f"worker-{name}.json")
+        self.licences = licences
         data = {"programs": {k: standins.command(k) for k in ("korro", "moraine", "tarsis")},
                 "licences": licences, "work_root": tmp}
         data.update(extra or {})
@@ -134,7 +135,7 @@ def cluster(main_daemon, rabbit, redis_server, store_dir):
     client = worker.connect(rabbit.url, results=redis_server.url, store=store_dir.as_uri(), prefix="t")
     # after a test that restarted the broker, its nodes may still be on their way back
     end = time.monotonic() + 30
-    for integration in ("moraine", "korro", "tarsis", "python"):
+    for integration in main_daemon.licences:
         while client._queue_state(f"t.{integration}")[1] in (None, 0) and time.monotonic() < end:
             time.sleep(0.1)
     yield client

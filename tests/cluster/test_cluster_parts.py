@@ -133,7 +133,7 @@ def test_a_node_sends_its_buffered_task_events_once_per_batch_and_plans_again_wh
         plan = consumer.hub.call_soon.call_args.args[0]
         plan()  # on the loop's thread: the send is timed there
         delay, send = consumer.hub.call_later.call_args.args
-        assert delay == node.EVENTS_EVERY
+        assert delay == settings.EVENTS_EVERY
         send()
         consumer._flush_events.assert_called_once_with()
         buffered()  # the next event plans the next send

@@ -26,8 +26,7 @@ SLICE = 0.25          # the client waits in slices this long
 PROGRESS_EVERY = 2.0  # and reports progress at least this often
 CANCEL_WAIT = 1.5     # after cancelling, how long it waits for the worker to confirm
 QUEUE_CHECK_AFTER = 1.0  # a job queued this long has its queue's consumers counted (every report)
-EVENTS_EVERY = 0.1    # the task-sent events of the jobs sent meanwhile go to the broker in one message
-EVENTS_LIMIT = 200    # or as soon as this many wait
+EVENTS_LIMIT = 200    # task-sent events waiting for their batch (settings.EVENTS_EVERY) go at once past this many
 
 
 @dataclass(frozen=True)
@@ -239,7 +238,7 @@ class ClusterWorker:
     def _sent_event(self, job_id: str, queue: str, shown: str) -> None:
         """Celery's "task-sent" event of a job (what `celery events` and Flower show it queued by).
 
-        The events of the jobs sent within EVENTS_EVERY s go to the broker together, as Celery's
+        The events of the jobs sent within settings.EVENTS_EVERY s go to the broker together, as Celery's
         own batch of events ("task.multi"), by a thread of their own."""
         with self._events_lock:
             try:
@@ -256,7 +255,7 @@ class ClusterWorker:
                 self._drop_events()
                 return
             if not self._events_due:
-                sender = threading.Timer(EVENTS_EVERY, self._send_events)
+                sender = threading.Timer(settings.EVENTS_EVERY, self._send_events)
                 sender.daemon = True
                 try:
                     sender.start()

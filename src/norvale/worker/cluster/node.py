@@ -38,7 +38,6 @@ HEALTH_EVERY = 2.0    # the node looks at the result store and the file store th
 JANITOR_EVERY = 10.0  # and cleans up after jobs whose client is gone this often
 PROBE_LIMIT = 3.0     # an object store that does not answer a look within this long counts as unreachable
 QUIT_LIMIT = 5.0      # a stopping node ends at the latest this long after its programs were told to stop
-EVENTS_EVERY = 0.1    # a node's task events go to the broker in one message this often
 RECONNECT_MAX = 5.0   # a node that lost its broker tries again 1, 2, 3, 4 s apart, then this often
 
 # Renews the lease when this run holds it, or takes it back when the result store lost it (a
@@ -771,7 +770,7 @@ def _reconnecting_soon(base: type) -> type:
 def _batched_task_events() -> type:
     """A consumer step: Celery buffers a node's task events and sends the buffer at the next turn
     of its event loop, which with short jobs is nearly a message per event (three a job), each a
-    cost to the node and the broker. The buffer goes once per EVENTS_EVERY s instead, as Celery's
+    cost to the node and the broker. The buffer goes once per settings.EVENTS_EVERY s instead, as Celery's
     own batch ("task.multi", which `celery events` and Flower read as they read single events)."""
     from celery import bootsteps
 
@@ -784,12 +783,12 @@ def _batched_task_events() -> type:
                 c._flush_events()
 
             def plan() -> None:  # on the event loop's thread, which alone may set its timers
-                c.hub.call_later(EVENTS_EVERY, send)
+                c.hub.call_later(settings.EVENTS_EVERY, send)
 
             def buffered() -> None:  # from any thread, as an event is buffered
                 now = time.monotonic()
                 # planned again after a while: a plan may be lost as the loop restarts on a reconnection
-                if c.hub is not None and now - planned[0] >= 10 * EVENTS_EVERY:
+                if c.hub is not None and now - planned[0] >= 10 * settings.EVENTS_EVERY:
                     planned[0] = now
                     c.hub.call_soon(plan)
 

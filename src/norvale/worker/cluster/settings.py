@@ -104,6 +104,8 @@ CLIENT_TTL = 8
 CLIENT_GONE = 15.0
 # A broker or result store unreachable this long fails the jobs that wait on it.
 OUTAGE_LIMIT = 60.0
+# Task events (a node's, and the client's task-sent) go to the broker in one batch this often.
+EVENTS_EVERY = 0.1
 # The daemon's mark of its worker name expires this long after its last renewal.
 WORKER_TTL = 15
 
