@@ -113,7 +113,7 @@ def test_a_delivery_sent_back_goes_back_itself_when_the_broker_refuses_the_copy(
     # Celery turns a copy the broker did not take into a rejection that drops the job
     task.retry.side_effect = Reject("connection refused", requeue=False)
     with pytest.raises(Reject) as info:
-        node._send_back(task, None)
+        node._send_back(task, 0.0)
     assert info.value.requeue is True and "could not be sent back" in str(info.value.reason)
 
 

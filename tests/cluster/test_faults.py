@@ -89,6 +89,26 @@ def test_result_store_restart_mid_job_gives_the_result_and_the_node_serves_on(da
     assert after.get_output_file("out.txt").getvalue() == "answer"
 
 
+def test_a_job_handed_out_while_the_result_store_is_away_runs_as_soon_as_it_is_back(daemons, connect_to, redis_server,
+                                                                                  store_dir, tmp_path):
+    daemon = daemons("rdown", {"python": 1}, name="w-rdown", store=store_dir.as_uri())
+    connect_to("rdown", store_dir.as_uri())
+    job, runs, _ = counting_job(tmp_path, "rdown", seconds=0)
+    redis_server.stop_node()
+    box = in_thread(job.execute, timeout=60)
+    # the node is handed the job, cannot take its lease and sends it back to its queue (unless its
+    # health check stopped it consuming first: then the job waits in the queue)
+    end = time.monotonic() + 3.0
+    while "goes back to its queue" not in daemon.output() and time.monotonic() < end:
+        time.sleep(0.05)
+    redis_server.start()
+    back = time.monotonic()
+    box["thread"].join(60)
+    assert "error" not in box, box.get("error")
+    assert time.monotonic() - back < 15  # not held back for Celery's default retry delay (3 min)
+    assert job.get_output_file("out.txt").getvalue() == "answer" and run_count(runs) == 1
+
+
 def test_a_broker_back_while_the_result_store_is_away_runs_each_job_once_and_leaves_no_node_stuck(
         daemons, connect_to, rabbit, redis_server, store_dir, tmp_path):
     # the nodes reconnect to the broker, and are handed their running jobs again, while the

@@ -435,7 +435,7 @@ class Node:
             lease = self._take(keys, job_id, integration, max_attempts, again)
         except self.outage as exc:
             self._outage("result store", exc)
-            self._send_back(task, None, fresh=not again)  # no run of it began here
+            self._send_back(task, 0.0, fresh=not again)  # no run of it began here
         if lease is None:
             return
         if not isinstance(lease, Lease):
@@ -484,10 +484,11 @@ class Node:
         self._drop(job_id, uploaded)
         raise Reject("the end of the job could not be reported", requeue=True)
 
-    def _send_back(self, task: Any, countdown: Optional[float], fresh: bool = False) -> NoReturn:
+    def _send_back(self, task: Any, countdown: float, fresh: bool = False) -> NoReturn:
         """Ends this delivery with a copy of it sent to its queue, confirmed by the broker, in
-        `countdown` s; `fresh`: no run of the job began from it. Should the broker not take the
-        copy, the delivery itself goes back (Celery would drop it)."""
+        `countdown` s (0: at once; Celery reads None as its default retry delay, three minutes);
+        `fresh`: no run of the job began from it. Should the broker not take the copy, the
+        delivery itself goes back (Celery would drop it)."""
         from celery.exceptions import Reject
 
         kwargs = dict(task.request.kwargs or {}, fresh=fresh)
