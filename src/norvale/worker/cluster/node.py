@@ -435,7 +435,9 @@ class Node:
             lease = self._take(keys, job_id, integration, max_attempts, again)
         except self.outage as exc:
             self._outage("result store", exc)
-            self._send_back(task, 0.0, fresh=not again)  # no run of it began here
+            # no run of it began here; it comes back once the node has looked at the store again
+            # (sent back at once, it came straight back to this node, tens of times a second)
+            self._send_back(task, HEALTH_EVERY, fresh=not again)
         if lease is None:
             return
         if not isinstance(lease, Lease):
