@@ -115,9 +115,13 @@ def daemons(tmp_path_factory, rabbit, redis_server):
         return daemon
 
     yield start
+    # all told to stop at once, then waited for: each hands back and ends in a second or two
+    for daemon in started:
+        if daemon.proc.poll() is None:
+            daemon.proc.send_signal(signal.SIGTERM)
     for daemon in started:
         try:
-            daemon.stop()
+            daemon.proc.wait(timeout=60)
         except subprocess.TimeoutExpired:
             daemon.proc.kill()
 

@@ -53,15 +53,20 @@ def connect_to(rabbit, redis_server):
     worker.set_worker(previous)
 
 
-def test_broker_restart_mid_job_with_two_workers_runs_the_program_once(daemons, connect_to, rabbit, store_dir,
-                                                                        tmp_path):
+def test_broker_restart_mid_job_with_two_workers_runs_the_program_once_and_loses_no_waiting_job(
+        daemons, connect_to, rabbit, store_dir, tmp_path):
     first = daemons("fence", {"python": 1}, name="w-fence-a", store=store_dir.as_uri())
     second = daemons("fence", {"python": 1}, name="w-fence-b", store=store_dir.as_uri())
-    connect_to("fence", store_dir.as_uri())
+    client = connect_to("fence", store_dir.as_uri())
     job, runs, pid_path = counting_job(tmp_path, "fence", seconds=12)
     box = in_thread(job.execute, timeout=120)
+    # and a job no worker serves yet: it waits in its queue through the restart
+    waiting = MoraineAnalysis(io.BytesIO(b"waits through a broker restart\n"))
+    waiting_box = in_thread(waiting.execute, timeout=150)
     program = wait_for(lambda: read_pid(pid_path), what="the program to start")
+    wait_for(lambda: client._queue_state("fence.moraine")[0] == 1, what="the waiting job in its queue")
     rabbit.restart()
+    daemons("fence", {"moraine": 1}, name="w-fence-c", store=store_dir.as_uri())
     box["thread"].join(100)
     assert "error" not in box, box.get("error")
     assert job.get_output_file("out.txt").getvalue() == "answer"
@@ -71,6 +76,9 @@ def test_broker_restart_mid_job_with_two_workers_runs_the_program_once(daemons, 
     wait_for(lambda: "has ended already" in logs(), limit=30, what="the redelivery to be dropped")
     assert run_count(runs) == 1
     assert "Failed to cancel" not in logs()
+    waiting_box["thread"].join(120)
+    assert "error" not in waiting_box, waiting_box.get("error")
+    assert waiting.get_output_file(".sto") is not None
 
 
 def test_result_store_restart_mid_job_gives_the_result_and_the_node_serves_on(daemons, connect_to, redis_server,
@@ -358,7 +366,7 @@ def test_a_broker_gone_past_the_time_out_fails_the_job_naming_it(connect_to, rab
     rabbit.stop_node()
     try:
         with pytest.raises(ExecutionError) as info:
-            MoraineAnalysis(io.BytesIO(b"slope\n")).execute(timeout=3)
+            MoraineAnalysis(io.BytesIO(b"slope\n")).execute(timeout=1)
     finally:
         rabbit.start()
     message = str(info.value)

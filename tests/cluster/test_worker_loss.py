@@ -97,21 +97,6 @@ def test_only_json_references_cross_the_broker_and_no_password_is_logged(connect
     assert localservers.PASSWORD not in caplog.text + repr(cluster)
 
 
-def test_a_broker_restart_loses_no_waiting_job(daemons, connect_to, rabbit, store_dir):
-    connect_to("restart", store_dir.as_uri())
-    job = MoraineAnalysis(io.BytesIO(b"waits through a broker restart\n"))
-    box = in_thread(job.execute, timeout=150)
-    wait_for(lambda: os.listdir(store_dir), what="the job file in the store")
-    import time
-    time.sleep(1.0)  # published and confirmed by now
-    rabbit.stop_node()
-    rabbit.start()
-    daemons("restart", {"moraine": 1}, name="w-restart", store=store_dir.as_uri())
-    box["thread"].join(120)
-    assert "error" not in box, box.get("error")
-    assert job.get_output_file(".sto") is not None
-
-
 def test_a_job_that_kills_its_node_and_supervisor_leaves_no_job_folder(daemons, connect_to, store_dir, tmp_path):
     daemon = daemons("suicide", {"python": 1}, name="w-suicide", store=store_dir.as_uri())
     connect_to("suicide", store_dir.as_uri())
