@@ -90,10 +90,13 @@ class Daemon:
             time.sleep(0.2)
         raise RuntimeError("the worker did not start:\n" + self.output()[-3000:])
 
-    def stop(self, sig=signal.SIGTERM, limit=60):
+    def send_signal(self, sig=signal.SIGTERM):
         if self.proc.poll() is None:
             self.proc.send_signal(sig)
-            self.proc.wait(timeout=limit)
+
+    def stop(self, sig=signal.SIGTERM, limit=60):
+        self.send_signal(sig)
+        self.proc.wait(timeout=limit)
         return self.proc.returncode
 
 
@@ -117,11 +120,10 @@ def daemons(tmp_path_factory, rabbit, redis_server):
     yield start
     # all told to stop at once, then waited for: each hands back and ends in a second or two
     for daemon in started:
-        if daemon.proc.poll() is None:
-            daemon.proc.send_signal(signal.SIGTERM)
+        daemon.send_signal()
     for daemon in started:
         try:
-            daemon.proc.wait(timeout=60)
+            daemon.stop()
         except subprocess.TimeoutExpired:
             daemon.proc.kill()
 
